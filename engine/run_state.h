@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/result_codes.h"
+#include "files/engine_file.h"
+
+namespace quenlo {
+
+class Host;
+
+inline constexpr const char* kVersionText = "ENG-32 2.72";
+inline constexpr std::int16_t kMaxFields = 16;
+
+// The transfer settings: everything the option line can set. SetDefaults restores this whole
+// struct at the start of every run.
+struct TransferSettings {
+    std::int16_t portNumber = 1;
+    std::string baudRate = "19200";
+    std::string parity = "N";
+    std::string dataBits = "8";
+    std::string stopBits = "1";
+    bool bccEnabled = true;
+    bool seqEnabled = true;
+    std::int16_t timeoutCount = 10;  // in 3-second slices
+    bool irdaMode = false;
+    std::int32_t irDelay = 0;  // milliseconds after each transmission
+    bool ymodemMode = false;
+    bool rxonMode = false;
+    bool cmpMode = false;
+    bool exMode = false;
+    bool ddeMode = false;
+    bool appendMode = false;
+    bool ewMode = false;
+    bool rsgMode = false;
+    bool sendMode = false;
+    std::string filePath;  // directory with its final "\", or the receive directory
+    std::string fileName;
+    bool programFile = false;
+    std::string fieldFileName;
+    std::int16_t fieldCount = 0;
+    std::int16_t recordLength = 0;
+    // Entry i (1..16) is the width of field i as decimal text; entry 0 is unused.
+    std::array<std::string, kMaxFields + 1> fieldLengths{};
+};
+
+// File numbers under which the engine opens its files.
+enum class FileNumber : int { kSend = 1, kReceive = 2, kFieldFile = 3 };
+
+// All state of one transfer run. The procedures share it, the way the loader's procedures always
+// have, instead of passing records between them.
+struct RunState : TransferSettings {
+    explicit RunState(Host& host) : host(&host) {}
+
+    Host* host;
+
+    std::string commandLine;
+    std::string currentOption;
+    ResultCode resultCode = result::kOk;
+    std::string resultMessage;
+    std::string currentProcedure;
+    std::int16_t recordCount = 0;  // not reset by SetDefaults
+
+    // Last failed file write, for the suffix of "Err(99) General Failure".
+    std::int32_t fileErrNumber = 0;
+    std::int32_t fileErrLine = 0;
+
+    std::int16_t linkStatus = 0;
+    std::int16_t transferState = 0;
+
+    // The engine's open files, indexed by FileNumber; none outlives a run.
+    std::array<std::unique_ptr<EngineFile>, 4> files{};
+
+    std::unique_ptr<EngineFile>& file(FileNumber number) {
+        return files[static_cast<std::size_t>(number)];
+    }
+    void CloseFile(FileNumber number) { file(number).reset(); }
+    void CloseAllFiles();
+    bool AnyFileOpen() const;
+};
+
+// Puts every transfer setting to its default (recordCount excepted).
+void SetDefaults(RunState& state);
+
+}  // namespace quenlo

@@ -1,0 +1,75 @@
+#include "files/file_open.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include "engine/runtime_error.h"
+#include "files/native_path.h"
+
+namespace quenlo {
+
+std::int32_t RuntimeErrorForErrno(int error, bool directoryExists) {
+    namespace rt = runtime_error_number;
+    switch (error) {
+        case ENOENT:
+            return directoryExists ? rt::kFileNotFound : rt::kPathNotFound;
+        case ENOTDIR:
+            return rt::kPathNotFound;
+        case ENOSPC:
+        case EFBIG:
+#ifdef EDQUOT
+        case EDQUOT:
+#endif
+            return rt::kDiskFull;
+        case ENAMETOOLONG:
+        case EINVAL:
+        case EILSEQ:
+            return rt::kBadFileName;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return rt::kPermissionDenied;
+        case EIO:
+            return rt::kDeviceIoError;
+        default:
+            return rt::kPathFileAccessError;
+    }
+}
+
+ResultCode MapFileError(std::int32_t runtimeErrorNumber) {
+    switch (runtimeErrorNumber) {
+        case runtime_error_number::kFileNotFound:
+            return result::kFileNotFound;
+        case runtime_error_number::kDiskFull:
+            return result::kDiskFull;
+        case runtime_error_number::kBadFileName:
+            return result::kIllegalFileOrHeading;
+        case runtime_error_number::kPathNotFound:
+            return result::kPathNotFound;
+        default:
+            return result::kGeneralFailure;
+    }
+}
+
+ResultCode OpenFile(RunState& state, const std::string& directory, const std::string& name,
+                    FileNumber number, const std::string& mode) {
+    if (state.file(number)) {
+        return MapFileError(runtime_error_number::kFileAlreadyOpen);
+    }
+    const std::filesystem::path path = NativePath(directory + name);
+    const EngineFile::Mode how = mode == "I"            ? EngineFile::Mode::kRead
+                                 : state.appendMode ? EngineFile::Mode::kAppend
+                                                    : EngineFile::Mode::kWrite;
+    int error = 0;
+    auto file = EngineFile::Open(path, how, error);
+    if (!file) {
+        std::error_code ec;
+        const std::filesystem::path parent = path.parent_path();
+        const bool directoryExists = parent.empty() || std::filesystem::is_directory(parent, ec);
+        return MapFileError(RuntimeErrorForErrno(error, directoryExists));
+    }
+    state.file(number) = std::move(file);
+    return result::kOk;
+}
+
+}  // namespace quenlo

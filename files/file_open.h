@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/result_codes.h"
+#include "engine/run_state.h"
+
+namespace quenlo {
+
+// The run-time error number of a failed file operation, from the system's errno. An ENOENT is
+// "file not found" when the file's directory exists and "path not found" when it does not.
+std::int32_t RuntimeErrorForErrno(int error, bool directoryExists);
+
+// Maps the run-time error number of a failed file operation to a result code.
+ResultCode MapFileError(std::int32_t runtimeErrorNumber);
+
+// Opens directory & name (joined directly) under the file number. Mode "I" reads text lines; any
+// other mode writes, appending when appendMode is on, else creating or replacing the file.
+// Returns 0 or the mapped failure code; on failure the file number stays closed.
+ResultCode OpenFile(RunState& state, const std::string& directory, const std::string& name,
+                    FileNumber number, const std::string& mode);
+
+}  // namespace quenlo

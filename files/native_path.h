@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace quenlo {
+
+// Turns an engine path (single-byte text, "\" or "/" between directories) into a path of this
+// machine. Each component that already exists is found without regard to case, so that the
+// upper-case names of an option line find files written in lower case; a component that does not
+// exist keeps the name as given.
+std::filesystem::path NativePath(std::string_view enginePath);
+
+}  // namespace quenlo

@@ -1,0 +1,32 @@
+#include "support/fake_host.h"
+
+#include <algorithm>
+
+namespace quenlo::testing {
+
+void FakeHost::Yield(std::chrono::milliseconds maxWait) {
+    ++yieldCount;
+    now_ += std::min(yieldStepSeconds, static_cast<double>(maxWait.count()) / 1000.0);
+    if (onYield) {
+        onYield();
+    }
+}
+
+void FakeHost::SleepMs(std::int32_t milliseconds) {
+    if (milliseconds > 0) {
+        now_ += milliseconds / 1000.0;
+    }
+}
+
+void FakeHost::ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) {
+    messages.push_back({title, text, icon});
+}
+
+bool FakeHost::AskYesNo(const std::string& title, const std::string& text) {
+    messages.push_back({title, text, MessageIcon::kQuestion});
+    return yesNoAnswer;
+}
+
+std::optional<std::uint64_t> FakeHost::FreeSpace(const std::string& /*path*/) { return freeSpace; }
+
+}  // namespace quenlo::testing

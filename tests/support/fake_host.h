@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/host.h"
+
+namespace quenlo::testing {
+
+// A host in virtual time: the clock moves only when the engine waits or sleeps, so a 30-second
+// time-out runs in microseconds. Message boxes are recorded and answered from a script.
+class FakeHost : public Host {
+public:
+    struct Message {
+        std::string title;
+        std::string text;
+        MessageIcon icon;
+    };
+
+    void Yield(std::chrono::milliseconds maxWait) override;
+    double ClockSeconds() override { return now_; }
+    void SleepMs(std::int32_t milliseconds) override;
+    void ShowMessage(const std::string& title, const std::string& text,
+                     MessageIcon icon) override;
+    bool AskYesNo(const std::string& title, const std::string& text) override;
+    std::optional<std::uint64_t> FreeSpace(const std::string& path) override;
+    LocalDateTime Now() override { return dateTime; }
+    std::string CurrentDirectory() override { return currentDirectory; }
+
+    void Advance(double seconds) { now_ += seconds; }
+
+    // Called on every yield, after the clock has moved: the place where tests click buttons or
+    // let a scripted peer answer.
+    std::function<void()> onYield;
+    // How far one yield moves the clock when nothing else decides (the engine's wait limit is
+    // used when it is shorter).
+    double yieldStepSeconds = 0.010;
+
+    LocalDateTime dateTime{2026, 12, 6, 9, 5, 7};
+    std::string currentDirectory = "./";
+    std::optional<std::uint64_t> freeSpace = 1ULL << 30;
+    bool yesNoAnswer = false;
+    std::vector<Message> messages;
+    int yieldCount = 0;
+
+private:
+    double now_ = 1000.0;
+};
+
+}  // namespace quenlo::testing
