@@ -36,7 +36,9 @@ EngineFile::EngineFile(std::FILE* file, Mode mode) : file_(file), mode_(mode) {
     }
 }
 
-EngineFile::~EngineFile() { Close(); }
+EngineFile::~EngineFile() {
+    Close();
+}
 
 bool EngineFile::Fill() {
     pos_ = 0;

@@ -13,7 +13,7 @@ namespace quenlo {
 // One open engine file: buffered line reading for the files the engine sends or reads, plain
 // writing for the files it creates. Closed when destroyed.
 class EngineFile {
-public:
+  public:
     enum class Mode { kRead, kWrite, kAppend };
 
     // Opens path; on failure returns nullptr and sets error to the errno value.
@@ -38,7 +38,7 @@ public:
     // Flushes and closes; returns 0 or the errno value of the failure. Idempotent.
     int Close();
 
-private:
+  private:
     EngineFile(std::FILE* file, Mode mode);
     // Refills the buffer; false at the end of the file.
     bool Fill();

@@ -6,7 +6,9 @@
 namespace quenlo {
 
 namespace {
-bool IsFieldSeparator(char c) { return c == ',' || c == ';' || c == ' '; }
+bool IsFieldSeparator(char c) {
+    return c == ',' || c == ';' || c == ' ';
+}
 }  // namespace
 
 ResultCode SetFields(RunState& state, std::string& list) {

@@ -15,7 +15,9 @@ namespace {
 constexpr std::int64_t kMaxRecords = 32767;
 constexpr const char* kLineEnd = "\r\n";
 
-std::string TwoDigits(int n) { return ZeroFilled(n, 2); }
+std::string TwoDigits(int n) {
+    return ZeroFilled(n, 2);
+}
 
 std::string DateLine(const LocalDateTime& t) {
     return TwoDigits(t.month) + "-" + TwoDigits(t.day) + "-" + ZeroFilled(t.year, 4) + " " +

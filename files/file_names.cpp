@@ -19,17 +19,18 @@ struct ProgramKind {
 };
 
 constexpr ProgramKind kProgramKinds[] = {
-    {"PD3", 128, false},  {"PD4", 1024, true}, {"FN3", 130, false},
-    {"FN4", 1024, true},  {"EX3", 130, false}, {"CAB", 1024, true},
+    {"PD3", 128, false}, {"PD4", 1024, true}, {"FN3", 130, false},
+    {"FN4", 1024, true}, {"EX3", 130, false}, {"CAB", 1024, true},
 };
 
 // "/" separates directories as "\" does, so that paths of this machine can be typed as they are.
-bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 }  // namespace
 
-ResultCode CheckValid(RunState& state, const std::string& text,
-                      std::int16_t acceptDirectoryChars) {
+ResultCode CheckValid(RunState& state, const std::string& text, std::int16_t acceptDirectoryChars) {
     state.currentProcedure = "CheckValid";
     const std::string upper = UpperCase(text);
     for (const char c : upper) {

@@ -57,7 +57,7 @@ ResultCode OpenFile(RunState& state, const std::string& directory, const std::st
         return MapFileError(runtime_error_number::kFileAlreadyOpen);
     }
     const std::filesystem::path path = NativePath(directory + name);
-    const EngineFile::Mode how = mode == "I"            ? EngineFile::Mode::kRead
+    const EngineFile::Mode how = mode == "I"        ? EngineFile::Mode::kRead
                                  : state.appendMode ? EngineFile::Mode::kAppend
                                                     : EngineFile::Mode::kWrite;
     int error = 0;

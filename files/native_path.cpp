@@ -9,7 +9,9 @@ namespace quenlo {
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // The entry of directory whose name equals name without regard to case, or name itself.
 std::filesystem::path ResolveComponent(const std::filesystem::path& directory,

@@ -13,7 +13,7 @@ namespace quenlo {
 namespace {
 
 class CheckCommandTest : public ::testing::Test {
-protected:
+  protected:
     ResultCode Parse(const std::string& line) {
         SetDefaults(state);
         state.commandLine = line;
