@@ -20,7 +20,7 @@ enum class MessageIcon { kNone, kExclamation, kCritical, kQuestion, kInformation
 
 // Everything the engine asks of the platform besides the serial port and the transfer window.
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     // Delivers pending user-interface events and returns when one was handled, when serial data

@@ -11,8 +11,12 @@ namespace quenlo {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 template <typename Int>
 Int ToIntRounded(double value) {
@@ -83,7 +87,11 @@ double RoundHalfEven(double value) {
     return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0;
 }
 
-std::int32_t ToInt32Rounded(double value) { return ToIntRounded<std::int32_t>(value); }
-std::int16_t ToInt16Rounded(double value) { return ToIntRounded<std::int16_t>(value); }
+std::int32_t ToInt32Rounded(double value) {
+    return ToIntRounded<std::int32_t>(value);
+}
+std::int16_t ToInt16Rounded(double value) {
+    return ToIntRounded<std::int16_t>(value);
+}
 
 }  // namespace quenlo

@@ -9,8 +9,8 @@ namespace quenlo {
 
 // What a result message may name besides the code itself.
 struct ResultMessageInputs {
-    std::string fileName;         // code 1
-    std::int16_t portNumber = 0;  // codes 101 and 102
+    std::string fileName;            // code 1
+    std::int16_t portNumber = 0;     // codes 101 and 102
     std::int32_t fileErrNumber = 0;  // code 99: run-time error of the last failed file write
     std::int32_t fileErrLine = 0;
     std::int16_t transferState = 0;

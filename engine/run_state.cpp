@@ -17,6 +17,8 @@ bool RunState::AnyFileOpen() const {
     return false;
 }
 
-void SetDefaults(RunState& state) { static_cast<TransferSettings&>(state) = TransferSettings{}; }
+void SetDefaults(RunState& state) {
+    static_cast<TransferSettings&>(state) = TransferSettings{};
+}
 
 }  // namespace quenlo

@@ -11,6 +11,8 @@
 namespace quenlo {
 
 class Host;
+class SerialComm;
+class TransferView;
 
 inline constexpr const char* kVersionText = "ENG-32 2.72";
 inline constexpr std::int16_t kMaxFields = 16;
@@ -53,9 +55,12 @@ enum class FileNumber : int { kSend = 1, kReceive = 2, kFieldFile = 3 };
 // All state of one transfer run. The procedures share it, the way the loader's procedures always
 // have, instead of passing records between them.
 struct RunState : TransferSettings {
-    explicit RunState(Host& host) : host(&host) {}
+    explicit RunState(Host& host, SerialComm* comm = nullptr, TransferView* view = nullptr)
+        : host(&host), comm(comm), view(view) {}
 
     Host* host;
+    SerialComm* comm;    // serialComm, the port of the transfer window
+    TransferView* view;  // frmTarvos
 
     std::string commandLine;
     std::string currentOption;
@@ -68,8 +73,22 @@ struct RunState : TransferSettings {
     std::int32_t fileErrNumber = 0;
     std::int32_t fileErrLine = 0;
 
+    std::string portSettings;
+
+    // Shared with the transfer window: its button sets the flag, its timer adds ticks.
+    bool cancelRequested = false;
+    std::int16_t timerTicks = 0;
+
+    // Link and sending state.
     std::int16_t linkStatus = 0;
+    std::string inputText;
     std::int16_t transferState = 0;
+    std::int16_t txRetries = 0;
+    std::int32_t blockSeq = 1;  // runs to one past the record count, so wider than 16 bits
+    std::string blockSeqText = "00000";
+    std::string headerBlock;
+    std::string currentBlock;
+    std::string nextRecord;
 
     // The engine's open files, indexed by FileNumber; none outlives a run.
     std::array<std::unique_ptr<EngineFile>, 4> files{};

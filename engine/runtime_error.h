@@ -33,14 +33,14 @@ std::string RuntimeErrorText(std::int32_t number);
 // A failure that no engine procedure handles itself; the transfer run's catch-all reports it as
 // "<number>: <text> Error in <procedure>".
 class RuntimeError : public std::runtime_error {
-public:
+  public:
     explicit RuntimeError(std::int32_t number);
     RuntimeError(std::int32_t number, std::string text);
 
     std::int32_t number() const { return number_; }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     std::int32_t number_;
     std::string text_;
 };

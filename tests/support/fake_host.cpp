@@ -6,7 +6,13 @@ namespace quenlo::testing {
 
 void FakeHost::Yield(std::chrono::milliseconds maxWait) {
     ++yieldCount;
-    now_ += std::min(yieldStepSeconds, static_cast<double>(maxWait.count()) / 1000.0);
+    double step = std::min(yieldStepSeconds, static_cast<double>(maxWait.count()) / 1000.0);
+    if (nextEventAt) {
+        if (const auto due = nextEventAt(); due && *due > now_ && *due - now_ < step) {
+            step = *due - now_;
+        }
+    }
+    now_ += step;
     if (onYield) {
         onYield();
     }
@@ -27,6 +33,8 @@ bool FakeHost::AskYesNo(const std::string& title, const std::string& text) {
     return yesNoAnswer;
 }
 
-std::optional<std::uint64_t> FakeHost::FreeSpace(const std::string& /*path*/) { return freeSpace; }
+std::optional<std::uint64_t> FakeHost::FreeSpace(const std::string& /*path*/) {
+    return freeSpace;
+}
 
 }  // namespace quenlo::testing

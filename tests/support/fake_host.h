@@ -11,7 +11,7 @@ namespace quenlo::testing {
 // A host in virtual time: the clock moves only when the engine waits or sleeps, so a 30-second
 // time-out runs in microseconds. Message boxes are recorded and answered from a script.
 class FakeHost : public Host {
-public:
+  public:
     struct Message {
         std::string title;
         std::string text;
@@ -21,8 +21,7 @@ public:
     void Yield(std::chrono::milliseconds maxWait) override;
     double ClockSeconds() override { return now_; }
     void SleepMs(std::int32_t milliseconds) override;
-    void ShowMessage(const std::string& title, const std::string& text,
-                     MessageIcon icon) override;
+    void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& title, const std::string& text) override;
     std::optional<std::uint64_t> FreeSpace(const std::string& path) override;
     LocalDateTime Now() override { return dateTime; }
@@ -33,9 +32,11 @@ public:
     // Called on every yield, after the clock has moved: the place where tests click buttons or
     // let a scripted peer answer.
     std::function<void()> onYield;
-    // How far one yield moves the clock when nothing else decides (the engine's wait limit is
-    // used when it is shorter).
-    double yieldStepSeconds = 0.010;
+    // When something is due (an answer on the line): a waiting yield jumps there.
+    std::function<std::optional<double>()> nextEventAt;
+    // A yield with a wait limit moves the clock to the next due event or by the whole limit,
+    // whichever is sooner, and never by more than this (so scheduled clicks are not skipped).
+    double yieldStepSeconds = 0.5;
 
     LocalDateTime dateTime{2026, 12, 6, 9, 5, 7};
     std::string currentDirectory = "./";
@@ -44,7 +45,7 @@ public:
     std::vector<Message> messages;
     int yieldCount = 0;
 
-private:
+  private:
     double now_ = 1000.0;
 };
 

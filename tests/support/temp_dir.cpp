@@ -28,7 +28,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::enginePath() const { return path_.string() + "/"; }
+std::string TempDir::enginePath() const {
+    return path_.string() + "/";
+}
 
 std::filesystem::path TempDir::Write(const std::string& name, std::string_view bytes) const {
     const auto file = path_ / name;

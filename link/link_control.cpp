@@ -1,0 +1,102 @@
+#include "link/link_control.h"
+
+#include "engine/deadline.h"
+#include "engine/host.h"
+#include "engine/runtime_error.h"
+#include "link/control_chars.h"
+#include "link/serial_comm.h"
+
+namespace quenlo {
+
+namespace {
+// Longest single wait while output drains: the port reports progress well before this.
+constexpr std::chrono::milliseconds kDrainWait{200};
+}  // namespace
+
+void YieldToWindow(RunState& state, std::chrono::milliseconds maxWait) {
+    if (state.comm != nullptr && state.comm->PortOpen() && state.comm->InputCount() > 0) {
+        maxWait = std::chrono::milliseconds(0);
+    }
+    state.host->Yield(maxWait);
+}
+
+ResultCode OpenPort(RunState& state) {
+    try {
+        state.comm->SetPortOpen(true);
+        return result::kOk;
+    } catch (const RuntimeError& e) {
+        return e.number() == runtime_error_number::kDeviceUnavailable ? result::kPortNotAvailable
+                                                                      : result::kPortError;
+    }
+}
+
+void FlushInput(RunState& state) {
+    while (state.comm->InputCount() > 0) {
+        state.comm->Input();
+    }
+}
+
+ResultCode SendText(RunState& state, std::string_view text) {
+    SerialComm& comm = *state.comm;
+    comm.Output(text);
+    while (comm.OutputCount() > 0 && comm.LastEvent() == comm_event::kNone) {
+        state.host->Yield(kDrainWait);
+        if (state.cancelRequested) {
+            break;
+        }
+    }
+    if (state.irDelay > 0) {
+        state.host->SleepMs(state.irDelay);
+    }
+    const std::int32_t event = comm.LastEvent();
+    state.linkStatus = static_cast<std::int16_t>(event);
+    if (event == comm_event::kSent) {
+        return result::kOk;
+    }
+    if (event == comm_event::kBreak ||
+        (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError)) {
+        return static_cast<ResultCode>(event);
+    }
+    comm.ClearOutput();
+    state.host->Yield(std::chrono::milliseconds(0));
+    return result::kOk;
+}
+
+std::int16_t WaitAnswerBHT(RunState& state) {
+    state.currentProcedure = "WaitAnswerBHT";
+    state.cancelRequested = false;
+    const Deadline slice(*state.host, kSliceSeconds);
+    for (;;) {
+        if (slice.Expired()) {
+            return answer::kSilent;
+        }
+        YieldToWindow(state, slice.Remaining());
+        if (state.cancelRequested) {
+            return answer::kCancelled;
+        }
+        // The wait may end exactly at the limit with an answer in hand: the limit comes first.
+        if (slice.Expired()) {
+            return answer::kSilent;
+        }
+        if (state.comm->InputCount() >= 1) {
+            state.inputText = state.comm->Input();
+            if (!state.inputText.empty()) {
+                switch (state.inputText.front()) {
+                    case chEOT:
+                        state.timerTicks = static_cast<std::int16_t>(state.timeoutCount - 1);
+                        return answer::kEot;
+                    case chENQ:
+                        return answer::kEnq;
+                    case chACK:
+                        return answer::kAck;
+                    case chNAK:
+                        return answer::kNak;
+                    default:
+                        break;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace quenlo

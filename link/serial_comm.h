@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quenlo {
+
+// Values of LastEvent: what last happened on the port since text was last queued for output.
+namespace comm_event {
+inline constexpr std::int32_t kNone = 0;
+inline constexpr std::int32_t kSent = 1;  // the queued output has left the port
+inline constexpr std::int32_t kBreak = 1000;
+inline constexpr std::int32_t kClearToSendTimeout = 1001;  // informational; not an error
+inline constexpr std::int32_t kDeviceLost = 1002;          // unplugged or gone
+inline constexpr std::int32_t kFraming = 1003;
+inline constexpr std::int32_t kHardwareOverrun = 1004;
+inline constexpr std::int32_t kReceiveOverflow = 1005;
+inline constexpr std::int32_t kParity = 1006;
+inline constexpr std::int32_t kTransmitBufferFull = 1007;
+inline constexpr std::int32_t kWriteFailed = 1008;
+inline constexpr std::int32_t kReadFailed = 1009;
+inline constexpr std::int32_t kDeviceError = 1010;  // any other device failure
+}  // namespace comm_event
+
+// The serial port as the engine drives it: properties written while the port is closed, then
+// polled reads and writes. Implementations: a real device (platform/), memory (tests).
+// Texts hold one character per line byte.
+class SerialComm {
+  public:
+    virtual ~SerialComm() = default;
+
+    // Port number 1..21; read back for the port messages.
+    virtual void SetPortNumber(std::int16_t number) = 0;
+    virtual std::int16_t PortNumber() const = 0;
+    // "baud,parity,data,stop", for example "19200,N,8,1".
+    virtual void SetSettings(const std::string& settings) = 0;
+    // 0: one read of Input returns everything waiting.
+    virtual void SetInputLength(std::int32_t length) = 0;
+    // The two further settings written before every opening (1 and false).
+    virtual void SetEventThreshold(std::int32_t threshold) = 0;
+    virtual void SetEndOfFileStop(bool enabled) = 0;
+    // The two lines that select the speed of an IrDA adapter: A is DTR, B is RTS. A device that
+    // cannot set them ignores the request.
+    virtual void SetLineA(bool on) = 0;
+    virtual void SetLineB(bool on) = 0;
+
+    // true opens the port; a failure raises RuntimeError, number 68 when the device does not
+    // exist, is busy or may not be opened. false closes it.
+    virtual void SetPortOpen(bool open) = 0;
+    virtual bool PortOpen() const = 0;
+
+    // Received bytes waiting.
+    virtual std::int32_t InputCount() = 0;
+    // Everything waiting; it leaves the buffer.
+    virtual std::string Input() = 0;
+    // Queues text for sending; LastEvent becomes 0 until it has left (then 1) or an error occurs.
+    virtual void Output(std::string_view text) = 0;
+    // Bytes still queued for sending.
+    virtual std::int32_t OutputCount() = 0;
+    // Discards the queued output (writing 0 to the output count).
+    virtual void ClearOutput() = 0;
+    virtual std::int32_t LastEvent() = 0;
+
+    // YMODEM set-up, written before a YMODEM run.
+    virtual void SetTransferProtocol(std::int16_t protocol) = 0;
+    virtual void SetTransferOption(std::int16_t option) = 0;
+    virtual void SetTransferAbort(bool abort) = 0;
+};
+
+}  // namespace quenlo

@@ -1,0 +1,223 @@
+#include "send/transmit_file.h"
+
+#include <string>
+
+#include "engine/number_text.h"
+#include "engine/text.h"
+#include "engine/transfer_view.h"
+#include "files/file_open.h"
+#include "link/control_chars.h"
+#include "link/link_control.h"
+#include "send/heading_block.h"
+#include "send/record_reader.h"
+
+namespace quenlo {
+
+namespace {
+
+namespace ts = transfer_state;
+
+const std::string kEnq(1, chENQ);
+const std::string kEot(1, chEOT);
+
+// What the common answer rules decided.
+enum class Outcome { kProgress, kContinue, kStop };
+
+class Sender {
+  public:
+    explicit Sender(RunState& state) : s_(state), view_(*state.view) {}
+
+    ResultCode Run();
+
+  private:
+    // The rules every state applies to an answer other than ACK. ACK is the caller's.
+    void ApplyCommonRules(std::int16_t reply);
+    void ClearCounters() {
+        s_.timerTicks = 0;
+        s_.txRetries = 0;
+    }
+    void Establish();
+    // false when a line error stopped the transfer at once.
+    bool SendHeading();
+    bool SendRecord();
+    void PrepareRecordWindow();
+    void Close();
+    void YieldOnce() { YieldToWindow(s_); }
+
+    RunState& s_;
+    TransferView& view_;
+    ResultCode result_ = result::kOk;
+    std::int16_t lastAnswer_ = answer::kAck;  // the first record cycle reads ahead
+};
+
+void Sender::ApplyCommonRules(std::int16_t reply) {
+    switch (reply) {
+        case answer::kNak:
+            if (++s_.txRetries >= kMaxNaks) {
+                result_ = result::kCommRefused;
+                s_.transferState = ts::kClosing;
+            }
+            break;
+        case answer::kCancelled:
+            result_ = result::kCancelled;
+            s_.transferState = ts::kStopped;
+            break;
+        case answer::kEot:
+            result_ = result::kCommEndedByPeer;
+            s_.transferState = ts::kClosing;
+            break;
+        case answer::kSilent:
+            if (++s_.timerTicks >= s_.timeoutCount) {
+                SendText(s_, kEot);
+                result_ = result::kCommTimeout;
+                s_.transferState = ts::kStopped;
+            }
+            break;
+        default:  // ENQ: nothing, next cycle
+            break;
+    }
+}
+
+void Sender::Establish() {
+    SendText(s_, kEnq);
+    s_.linkStatus = WaitAnswerBHT(s_);
+    if (s_.linkStatus != answer::kAck) {
+        ApplyCommonRules(s_.linkStatus);
+        return;
+    }
+    SetHeader(s_);
+    ClearCounters();
+    s_.transferState = ts::kHeading;
+    view_.SetAboutEnabled(false);
+    view_.SetStatus("Sending Header");
+    view_.SetFile(s_.fileName);
+    YieldOnce();
+}
+
+bool Sender::SendHeading() {
+    const bool repeat = s_.linkStatus == answer::kAck || s_.linkStatus == answer::kNak;
+    s_.linkStatus = SendText(s_, repeat ? s_.headerBlock : kEnq);
+    if (s_.linkStatus > 1000) {
+        result_ = s_.linkStatus;
+        s_.transferState = ts::kStopped;
+        return false;
+    }
+    s_.linkStatus = WaitAnswerBHT(s_);
+    if (s_.linkStatus != answer::kAck) {
+        ApplyCommonRules(s_.linkStatus);
+        return true;
+    }
+    ClearCounters();
+    if (s_.recordCount <= 0) {
+        s_.transferState = ts::kClosing;
+        result_ = result::kOk;
+    } else {
+        s_.transferState = ts::kData;
+        s_.currentBlock = GetNextRecord(s_);
+        ++s_.blockSeq;
+    }
+    PrepareRecordWindow();
+    return true;
+}
+
+void Sender::PrepareRecordWindow() {
+    const bool noRecords = s_.transferState == ts::kClosing;
+    view_.SetStatus(s_.programFile ? "Sending Program " : "Sending File ");
+    view_.SetFile(s_.fileName);
+    view_.SetRecords(" " + ZeroFilled(s_.recordCount, 5));
+    view_.SetRecordCount(" 00000");
+    view_.SetProgress(noRecords ? 100 : 0);
+    view_.SetComplete(noRecords ? "100%" : " 0%");
+    YieldOnce();
+}
+
+bool Sender::SendRecord() {
+    const bool send = s_.linkStatus == answer::kAck || s_.linkStatus == answer::kNak;
+    s_.linkStatus = SendText(s_, send ? s_.currentBlock : kEnq);
+    if (s_.linkStatus > 1000) {
+        result_ = s_.linkStatus;
+        s_.transferState = ts::kStopped;
+        return false;
+    }
+    if (s_.blockSeq <= s_.recordCount && lastAnswer_ == answer::kAck) {
+        s_.nextRecord = GetNextRecord(s_);
+    }
+    lastAnswer_ = WaitAnswerBHT(s_);
+    if (lastAnswer_ != answer::kAck) {
+        ApplyCommonRules(lastAnswer_);
+        return true;
+    }
+    ClearCounters();
+    view_.SetRecordCount(" " + s_.blockSeqText);
+    const int percent = static_cast<int>(
+        RoundHalfEven(static_cast<double>(s_.blockSeq - 1) / s_.recordCount * 100.0));
+    view_.SetProgress(percent);
+    view_.SetComplete(" " + std::to_string(percent) + "%");
+    if (s_.blockSeq > s_.recordCount) {
+        s_.transferState = ts::kClosing;
+    } else {
+        s_.currentBlock = s_.nextRecord;
+        ++s_.blockSeq;
+    }
+    return true;
+}
+
+void Sender::Close() {
+    s_.timerTicks = 0;
+    view_.SetStatus("Closing Link");
+    YieldOnce();
+    while (s_.transferState == ts::kClosing) {
+        SendText(s_, kEot);
+        s_.linkStatus = WaitAnswerBHT(s_);
+        if (s_.linkStatus == answer::kAck) {
+            s_.transferState = ts::kCompleted;
+        } else if (s_.linkStatus == answer::kCancelled) {
+            result_ = result::kCancelled;
+            s_.transferState = ts::kStopped;
+        } else if (++s_.timerTicks >= s_.timeoutCount) {
+            result_ = result::kCommTimeout;
+            s_.transferState = ts::kStopped;
+        }
+    }
+}
+
+ResultCode Sender::Run() {
+    s_.currentProcedure = "Transmit File";
+    const ResultCode opened = OpenFile(s_, s_.filePath, s_.fileName, FileNumber::kSend, "I");
+    if (opened != result::kOk) {
+        return opened;
+    }
+    ClearCounters();
+    s_.blockSeq = 1;
+    s_.blockSeqText = "00000";
+    s_.transferState = ts::kEstablishing;
+
+    bool lineError = false;
+    while (!lineError && s_.transferState >= ts::kEstablishing && s_.transferState <= ts::kData) {
+        switch (s_.transferState) {
+            case ts::kEstablishing:
+                Establish();
+                break;
+            case ts::kHeading:
+                lineError = !SendHeading();
+                break;
+            default:
+                lineError = !SendRecord();
+                break;
+        }
+    }
+    // A line error stops at once: no closing exchange, nothing more shown.
+    if (!lineError) {
+        Close();
+    }
+    s_.CloseFile(FileNumber::kSend);
+    return result_;
+}
+
+}  // namespace
+
+ResultCode TransmitFile(RunState& state) {
+    return Sender(state).Run();
+}
+
+}  // namespace quenlo

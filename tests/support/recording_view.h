@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/transfer_view.h"
+
+namespace quenlo::testing {
+
+// A transfer window that remembers what the engine wrote, control by control and in order, and
+// clicks its own button when a test asks for it.
+class RecordingView : public TransferView {
+  public:
+    void Show(TransferWindowEvents& events) override;
+    void Unload() override;
+    void SetStatus(const std::string& text) override;
+    void SetFile(const std::string& text) override;
+    void SetRecordCount(const std::string& text) override;
+    void SetRecords(const std::string& text) override;
+    void SetProgress(int percent) override;
+    void SetComplete(const std::string& text) override;
+    void SetMessage(const std::string& text) override;
+    void SetMessageVisible(bool visible) override;
+    void SetButtonCaption(const std::string& text) override;
+    void FocusButton() override;
+    void SetAboutEnabled(bool enabled) override;
+    void SetTimerEnabled(bool enabled) override;
+
+    // Clicks the button, as the operator would, if the window is shown.
+    void Click();
+    // Call on every host yield: clicks OK once the result is on show (when autoOk is set).
+    void OnYield();
+
+    bool autoOk = true;
+    bool shown = false;
+    bool unloaded = false;
+    int shows = 0;
+    std::string status, file, recCnt, records, complete, message, caption = "&Cancel";
+    int progress = 0;
+    bool aboutEnabled = true;
+    bool timerEnabled = false;
+    std::vector<std::string> log;  // "StatusBox=Sending Header", "complete= 50%", ...
+
+  private:
+    TransferWindowEvents* events_ = nullptr;
+};
+
+}  // namespace quenlo::testing
