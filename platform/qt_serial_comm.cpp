@@ -1,0 +1,325 @@
+// QSerialPort errors become LastEvent codes as follows:
+//
+//   QSerialPort error                        LastEvent
+//   ResourceError (unplugged, other end      1002 kDeviceLost
+//     of a pseudo-terminal closed)
+//   any error while the device has hung up   1002 kDeviceLost
+//   WriteError                               1008 kWriteFailed (queued output discarded)
+//   ReadError                                1009 kReadFailed
+//   NoError, TimeoutError                    no event
+//   any other error                          1010 kDeviceError
+//
+// The hang-up check matters: a hung-up terminal reads as end of file, which QSerialPort reports as
+// a ReadError with whatever error number was left over, again on every pass of the event loop.
+// Once lost, the device is closed and its queued output counts as gone.
+//
+// Errors while opening, closing or setting the lines are not events: opening reports its failure
+// as a RuntimeError, and a device that cannot set the lines ignores them.
+#include "platform/qt_serial_comm.h"
+
+#include <QByteArray>
+#include <QString>
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "engine/runtime_error.h"
+#include "engine/text.h"
+#include "platform/os_checks.h"
+#include "platform/port_names.h"
+
+namespace quenlo {
+namespace {
+
+constexpr std::int32_t kInvalidPropertyValue = 380;
+constexpr std::int32_t kInvalidPortNumber = 8002;
+constexpr std::int32_t kCannotSetCommState = 8015;
+constexpr std::int32_t kPortNotOpen = 8018;
+
+std::optional<int> SmallNumber(std::string_view field) {
+    if (field.empty() || field.size() > 9) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (char c : field) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::int32_t Clamped(qint64 count) {
+    return static_cast<std::int32_t>(
+        std::min<qint64>(count, std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace
+
+std::optional<LineSettings> ParseLineSettings(std::string_view text) {
+    std::string fields[4];
+    std::size_t count = 0;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        if (count == 4) {
+            return std::nullopt;
+        }
+        fields[count++] =
+            TrimBlanks(text.substr(start, comma == std::string_view::npos ? comma : comma - start));
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (count != 4) {
+        return std::nullopt;
+    }
+    LineSettings settings;
+    const auto baud = SmallNumber(fields[0]);
+    const auto dataBits = SmallNumber(fields[2]);
+    const auto stopBits = SmallNumber(fields[3]);
+    const std::string parity = UpperCase(fields[1]);
+    if (!baud || *baud == 0 || !dataBits || !stopBits ||
+        (parity != "N" && parity != "E" && parity != "O")) {
+        return std::nullopt;
+    }
+    if ((*dataBits != 7 && *dataBits != 8) || (*stopBits != 1 && *stopBits != 2)) {
+        return std::nullopt;
+    }
+    settings.baud = *baud;
+    settings.parity = parity[0];
+    settings.dataBits = *dataBits;
+    settings.stopBits = *stopBits;
+    return settings;
+}
+
+QtSerialComm::QtSerialComm() {
+    bytesWrittenConnection_ =
+        QObject::connect(&port_, &QSerialPort::bytesWritten, [this] { OnBytesWritten(); });
+    errorConnection_ = QObject::connect(&port_, &QSerialPort::errorOccurred,
+                                        [this](QSerialPort::SerialPortError e) { OnError(e); });
+}
+
+QtSerialComm::~QtSerialComm() {
+    QObject::disconnect(bytesWrittenConnection_);
+    QObject::disconnect(errorConnection_);
+    if (port_.isOpen()) {
+        port_.close();
+    }
+}
+
+void QtSerialComm::SetDeviceOverride(std::string path) {
+    deviceOverride_ = std::move(path);
+}
+
+std::string QtSerialComm::Device() const {
+    return deviceOverride_.empty() ? DeviceForPort(portNumber_) : deviceOverride_;
+}
+
+void QtSerialComm::SetSettings(const std::string& settings) {
+    settings_ = settings;
+    if (open_ && !lost_) {
+        const auto parsed = ParseLineSettings(settings_);
+        if (!parsed) {
+            throw RuntimeError(kInvalidPropertyValue, "Invalid property value");
+        }
+        ++quiet_;
+        ApplySettings(*parsed);
+        --quiet_;
+    }
+}
+
+void QtSerialComm::SetLineA(bool on) {
+    lineA_ = on;
+    ApplyLines();
+}
+
+void QtSerialComm::SetLineB(bool on) {
+    lineB_ = on;
+    ApplyLines();
+}
+
+void QtSerialComm::ApplySettings(const LineSettings& settings) {
+    port_.setBaudRate(settings.baud);
+    port_.setDataBits(settings.dataBits == 7 ? QSerialPort::Data7 : QSerialPort::Data8);
+    port_.setParity(settings.parity == 'E'   ? QSerialPort::EvenParity
+                    : settings.parity == 'O' ? QSerialPort::OddParity
+                                             : QSerialPort::NoParity);
+    port_.setStopBits(settings.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+// Only lines the engine has written are touched: the others keep the state the device opened with.
+// A pseudo-terminal has no modem lines and refuses; that is not an error.
+void QtSerialComm::ApplyLines() {
+    if (!open_ || lost_) {
+        return;
+    }
+    ++quiet_;
+    if (lineA_) {
+        port_.setDataTerminalReady(*lineA_);
+    }
+    if (lineB_) {
+        port_.setRequestToSend(*lineB_);
+    }
+    --quiet_;
+}
+
+void QtSerialComm::SetPortOpen(bool open) {
+    if (!open) {
+        if (port_.isOpen()) {
+            ++quiet_;
+            port_.close();
+            --quiet_;
+        }
+        open_ = false;
+        lost_ = false;
+        inputLeft_.clear();
+        return;
+    }
+    if (open_) {
+        return;
+    }
+    const auto settings = ParseLineSettings(settings_);
+    if (!settings) {
+        throw RuntimeError(kInvalidPropertyValue, "Invalid property value");
+    }
+    // QSerialPort applies the settings as part of opening.
+    ApplySettings(*settings);
+    port_.setPortName(QString::fromLocal8Bit(Device()));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        switch (port_.error()) {
+            case QSerialPort::DeviceNotFoundError:
+            case QSerialPort::PermissionError:  // also a port that is busy or locked
+                throw RuntimeError(runtime_error_number::kDeviceUnavailable);
+            case QSerialPort::UnsupportedOperationError:
+                throw RuntimeError(kCannotSetCommState, "Could not set comm state");
+            default:
+                throw RuntimeError(kInvalidPortNumber, "Invalid port number");
+        }
+    }
+    open_ = true;
+    lost_ = false;
+    inputLeft_.clear();
+    lastEvent_ = comm_event::kNone;
+    outputQueued_ = false;
+    ApplyLines();
+}
+
+std::int32_t QtSerialComm::InputCount() {
+    const qint64 waiting = static_cast<qint64>(inputLeft_.size()) +
+                           (port_.isOpen() ? port_.bytesAvailable() : qint64{0});
+    return Clamped(waiting);
+}
+
+std::string QtSerialComm::Input() {
+    std::string text = std::move(inputLeft_);
+    inputLeft_.clear();
+    if (port_.isOpen()) {
+        const QByteArray bytes = port_.readAll();
+        text.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    }
+    // A positive input length caps one read; the rest stays for the next.
+    if (inputLength_ > 0 && text.size() > static_cast<std::size_t>(inputLength_)) {
+        inputLeft_ = text.substr(static_cast<std::size_t>(inputLength_));
+        text.resize(static_cast<std::size_t>(inputLength_));
+    }
+    return text;
+}
+
+void QtSerialComm::Output(std::string_view text) {
+    if (!open_) {
+        throw RuntimeError(kPortNotOpen, "Operation valid only when the port is open");
+    }
+    // A lost device keeps reporting its loss, so that the sender stops with it.
+    if (lost_) {
+        return;
+    }
+    lastEvent_ = comm_event::kNone;
+    outputQueued_ = true;
+    if (!text.empty()) {
+        port_.write(text.data(), static_cast<qint64>(text.size()));
+    }
+    if (port_.bytesToWrite() == 0 && lastEvent_ == comm_event::kNone) {
+        lastEvent_ = comm_event::kSent;
+    }
+}
+
+// QSerialPort reports bytesWritten only on the write notifier's next turn, after the bytes have
+// already gone to the device. The engine reads "nothing queued, no event yet" as a problem and
+// discards the output, which on a pseudo-terminal throws away bytes the other side has not read
+// yet. So once nothing is queued any more, the text has been sent.
+std::int32_t QtSerialComm::LastEvent() {
+    if (lastEvent_ == comm_event::kNone && outputQueued_ && open_ && !lost_ &&
+        port_.bytesToWrite() == 0) {
+        lastEvent_ = comm_event::kSent;
+    }
+    return lastEvent_;
+}
+
+// What is gone with the device is no longer queued; reporting it would keep the engine's drain
+// loop waiting for ever.
+std::int32_t QtSerialComm::OutputCount() {
+    if (!open_ || lost_) {
+        return 0;
+    }
+    return Clamped(port_.bytesToWrite());
+}
+
+void QtSerialComm::ClearOutput() {
+    if (!open_ || lost_) {
+        return;
+    }
+    ++quiet_;
+    port_.clear(QSerialPort::Output);
+    --quiet_;
+}
+
+void QtSerialComm::OnBytesWritten() {
+    if (!lost_ && lastEvent_ == comm_event::kNone && port_.bytesToWrite() == 0) {
+        lastEvent_ = comm_event::kSent;
+    }
+}
+
+void QtSerialComm::OnError(QSerialPort::SerialPortError error) {
+    if (!open_ || lost_ || quiet_ > 0 || error == QSerialPort::NoError ||
+        error == QSerialPort::TimeoutError) {
+        return;
+    }
+    if (error == QSerialPort::ResourceError || DeviceHungUp(port_)) {
+        DropDevice();
+        lastEvent_ = comm_event::kDeviceLost;
+        return;
+    }
+    switch (error) {
+        case QSerialPort::WriteError:
+            lastEvent_ = comm_event::kWriteFailed;
+            // The bytes that could not be written would be retried on every pass of the event
+            // loop; the sender stops with the event instead.
+            ++quiet_;
+            port_.clear(QSerialPort::Output);
+            --quiet_;
+            break;
+        case QSerialPort::ReadError:
+            lastEvent_ = comm_event::kReadFailed;
+            break;
+        default:
+            lastEvent_ = comm_event::kDeviceError;
+            break;
+    }
+}
+
+// Closing the device stops its notifiers, which would otherwise fire on the dead descriptor on
+// every pass of the event loop. Bytes already received stay readable.
+void QtSerialComm::DropDevice() {
+    lost_ = true;
+    const QByteArray bytes = port_.readAll();
+    inputLeft_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    ++quiet_;
+    port_.close();
+    --quiet_;
+}
+
+}  // namespace quenlo

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QSerialPort>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "link/serial_comm.h"
+
+namespace quenlo {
+
+// The settings text "baud,parity,data,stop" taken apart.
+struct LineSettings {
+    std::int32_t baud = 19200;
+    char parity = 'N';  // N, E or O
+    int dataBits = 8;   // 7 or 8
+    int stopBits = 1;   // 1 or 2
+};
+
+// Nothing when the text is not of that form ("19200,N,8,1"; parity in either case, blanks around
+// the fields allowed).
+std::optional<LineSettings> ParseLineSettings(std::string_view text);
+
+// The engine's serial port over QSerialPort, on a real device or a pseudo-terminal. Nothing here
+// blocks: bytes move while the host yields to the Qt event loop, and the engine polls the counts.
+// Single-threaded; lives in the thread that runs the event loop.
+class QtSerialComm : public SerialComm {
+  public:
+    QtSerialComm();
+    ~QtSerialComm() override;
+    QtSerialComm(const QtSerialComm&) = delete;
+    QtSerialComm& operator=(const QtSerialComm&) = delete;
+
+    // A device opened whatever the port number (quenlo-cli's --device); empty gives each port its
+    // own device again.
+    void SetDeviceOverride(std::string path);
+    // The device the next opening uses.
+    std::string Device() const;
+
+    void SetPortNumber(std::int16_t number) override { portNumber_ = number; }
+    std::int16_t PortNumber() const override { return portNumber_; }
+    void SetSettings(const std::string& settings) override;
+    void SetInputLength(std::int32_t length) override { inputLength_ = length; }
+    void SetEventThreshold(std::int32_t threshold) override { eventThreshold_ = threshold; }
+    void SetEndOfFileStop(bool enabled) override { endOfFileStop_ = enabled; }
+    void SetLineA(bool on) override;
+    void SetLineB(bool on) override;
+
+    // Opening an open port, or closing a closed one, does nothing. Failures: 380 for settings that
+    // cannot be read, 68 for a device that is missing, busy or forbidden, 8015 for settings the
+    // device refuses, 8002 for anything else.
+    void SetPortOpen(bool open) override;
+    bool PortOpen() const override { return open_; }
+
+    std::int32_t InputCount() override;
+    std::string Input() override;
+    // On a closed port: RuntimeError 8018.
+    void Output(std::string_view text) override;
+    std::int32_t OutputCount() override;
+    void ClearOutput() override;
+    std::int32_t LastEvent() override;
+
+    void SetTransferProtocol(std::int16_t protocol) override { transferProtocol_ = protocol; }
+    void SetTransferOption(std::int16_t option) override { transferOption_ = option; }
+    void SetTransferAbort(bool abort) override { transferAbort_ = abort; }
+
+    // The values as last written, for the transfer code that acts on them.
+    std::int32_t EventThreshold() const { return eventThreshold_; }
+    bool EndOfFileStop() const { return endOfFileStop_; }
+    std::int16_t TransferProtocol() const { return transferProtocol_; }
+    std::int16_t TransferOption() const { return transferOption_; }
+    bool TransferAbort() const { return transferAbort_; }
+
+  private:
+    void ApplySettings(const LineSettings& settings);
+    void ApplyLines();
+    void OnBytesWritten();
+    void OnError(QSerialPort::SerialPortError error);
+    void DropDevice();
+
+    QSerialPort port_;
+    QMetaObject::Connection bytesWrittenConnection_;
+    QMetaObject::Connection errorConnection_;
+
+    std::string deviceOverride_;
+    std::int16_t portNumber_ = 1;
+    std::string settings_ = "19200,N,8,1";
+    std::int32_t inputLength_ = 0;
+    std::int32_t eventThreshold_ = 0;
+    bool endOfFileStop_ = false;
+    std::optional<bool> lineA_;
+    std::optional<bool> lineB_;
+    std::int16_t transferProtocol_ = 0;
+    std::int16_t transferOption_ = 0;
+    bool transferAbort_ = false;
+
+    bool open_ = false;
+    // The device went away while open: the port stays open for the engine, which closes it on its
+    // normal path, but nothing more moves.
+    bool lost_ = false;
+    // Bytes received before the device went away, still to be read.
+    std::string inputLeft_;
+    std::int32_t lastEvent_ = comm_event::kNone;
+    // Text was queued since the port opened, so an empty queue means it has been sent.
+    bool outputQueued_ = false;
+    // Above 0 while we make calls whose failures are expected and must not become events.
+    int quiet_ = 0;
+};
+
+}  // namespace quenlo
