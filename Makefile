@@ -4,10 +4,11 @@
 BUILD_DIR   ?= build/debug-sanitize
 BENCH_DIR   ?= build/release
 JOBS        ?= 2
+MAKEFLAGS   += --no-print-directory
 PACKAGES    := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
                qt6-base-dev qt6-serialport-dev lrzsz socat
 
-.PHONY: all deps build test bench format clean
+.PHONY: all deps build test demo bench format clean
 
 all: build
 
@@ -22,6 +23,9 @@ build: deps $(BUILD_DIR)/CMakeCache.txt
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+
+demo: build
+	@bash scripts/demo.sh $(BUILD_DIR)
 
 $(BENCH_DIR)/CMakeCache.txt:
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUENLO_BUILD_TESTS=OFF -DQUENLO_BUILD_BENCH=ON

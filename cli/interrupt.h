@@ -1,0 +1,11 @@
+#pragma once
+
+#include <functional>
+
+namespace quenlo {
+
+// Ctrl-C handling for the terminal: the first press calls onCancel from the event loop; a second
+// one ends the program at once with the given status.
+void InstallInterruptHandler(std::function<void()> onCancel, int exitStatusOnSecond);
+
+}  // namespace quenlo

@@ -1,0 +1,132 @@
+#include "cli/terminal_view.h"
+
+#include <QTimer>
+
+#include "engine/text.h"
+
+namespace quenlo {
+
+namespace {
+// A terminal redraw for every record would cost more than the record; the eye needs far fewer.
+constexpr std::chrono::milliseconds kRedrawInterval{100};
+constexpr int kTimerIntervalMs = 3000;
+}  // namespace
+
+struct TerminalView::Ticker {
+    QTimer timer;
+};
+
+TerminalView::TerminalView(std::FILE* out, bool isTerminal) : out_(out), isTerminal_(isTerminal) {}
+
+void TerminalView::Show(TransferWindowEvents& events) {
+    events_ = &events;
+    status_ = file_ = recCnt_ = records_ = complete_ = message_ = "";
+    caption_ = "&Cancel";
+    progress_ = 0;
+    ticker_ = new Ticker;
+    ticker_->timer.setInterval(kTimerIntervalMs);
+    QObject::connect(&ticker_->timer, &QTimer::timeout, [this] {
+        if (events_ != nullptr) {
+            events_->TimerTicked();
+        }
+    });
+}
+
+void TerminalView::Unload() {
+    Render(true);
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+    delete ticker_;
+    ticker_ = nullptr;
+    events_ = nullptr;
+}
+
+void TerminalView::SetTimerEnabled(bool enabled) {
+    if (ticker_ == nullptr) {
+        return;
+    }
+    if (enabled) {
+        ticker_->timer.start();
+    } else {
+        ticker_->timer.stop();
+    }
+}
+
+void TerminalView::SetStatus(const std::string& text) {
+    const bool changed = text != status_;
+    status_ = text;
+    Render(changed);
+}
+void TerminalView::SetFile(const std::string& text) {
+    file_ = text;
+    Render(false);
+}
+void TerminalView::SetRecordCount(const std::string& text) {
+    recCnt_ = text;
+    Render(false);
+}
+void TerminalView::SetRecords(const std::string& text) {
+    records_ = text;
+    Render(false);
+}
+void TerminalView::SetComplete(const std::string& text) {
+    complete_ = text;
+    Render(false);
+}
+
+void TerminalView::SetButtonCaption(const std::string& text) {
+    caption_ = text;
+    if (text == "OK") {
+        // Nobody is there to click OK: click it as soon as the engine waits for it.
+        QTimer::singleShot(0, [this] { PressButton(); });
+    }
+}
+
+void TerminalView::PressButton() {
+    if (events_ != nullptr) {
+        events_->CommandButtonClicked();
+    }
+}
+
+std::string TerminalView::Line() const {
+    std::string line = TrimBlanks(status_);
+    if (!file_.empty() && file_ != status_) {
+        line += "  " + file_;
+    }
+    if (!records_.empty()) {
+        line += "  record" + recCnt_ + " of" + records_;
+    }
+    if (!complete_.empty()) {
+        line += "  " + TrimBlanks(complete_);
+    }
+    return Latin1ToUtf8(line);
+}
+
+void TerminalView::Render(bool force) {
+    if (status_.empty()) {
+        return;
+    }
+    const std::string line = Line();
+    if (!isTerminal_) {
+        // Plain lines: one for each new status or percentage, not for every record.
+        const std::string key = status_ + "|" + complete_;
+        if (key != lastPlain_) {
+            lastPlain_ = key;
+            std::fprintf(out_, "%s\n", line.c_str());
+            std::fflush(out_);
+        }
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDraw_ < kRedrawInterval) {
+        return;
+    }
+    lastDraw_ = now;
+    std::fprintf(out_, "\r\033[K%s", line.c_str());
+    std::fflush(out_);
+    lineOpen_ = true;
+}
+
+}  // namespace quenlo

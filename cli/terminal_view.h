@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "engine/transfer_view.h"
+
+namespace quenlo {
+
+// The transfer window drawn on stderr: one updating line on a terminal, plain lines otherwise.
+// The result is not waited on: once the button reads "OK" it clicks itself.
+class TerminalView : public TransferView {
+  public:
+    TerminalView(std::FILE* out, bool isTerminal);
+
+    void Show(TransferWindowEvents& events) override;
+    void Unload() override;
+    void SetStatus(const std::string& text) override;
+    void SetFile(const std::string& text) override;
+    void SetRecordCount(const std::string& text) override;
+    void SetRecords(const std::string& text) override;
+    void SetProgress(int percent) override { progress_ = percent; }
+    void SetComplete(const std::string& text) override;
+    void SetMessage(const std::string& text) override { message_ = text; }
+    void SetMessageVisible(bool) override {}
+    void SetButtonCaption(const std::string& text) override;
+    void FocusButton() override {}
+    void SetAboutEnabled(bool) override {}
+    void SetTimerEnabled(bool enabled) override;
+
+    // The Cancel button, as Ctrl-C presses it.
+    void PressButton();
+
+    bool resultShown() const { return caption_ == "OK"; }
+    const std::string& status() const { return status_; }
+    const std::string& message() const { return message_; }
+
+  private:
+    void Render(bool force);
+    std::string Line() const;
+
+    std::FILE* out_;
+    bool isTerminal_;
+    TransferWindowEvents* events_ = nullptr;
+    std::string status_, file_, recCnt_, records_, complete_, message_, caption_;
+    int progress_ = 0;
+    std::string lastPlain_;
+    std::chrono::steady_clock::time_point lastDraw_{};
+    bool lineOpen_ = false;  // an updating line is on screen without its newline
+    struct Ticker;
+    Ticker* ticker_ = nullptr;
+};
+
+}  // namespace quenlo
