@@ -8,7 +8,7 @@ MAKEFLAGS   += --no-print-directory
 PACKAGES    := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
                qt6-base-dev qt6-serialport-dev lrzsz socat
 
-.PHONY: all deps build test demo bench format clean
+.PHONY: all deps build test demo gui screenshots bench format clean
 
 all: build
 
@@ -26,6 +26,16 @@ test: build
 
 demo: build
 	@bash scripts/demo.sh $(BUILD_DIR)
+
+gui: build
+	@bash scripts/gui.sh $(BUILD_DIR)
+
+# Pictures of the three windows for the README, rendered under Xvfb.
+screenshots: build
+	@bash scripts/install-deps.sh xvfb xauth
+	@cmake --build $(BUILD_DIR) -j$(JOBS) --target quenlo-window-shots
+	xvfb-run -a -s "-screen 0 1024x768x24" env ASAN_OPTIONS=detect_leaks=0 \
+	    $(BUILD_DIR)/ui/quenlo-window-shots docs
 
 $(BENCH_DIR)/CMakeCache.txt:
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUENLO_BUILD_TESTS=OFF -DQUENLO_BUILD_BENCH=ON

@@ -1,0 +1,27 @@
+// quenlo: the desktop loader.
+#include <QApplication>
+
+#include "engine/run_state.h"
+#include "engine/run_transfer.h"
+#include "platform/qt_serial_comm.h"
+#include "ui/gui_host.h"
+#include "ui/main_window.h"
+#include "ui/transfer_window.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Quenlo");
+    quenlo::GuiHost host;
+    quenlo::QtSerialComm serial;
+    quenlo::TransferWindow transferWindow;
+    quenlo::MainWindow window(
+        host,
+        [&](const std::string& commandLine) {
+            quenlo::RunState state(host, &serial, &transferWindow);
+            state.commandLine = commandLine;
+            quenlo::RunTransfer(state);
+        },
+        &transferWindow);
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,260 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "engine/host.h"
+#include "engine/runtime_error.h"
+#include "platform/port_names.h"
+#include "ui/about_box.h"
+#include "ui/ui_text.h"
+
+namespace quenlo {
+
+namespace {
+
+constexpr int kPorts = 20;
+
+QComboBox* List(const char* name, const QStringList& entries, QWidget* parent) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(name);
+    list->addItems(entries);
+    list->setEditable(false);
+    return list;
+}
+
+QLabel* Label(const char* name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QPushButton* Button(const char* name, const QString& text, const QString& tip, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setToolTip(tip);
+    return button;
+}
+
+std::optional<QString> ChooseWithQtDialog(QWidget* parent, const QString& title,
+                                          const QString& directory, const QStringList& filters) {
+    QFileDialog dialog(parent, title, directory);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace
+
+QStringList MainWindow::FileFilters() {
+    // Both cases: on case-sensitive file systems the handheld files often carry upper-case names.
+    return {"BHT Program Files (*.pd3 *.pd4 *.PD3 *.PD4)",
+            "BHT System Files (*.fn3 *.fn4 *.FN3 *.FN4)", "BHT-200 Cab Files (*.cab *.CAB)"};
+}
+
+MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidget* parent)
+    : QWidget(parent),
+      host_(host),
+      runner_(std::move(runner)),
+      transferWindow_(transferWindow),
+      chooseFile_(ChooseWithQtDialog),
+      showAbout_([&host](QWidget* owner) {
+          AboutBox box(owner, &host);
+          box.exec();
+      }) {
+    setObjectName("frmMain");
+    setWindowTitle("BHT Quenlo");
+    setMinimumWidth(380);
+
+    txtProg_ = new QLineEdit(this);
+    txtProg_->setObjectName("txtProg");
+    cmdBrowse_ = Button("cmdBrowse", "...", "Browse files", this);
+    cmdBrowse_->setMaximumWidth(32);
+
+    QStringList ports;
+    for (int n = 1; n <= kPorts; ++n) {
+        ports << QString("COM %1").arg(n);
+    }
+    cboPort_ = List("cboPort", ports, this);
+    // Each COM entry names the device it opens, so a USB adapter's users know what to pick.
+    for (int n = 1; n <= kPorts; ++n) {
+        cboPort_->setItemData(n - 1, QString::fromStdString(DeviceForPort(n)), Qt::ToolTipRole);
+    }
+    cboSpeed_ =
+        List("cboSpeed", {"115200", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"},
+             this);
+    cboParity_ = List("cboParity", {"None", "Even", "Odd"}, this);
+    cboData_ = List("cboData", {"8 bits", "7 bits"}, this);
+    cboStop_ = List("cboStop", {"1 bit", "2 bits"}, this);
+    cboTime_ = List("cboTime", {"30 secs", "60 secs", "90 secs", "120 secs", "max"}, this);
+    chkBCC_ = new QCheckBox("BCC Parity", this);
+    chkBCC_->setObjectName("chkBCC");
+    chkBCC_->setChecked(true);
+    chkSeq_ = new QCheckBox("Seq Nos.", this);
+    chkSeq_->setObjectName("chkSeq");
+    chkSeq_->setChecked(true);
+    txtIRDelay_ = new QLineEdit("0", this);
+    txtIRDelay_->setObjectName("txtIRDelay");
+    txtIRDelay_->setMaxLength(4);
+    txtIRDelay_->setMaximumWidth(60);
+    cmdSend_ = Button("cmdSend", "Send", "Send file to handheld", this);
+    cmdAbout_ = Button("cmdAbout", "About", "About BHT Quenlo", this);
+    cmdExit_ = Button("cmdExit", "Exit", "Exit BHT Quenlo", this);
+    auto* portDevice = Label("lblPortDevice", "", this);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(Label("lblProgram", "Program File:", this));
+    top->addWidget(txtProg_, 1);
+    top->addWidget(cmdBrowse_);
+
+    auto* frame = new QGroupBox("Communication Settings", this);
+    frame->setObjectName("fraSettings");
+    auto* grid = new QGridLayout(frame);
+    const std::pair<const char*, const char*> labels[] = {
+        {"lblPort", "COM Port:"},  {"lblSpeed", "Baud Rate:"}, {"lblParity", "Parity:"},
+        {"lblData", "Data Bits:"}, {"lblStop", "Stop Bits:"},  {"lblTimeout", "Timeout:"}};
+    QComboBox* lists[] = {cboPort_, cboSpeed_, cboParity_, cboData_, cboStop_, cboTime_};
+    for (int row = 0; row < 6; ++row) {
+        grid->addWidget(Label(labels[row].first, labels[row].second, frame), row, 0);
+        grid->addWidget(lists[row], row, 1);
+    }
+    grid->addWidget(portDevice, 0, 2);
+    grid->addWidget(Label("lblIRDel", "I-R Delay:", frame), 6, 0);
+    auto* delayRow = new QHBoxLayout;
+    delayRow->addWidget(txtIRDelay_);
+    delayRow->addWidget(Label("lblIRDelay2", "(0-1000)", frame));
+    delayRow->addStretch(1);
+    grid->addLayout(delayRow, 6, 1, 1, 2);
+    auto* checks = new QHBoxLayout;
+    checks->addWidget(chkBCC_);
+    checks->addWidget(chkSeq_);
+    checks->addStretch(1);
+    grid->addLayout(checks, 7, 0, 1, 3);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdSend_);
+    buttons->addWidget(cmdAbout_);
+    buttons->addWidget(cmdExit_);
+
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(top);
+    column->addWidget(frame);
+    column->addLayout(buttons);
+
+    setTabOrder(txtProg_, cmdBrowse_);
+    QWidget* order[] = {cmdBrowse_, cboPort_,  cboSpeed_, cboParity_, cboData_,
+                        cboStop_,   cboTime_,  chkBCC_,   chkSeq_,    txtIRDelay_,
+                        cmdSend_,   cmdAbout_, cmdExit_};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    // Load: the first entry of each list.
+    for (QComboBox* list : lists) {
+        list->setCurrentIndex(0);
+    }
+    const auto showDevice = [this, portDevice](int index) {
+        portDevice->setText(QString::fromStdString(DeviceForPort(index + 1)));
+    };
+    showDevice(0);
+    connect(cboPort_, &QComboBox::currentIndexChanged, this, showDevice);
+    connect(cmdBrowse_, &QPushButton::clicked, this, &MainWindow::OnBrowse);
+    connect(cmdSend_, &QPushButton::clicked, this, &MainWindow::OnSend);
+    connect(cmdAbout_, &QPushButton::clicked, this, [this] { showAbout_(this); });
+    connect(cmdExit_, &QPushButton::clicked, this, &MainWindow::OnExit);
+}
+
+MainWindowChoices MainWindow::Choices() const {
+    MainWindowChoices c;
+    c.program = txtProg_->text();
+    c.portIndex = cboPort_->currentIndex();
+    c.speed = cboSpeed_->currentText();
+    c.parity = cboParity_->currentText();
+    c.dataBits = cboData_->currentText();
+    c.stopBits = cboStop_->currentText();
+    c.timeoutIndex = cboTime_->currentIndex();
+    c.bcc = chkBCC_->isChecked();
+    c.sequence = chkSeq_->isChecked();
+    c.irDelay = txtIRDelay_->text();
+    return c;
+}
+
+bool MainWindow::Quit() {
+    return host_.AskYesNo("BHT Quenlo", "Are you sure you wish to exit this application?");
+}
+
+void MainWindow::OnExit() {
+    if (Quit()) {
+        QApplication::closeAllWindows();
+        QApplication::quit();
+    }
+}
+
+void MainWindow::ShowClickFailure(const std::exception& failure) {
+    const auto* runtime = dynamic_cast<const RuntimeError*>(&failure);
+    const std::string text =
+        runtime != nullptr ? "Error " + std::to_string(runtime->number()) + ": " + runtime->text()
+                           : std::string("Error 5: ") + failure.what();
+    host_.ShowMessage("Error", text, MessageIcon::kCritical);
+}
+
+void MainWindow::OnBrowse() {
+    try {
+        const auto chosen =
+            chooseFile_(this, "Select BHT Program File", txtProg_->text(), FileFilters());
+        if (chosen) {
+            txtProg_->setText(*chosen);
+        }
+    } catch (const std::exception& failure) {
+        ShowClickFailure(failure);
+    }
+}
+
+void MainWindow::OnSend() {
+    if (sendInProgress_) {
+        return;
+    }
+    try {
+        const MainWindowChoices choices = Choices();
+        if (const auto refusal = CheckChoices(choices)) {
+            host_.ShowMessage(ToEngine(refusal->title), ToEngine(refusal->text),
+                              MessageIcon::kExclamation);
+            return;
+        }
+        const std::string commandLine = BuildCommandLine(choices);
+        sendInProgress_ = true;
+        cmdSend_->setEnabled(false);
+        struct Done {
+            MainWindow* window;
+            ~Done() {
+                window->sendInProgress_ = false;
+                window->cmdSend_->setEnabled(true);
+            }
+        } done{this};
+        runner_(commandLine);
+    } catch (const std::exception& failure) {
+        ShowClickFailure(failure);
+    }
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    // During a transfer the transfer window stays in front.
+    if (sendInProgress_ && transferWindow_ != nullptr && transferWindow_->isVisible()) {
+        QTimer::singleShot(0, transferWindow_, [w = transferWindow_] {
+            w->raise();
+            w->activateWindow();
+        });
+    }
+}
+
+}  // namespace quenlo

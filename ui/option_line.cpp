@@ -1,0 +1,61 @@
+#include "ui/option_line.h"
+
+#include <QRegularExpression>
+
+#include "engine/text.h"
+#include "ui/ui_text.h"
+
+namespace quenlo {
+
+namespace {
+constexpr double kMaxIrDelay = 1000.0;
+const char* const kTimeoutOptions[] = {"+T30 ", "+T60 ", "+T90 ", "+T120 ", "+T0 "};
+}  // namespace
+
+std::optional<double> NumericValue(const QString& text) {
+    static const QRegularExpression number(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)");
+    const QString trimmed = text.trimmed();
+    if (!number.match(trimmed).hasMatch()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const double value = trimmed.toDouble(&ok);  // QString::toDouble ignores the locale
+    return ok ? std::optional<double>(value) : std::nullopt;
+}
+
+std::optional<Refusal> CheckChoices(const MainWindowChoices& c) {
+    if (c.program.isEmpty()) {
+        return Refusal{"Missing Information", "A program file has not been selected!"};
+    }
+    static const QStringList kinds = {"PD4", "FN4", "PD3", "FN3", "CAB"};
+    // Only the last three characters: the engine checks the rest of the name.
+    if (!kinds.contains(c.program.right(3).toUpper())) {
+        return Refusal{"Invalid Information", "An invalid file has been selected!"};
+    }
+    const auto delay = NumericValue(c.irDelay);
+    if (!delay || *delay < 0 || *delay > kMaxIrDelay) {
+        return Refusal{"I-R Delay invalid", "The I-R Delay must be a number between 0 and 1000"};
+    }
+    return std::nullopt;
+}
+
+std::string BuildCommandLine(const MainWindowChoices& c) {
+    QString s;
+    s += "+P" + QString::number(c.portIndex) + " ";
+    s += "+B" + c.speed + " ";
+    s += "+P" + c.parity.left(1) + " ";
+    s += "+D" + c.dataBits.left(1) + " ";
+    s += "+S" + c.stopBits.left(1) + " ";
+    if (c.timeoutIndex >= 0 && c.timeoutIndex < 5) {
+        s += kTimeoutOptions[c.timeoutIndex];
+    }
+    s += c.bcc ? "+PB " : "-PB ";
+    s += c.sequence ? "+SN " : "-SN ";
+    const auto delay = NumericValue(c.irDelay);
+    if (delay && *delay > 0) {
+        s += "+IRD" + c.irDelay.trimmed() + " ";
+    }
+    return UpperCase(ToEngine(c.program + " " + s));
+}
+
+}  // namespace quenlo

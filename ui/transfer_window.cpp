@@ -1,0 +1,179 @@
+#include "ui/transfer_window.h"
+
+#include <QFont>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "ui/ui_text.h"
+
+namespace quenlo {
+
+namespace {
+
+constexpr int kTimerIntervalMs = 3000;
+constexpr int kPointSize = 8;
+
+QLineEdit* ReadOnlyBox(const char* name, QWidget* parent) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus);
+    return box;
+}
+
+QLabel* Label(const char* name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+}  // namespace
+
+TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("frmTarvos");
+    setWindowTitle("Loading Program...");
+    setAutoFillBackground(true);
+    QPalette grey = palette();
+    grey.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
+    setPalette(grey);
+    // 4275 by 2865 twips at 15 twips a pixel.
+    resize(285, 191);
+
+    QFont font("MS Sans Serif");
+    font.setPointSize(kPointSize);
+    setFont(font);
+
+    statusBox_ = ReadOnlyBox("StatusBox", this);
+    fileBox_ = ReadOnlyBox("FileBox", this);
+    recCntBox_ = ReadOnlyBox("RecCntBox", this);
+    recordsBox_ = ReadOnlyBox("RecordsBox", this);
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName("ProgressBar1");
+    progressBar_->setRange(0, 100);
+    progressBar_->setTextVisible(false);
+    complete_ = Label("complete", "", this);
+    complete_->setMinimumWidth(36);
+    msgLabel_ = Label("MsgLabel", "", this);
+    commandButton_ = new QPushButton(this);
+    commandButton_->setObjectName("CommandButton");
+    aboutButton_ = new QPushButton(this);
+    aboutButton_->setObjectName("AboutButton");
+    notice_ = Label("Label1", "Keep the handheld in place until the result is shown.", this);
+    QFont narrow("Arial Narrow");
+    narrow.setPointSize(kPointSize);
+    notice_->setFont(narrow);
+    ymodemTimer_ = new QTimer(this);
+    ymodemTimer_->setObjectName("YModemTimer");
+    ymodemTimer_->setInterval(kTimerIntervalMs);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(Label("Label2", "I/O Status", this), 0, 0);
+    grid->addWidget(statusBox_, 0, 1, 1, 3);
+    grid->addWidget(Label("Label3", "File", this), 1, 0);
+    grid->addWidget(fileBox_, 1, 1, 1, 3);
+    grid->addWidget(Label("Label4", "Record", this), 2, 0);
+    grid->addWidget(recCntBox_, 2, 1);
+    grid->addWidget(Label("Label5", "Of", this), 2, 2, Qt::AlignCenter);
+    grid->addWidget(recordsBox_, 2, 3);
+    grid->addWidget(Label("Label6", "Complete", this), 3, 0);
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(progressBar_, 1);
+    bar->addWidget(complete_);
+    grid->addLayout(bar, 3, 1, 1, 3);
+
+    auto* rowMessage = new QHBoxLayout;
+    rowMessage->addWidget(msgLabel_, 1);
+    rowMessage->addWidget(commandButton_);
+    auto* rowNotice = new QHBoxLayout;
+    rowNotice->addWidget(notice_, 1);
+    rowNotice->addWidget(aboutButton_);
+
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(grid);
+    column->addLayout(rowMessage);
+    column->addLayout(rowNotice);
+
+    connect(commandButton_, &QPushButton::clicked, this, [this] {
+        if (events_ != nullptr) {
+            events_->CommandButtonClicked();
+        }
+    });
+    connect(ymodemTimer_, &QTimer::timeout, this, [this] {
+        if (events_ != nullptr) {
+            events_->TimerTicked();
+        }
+    });
+    LoadDesignTexts();
+}
+
+void TransferWindow::LoadDesignTexts() {
+    for (QLineEdit* box : {statusBox_, fileBox_, recCntBox_, recordsBox_}) {
+        box->clear();
+    }
+    complete_->clear();
+    msgLabel_->clear();
+    progressBar_->setValue(0);
+    commandButton_->setText("&Cancel");
+    // The button reads "About" once loaded; it has no action of its own.
+    aboutButton_->setText("About");
+    aboutButton_->setEnabled(true);
+    ymodemTimer_->stop();
+}
+
+void TransferWindow::Show(TransferWindowEvents& events) {
+    LoadDesignTexts();
+    events_ = &events;
+    show();
+    raise();
+    activateWindow();
+}
+
+void TransferWindow::Unload() {
+    events_ = nullptr;
+    ymodemTimer_->stop();
+    hide();
+}
+
+void TransferWindow::SetStatus(const std::string& text) {
+    statusBox_->setText(FromEngine(text));
+}
+void TransferWindow::SetFile(const std::string& text) {
+    fileBox_->setText(FromEngine(text));
+}
+void TransferWindow::SetRecordCount(const std::string& text) {
+    recCntBox_->setText(FromEngine(text));
+}
+void TransferWindow::SetRecords(const std::string& text) {
+    recordsBox_->setText(FromEngine(text));
+}
+void TransferWindow::SetProgress(int percent) {
+    progressBar_->setValue(percent);
+}
+void TransferWindow::SetComplete(const std::string& text) {
+    complete_->setText(FromEngine(text));
+}
+void TransferWindow::SetMessage(const std::string& text) {
+    msgLabel_->setText(FromEngine(text));
+}
+void TransferWindow::SetMessageVisible(bool visible) {
+    msgLabel_->setVisible(visible);
+}
+void TransferWindow::SetButtonCaption(const std::string& text) {
+    commandButton_->setText(FromEngine(text));
+}
+void TransferWindow::FocusButton() {
+    commandButton_->setFocus();
+}
+void TransferWindow::SetAboutEnabled(bool enabled) {
+    aboutButton_->setEnabled(enabled);
+}
+void TransferWindow::SetTimerEnabled(bool enabled) {
+    if (enabled) {
+        ymodemTimer_->start();
+    } else {
+        ymodemTimer_->stop();
+    }
+}
+
+}  // namespace quenlo
