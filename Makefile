@@ -43,6 +43,8 @@ $(BENCH_DIR)/CMakeCache.txt:
 bench: deps $(BENCH_DIR)/CMakeCache.txt
 	@cmake --build $(BENCH_DIR) -j$(JOBS)
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
+	@# quenlo-cli against bht-sim: unpaced, paced at 115200 Bd, and a silent handheld (about 70 s).
+	@python3 bench/transfer_bench.py $(BENCH_DIR)
 
 format:
 	@find engine files link send receive platform ui cli sim tests bench \

@@ -103,10 +103,21 @@ std::size_t PosixPty::UnreadOutput() const {
 
 void PosixPty::Drain(int maxMillis) const {
     // The kernel tells no one when the other side reads, so this looks now and then; it runs
-    // once, at the end.
-    constexpr int kStepMillis = 5;
-    for (int waited = 0; waited < maxMillis && UnreadOutput() > 0; waited += kStepMillis) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kStepMillis));
+    // once, at the end. Right after a write the bytes may not be counted as waiting yet, so the
+    // queue must stay empty for a while before the other side has surely read them.
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kSettled = std::chrono::milliseconds(100);
+    constexpr auto kStep = std::chrono::milliseconds(5);
+    const auto start = Clock::now();
+    const auto limit = std::chrono::milliseconds(maxMillis);
+    auto emptySince = start;
+    for (auto now = start; now - start < limit; now = Clock::now()) {
+        if (UnreadOutput() > 0) {
+            emptySince = now;
+        } else if (now - emptySince >= kSettled) {
+            return;
+        }
+        std::this_thread::sleep_for(kStep);
     }
 }
 

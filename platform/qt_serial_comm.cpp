@@ -241,6 +241,9 @@ void QtSerialComm::Output(std::string_view text) {
     outputQueued_ = true;
     if (!text.empty()) {
         port_.write(text.data(), static_cast<qint64>(text.size()));
+        // Hand the bytes to the device now rather than on the event loop's next turn: in a
+        // stop-and-wait exchange every turn saved is time saved on every block. Never blocks.
+        port_.flush();
     }
     if (port_.bytesToWrite() == 0 && lastEvent_ == comm_event::kNone) {
         lastEvent_ = comm_event::kSent;

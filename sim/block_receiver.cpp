@@ -175,14 +175,24 @@ void BlockReceiver::CheckHeading() {
         return;
     }
     Note("heading " + parsed->name + " records=" + std::to_string(parsed->recordCount) +
-         " length=" + std::to_string(parsed->recordLength) + " -> ACK");
+         " length=" + std::to_string(parsed->recordLength) +
+         (options_.packed ? " packed=" + std::to_string(PackedRecordLength(parsed->recordLength))
+                          : std::string()) +
+         " -> ACK");
     heading_ = std::move(parsed);
     phase_ = Phase::kData;
     Answer(kACK);
 }
 
+// How many characters a record takes in its block: the heading announces the length of a filled
+// line, which packing shortens.
+std::size_t BlockReceiver::RecordLength() const {
+    const int length = heading_->recordLength;
+    return static_cast<std::size_t>(options_.packed ? PackedRecordLength(length) : length);
+}
+
 std::size_t BlockReceiver::DataBodyLength() const {
-    return (options_.seq ? kSeqDigits : 0) + static_cast<std::size_t>(heading_->recordLength) + 1;
+    return (options_.seq ? kSeqDigits : 0) + RecordLength() + 1;
 }
 
 // The loader sends one block and waits for its answer, so the block's length is known from the
@@ -246,7 +256,7 @@ void BlockReceiver::CheckData() {
     }
 
     const std::size_t start = options_.seq ? kSeqDigits : 0;
-    records_.push_back(block_.substr(start, static_cast<std::size_t>(heading_->recordLength)));
+    records_.push_back(block_.substr(start, RecordLength()));
     ++recordsReceived_;
     ++expectedBlock_;
     Note(label + " -> ACK");

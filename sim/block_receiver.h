@@ -29,6 +29,8 @@ struct Faults {
 struct ReceiverOptions {
     bool bcc = true;  // blocks end with a block check byte
     bool seq = true;  // data blocks carry a 5-digit block number
+    // Records come packed (loader +CMP): shorter than the heading's record length.
+    bool packed = false;
     // A block whose bytes stop coming for this long is thrown away and refused, so that the
     // receiver is back in step when the loader sends it again.
     TimeUs blockStallUs = 2'000'000;
@@ -93,6 +95,7 @@ class BlockReceiver {
     void Corrupt(std::string& block);
     void Note(std::string text);
     bool AllRecordsIn() const;
+    std::size_t RecordLength() const;
     std::size_t DataBodyLength() const;
 
     ReceiverOptions options_;

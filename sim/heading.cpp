@@ -66,6 +66,17 @@ int ProgramRecordLength(std::string_view name) {
     return 0;
 }
 
+int PackedRecordLength(int lineLength) {
+    // How many of the `count` characters from position `from` (1-based) on the line has.
+    const auto part = [lineLength](int from, int count) {
+        return std::clamp(lineLength - (from - 1), 0, count);
+    };
+    const auto packed = [](int digits) { return (digits + 1) / 2; };
+    // The digits of 35-39 are packed behind a leading "0".
+    const int tail = packed(1 + part(35, 5)) + packed(part(41, 2));
+    return 9 + part(19, 16) + std::min(4, tail);
+}
+
 std::optional<Heading> ParseHeading(std::string_view text, std::string* problem) {
     if (text.size() < kProgramTextLength) {
         return Fail(problem, "heading too short");

@@ -9,9 +9,10 @@
 
 namespace quenlo::sim {
 
-// Holds outgoing bytes back until a real line at the given rate would have carried them: 10 bits
-// a byte (start, 8 data, stop), one byte after the other. A rate of 0 lets everything through at
-// once.
+// Holds bytes back until a real line at the given rate would have carried them: 10 bits a byte
+// (start, 8 data, stop), one byte after the other. A byte handed over at t is through at
+// max(t, when the one before it was through) + 10 bit times. The session uses one for what it
+// sends and one for what it receives. A rate of 0 lets everything through at once.
 class LinePacer {
   public:
     explicit LinePacer(int baud) : baud_(baud) {}
@@ -22,6 +23,7 @@ class LinePacer {
     // When the next byte is due; nothing when none is waiting.
     std::optional<TimeUs> NextDue() const;
     bool empty() const { return queue_.empty(); }
+    int baud() const { return baud_; }
 
   private:
     struct Pending {

@@ -7,11 +7,13 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/posix_pty.h"
 #include "platform/posix_serial.h"
@@ -20,6 +22,9 @@
 #include "sim/session.h"
 
 namespace {
+
+// Longest wait at the end for the loader to read the last answer.
+constexpr int kDrainLimitMs = 3000;
 
 constexpr int kUsageExit = 2;
 constexpr int kDefaultBaud = 19200;
@@ -50,6 +55,10 @@ bool CatchStopSignals() {
            ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
+// Closing the pseudo-terminal hangs up the loader's side and throws away what it has not read,
+// the last answer included. The kernel moves written bytes to that side's queue a moment after the
+// write, and until then the queue looks empty; so it must stay empty for a while before our bytes
+// count as read. Three seconds are long enough for a loader to pick up the last answer.
 int Usage(const std::string& message) {
     std::cerr << "bht-sim: " << message << '\n';
     return kUsageExit;
@@ -70,6 +79,7 @@ int main(int argc, char** argv) {
     bool ymodem = false;
     bool noBcc = false;
     bool noSeq = false;
+    bool packed = false;
     bool verbose = false;
     bool once = true;
     int baud = 0;
@@ -89,8 +99,9 @@ int main(int argc, char** argv) {
     app.add_flag("--ymodem", ymodem, "Use YMODEM instead of the block protocol");
     app.add_flag("--no-bcc", noBcc, "Blocks come without a block check byte (loader -PB)");
     app.add_flag("--no-seq", noSeq, "Data blocks come without block numbers (loader -SN)");
+    app.add_flag("--cmp", packed, "Records come packed, written as received (loader +CMP)");
     app.add_option("--baud", baud,
-                   "Line rate: paces our answers on a pseudo-terminal (10 bits a byte), sets the "
+                   "Line rate: paces both ways on a pseudo-terminal (10 bits a byte), sets the "
                    "device's rate (default 19200)")
         ->check(CLI::PositiveNumber);
     app.add_option("--timeout", timeoutSeconds,
@@ -172,8 +183,7 @@ int main(int argc, char** argv) {
         std::cerr << "bht-sim: listening on " << ptyLink << " (-> " << pty->devicePath() << ")"
                   << std::endl;
         setup.fd = pty->fd();
-        // Long enough for a loader to pick up the last answer; the loop ends sooner when it does.
-        setup.drain = [&pty] { pty->Drain(3000); };
+        setup.drain = [&pty] { pty->Drain(kDrainLimitMs); };
         paceBaud = baud;
     } else {
         serial = quenlo::PosixSerial::Open(devicePath, baud != 0 ? baud : kDefaultBaud, &error);
@@ -190,6 +200,7 @@ int main(int argc, char** argv) {
     quenlo::sim::ReceiverOptions options;
     options.bcc = !noBcc;
     options.seq = !noSeq;
+    options.packed = packed;
     options.idleTimeoutUs = static_cast<TimeUs>(std::llround(timeoutSeconds * 1e6));
     options.faults = faults;
 

@@ -38,7 +38,9 @@ struct SessionReport {
 TimeUs MonotonicNow();
 
 // Drives the receiver over the line until it finishes: waits in poll() for bytes, the next
-// deadline or the next paced byte, and writes the records to DIR as they are accepted.
+// deadline or the next paced byte, and writes the records to DIR as they are accepted. A line has
+// one rate both ways, so the pacer's rate also holds each received byte back until it would have
+// crossed the line; the receiver then answers a block only once all of it is through.
 SessionReport RunSession(const SessionSetup& setup, BlockReceiver& receiver, LinePacer& pacer);
 
 }  // namespace quenlo::sim

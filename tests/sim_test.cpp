@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "send/record_reader.h"
 #include "sim/block_receiver.h"
 #include "sim/heading.h"
 #include "sim/line_pacer.h"
@@ -159,6 +160,34 @@ TEST(SimHeading, FieldsCountTowardsTheRecordLimit) {
     EXPECT_FALSE(ParseHeading(DataHeadingText("D.TXT", 1, over)));
 }
 
+TEST(SimHeading, PackedRecordLengths) {
+    EXPECT_EQ(PackedRecordLength(128), 29);
+    EXPECT_EQ(PackedRecordLength(130), 29);
+    EXPECT_EQ(PackedRecordLength(1024), 29);
+    EXPECT_EQ(PackedRecordLength(42), 29);
+    EXPECT_EQ(PackedRecordLength(41), 29);  // one digit of 41-42 still takes a character
+    EXPECT_EQ(PackedRecordLength(40), 28);
+    EXPECT_EQ(PackedRecordLength(39), 28);  // STOCK.TXT: 13 + 20 + 6
+    EXPECT_EQ(PackedRecordLength(35), 26);
+    EXPECT_EQ(PackedRecordLength(34), 26);  // the leading "0" alone packs to one character
+    EXPECT_EQ(PackedRecordLength(20), 12);
+    EXPECT_EQ(PackedRecordLength(18), 10);  // 9, and the leading "0" of the digits from 35
+    EXPECT_EQ(PackedRecordLength(1), 10);
+}
+
+// The handheld must expect exactly what the loader packs, or every block is refused.
+TEST(SimHeading, PackedRecordLengthAgreesWithTheLoader) {
+    for (int length = 1; length <= 200; ++length) {
+        std::string line;
+        for (int i = 0; i < length; ++i) {
+            line += static_cast<char>('0' + (i * 7) % 10);
+        }
+        EXPECT_EQ(static_cast<std::size_t>(PackedRecordLength(length)),
+                  quenlo::PackRecord(line).size())
+            << "line length " << length;
+    }
+}
+
 TEST(SimReceiver, GoodTransferWithCheckAndNumbers) {
     Handheld bht;
     EXPECT_EQ(bht.Send("noise"), "");  // nothing before the loader's call means anything
@@ -228,6 +257,47 @@ TEST(SimReceiver, DataFileHeadingSetsTheBlockLength) {
     EXPECT_EQ(bht.Send(DataBlock(2, "padded    x    ")), kAck);
     EXPECT_EQ(bht.receiver.TakeRecords(),
               (std::vector<std::string>{"ABCDEFGHIJ12345", "padded    x    "}));
+}
+
+// A packed record: 9 characters of packed digits, 16 as they are, 4 packed (codes 100..199).
+std::string PackedRecord(int number) {
+    std::string record(9, static_cast<char>(100 + number % 100));
+    record += "NAME " + std::to_string(number);
+    record.resize(25, ' ');
+    record += std::string(4, static_cast<char>(0xC7));
+    return record;
+}
+
+TEST(SimReceiver, PackedRecordsAreTakenAsTheyCome) {
+    ReceiverOptions options;
+    options.packed = true;
+    Handheld bht(options);
+    bht.Start("PROG.PD3", 2);
+    ASSERT_EQ(PackedRecord(1).size(), 29u);
+    EXPECT_EQ(bht.Send(DataBlock(1, PackedRecord(1))), kAck);
+    // A record at its full length does not fit a packed block: refused when its 29 characters
+    // are followed by no ETX.
+    const std::string unpacked = DataBlock(2, ProgramRecord(2));
+    EXPECT_EQ(bht.Send(unpacked.substr(0, 1 + 5 + 29 + 2)), kNak);
+    EXPECT_EQ(bht.Send(DataBlock(2, PackedRecord(2))), kAck);
+    EXPECT_EQ(bht.Send(kEot), kAck);
+    EXPECT_EQ(bht.receiver.outcome(), Outcome::kOk);
+    EXPECT_EQ(bht.receiver.TakeRecords(),
+              (std::vector<std::string>{PackedRecord(1), PackedRecord(2)}));
+}
+
+TEST(SimReceiver, PackedDataRecordsFollowTheirFieldLengths) {
+    ReceiverOptions options;
+    options.packed = true;
+    options.seq = false;
+    Handheld bht(options);
+    ASSERT_EQ(bht.Send(kEnq), kAck);
+    ASSERT_EQ(bht.Send(Frame(kSOH, DataHeadingText("STOCK.TXT", 1, {13, 20, 6}), true)), kAck);
+    const std::string record = PackedRecord(3).substr(0, 28);  // 39 characters pack to 28
+    EXPECT_EQ(bht.Send(DataBlock(0, record, false)), kAck);
+    EXPECT_EQ(bht.Send(kEot), kAck);
+    EXPECT_EQ(bht.receiver.outcome(), Outcome::kOk);
+    EXPECT_EQ(bht.receiver.TakeRecords(), std::vector<std::string>{record});
 }
 
 TEST(SimReceiver, BadBlockCheckIsRefusedThenTheResendAccepted) {
@@ -525,6 +595,53 @@ TEST(SimPacer, WithoutRateEverythingIsDueAtOnce) {
     EXPECT_EQ(pacer.TakeDue(5), "xyz");
 }
 
+// The session holds received bytes back the same way: a block read from the line in one piece is
+// through only when its last byte would have crossed it.
+TEST(SimPacer, ReceivedBlockIsThroughWithItsLastByte) {
+    LinePacer inbound(115200);
+    const std::string block(136, 'b');  // a program record with check and number
+    inbound.Enqueue(block, 1000);
+    EXPECT_EQ(inbound.NextDue(), 1086);  // 10 / 115200 s after it came
+    EXPECT_EQ(inbound.TakeDue(1000 + 11'804).size(), 135u);
+    EXPECT_EQ(inbound.NextDue(), 1000 + 11'805);  // 1360 / 115200 s = 11805.6 us
+    EXPECT_EQ(inbound.TakeDue(1000 + 11'805).size(), 1u);
+}
+
+TEST(SimPacer, BytesReadWhileTheLineIsBusyQueueBehindIt) {
+    LinePacer inbound(9600);
+    inbound.Enqueue("ab", 0);  // through at 1041 and 2083
+    inbound.Enqueue("c", 500);
+    // max(500, 2083) + 1041.7, with the remainder kept: 3 x 10 / 9600 s exactly.
+    inbound.TakeDue(2083);
+    EXPECT_EQ(inbound.NextDue(), 3125);
+    EXPECT_EQ(inbound.TakeDue(3125), "c");
+    // Bytes read together later, on an idle line, start when they were read.
+    inbound.Enqueue("de", 10'000);
+    EXPECT_EQ(inbound.TakeDue(11'041), "d");
+    EXPECT_EQ(inbound.TakeDue(12'083), "e");
+}
+
+// One stop-and-wait exchange at 115200 Bd: the block crosses, the answer is queued the moment it
+// is through and crosses back one byte time later.
+TEST(SimPacer, AnswerLeavesOnlyAfterTheWholeBlockCrossed) {
+    LinePacer inbound(115200);
+    LinePacer outbound(inbound.baud());
+    inbound.Enqueue(std::string(136, 'b'), 0);
+    EXPECT_EQ(inbound.TakeDue(11'804).size(), 135u);
+    EXPECT_EQ(inbound.TakeDue(11'805).size(), 1u);
+    outbound.Enqueue(kAck, 11'805);
+    EXPECT_EQ(outbound.TakeDue(11'890), "");
+    EXPECT_EQ(outbound.NextDue(), 11'891);  // one byte time, 86.8 us, later
+    EXPECT_EQ(outbound.TakeDue(11'891), kAck);
+}
+
+TEST(SimPacer, WithoutRateReceivedBytesPassAtOnce) {
+    LinePacer inbound(0);
+    inbound.Enqueue(std::string(136, 'b'), 7);
+    EXPECT_EQ(inbound.NextDue(), 7);
+    EXPECT_EQ(inbound.TakeDue(7).size(), 136u);
+}
+
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -639,7 +756,7 @@ TEST_F(SimSession, ReceivesAFileOverTheLine) {
 }
 
 TEST_F(SimSession, PacedAnswersStillArrive) {
-    const auto report = Run({}, 1200, [](Loader& loader) {
+    const auto report = Run({}, 9600, [](Loader& loader) {
         EXPECT_EQ(loader.Exchange(kEnq), kAck);
         EXPECT_EQ(loader.Exchange(Frame(kSOH, ProgramHeadingText("P.PD3", 1), true)), kAck);
         EXPECT_EQ(loader.Exchange(DataBlock(1, ProgramRecord(1))), kAck);
