@@ -11,6 +11,7 @@
 
 #include "engine/run_state.h"
 #include "engine/run_transfer.h"
+#include "engine/runtime_error.h"
 #include "support/engine_fixture.h"
 #include "ui/about_box.h"
 #include "ui/main_window.h"
@@ -202,6 +203,17 @@ TEST_F(WindowTest, ExitAsksAndNoKeepsTheWindowOpen) {
     EXPECT_TRUE(window.Quit());
 }
 
+TEST_F(WindowTest, RunTimeFailureInTheClickIsShownAsAnError) {
+    runner = [](const std::string&) { throw RuntimeError(6); };
+    Send("P.PD3");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].title, "Error");
+    EXPECT_EQ(host.messages[0].text, "Error 6: Overflow");
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::kCritical);
+    EXPECT_FALSE(window.sendInProgress());
+    EXPECT_TRUE(Button("cmdSend")->isEnabled());
+}
+
 TEST_F(WindowTest, AboutButtonShowsTheAboutBox) {
     Button("cmdAbout")->click();
     EXPECT_EQ(aboutShown, 1);
@@ -250,6 +262,28 @@ TEST_F(WindowSendTest, WholeSendShowsTheResultAndClosesOnOk) {
     EXPECT_FALSE(transferWindow.isVisible());
     EXPECT_EQ(Find<QLineEdit>(&transferWindow, "RecordsBox")->text(), " 00012");
     EXPECT_FALSE(Find<QPushButton>(&transferWindow, "AboutButton")->isEnabled());
+}
+
+TEST_F(WindowSendTest, ClosingTheTransferWindowActsAsItsButton) {
+    const std::string path = WriteLines("PROG.PD3", 60);
+    handheld.answerDelay = 1.0;
+    bool closed = false;
+    const double closeAt = host.ClockSeconds() + 10.0;
+    const auto clickOk = onYield;
+    onYield = [&, clickOk] {
+        if (!closed && host.ClockSeconds() > closeAt) {
+            closed = true;
+            transferWindow.close();  // as the title bar's close button would
+            wasVisibleDuringRun = transferWindow.isVisible();
+        }
+        clickOk();
+    };
+    Send(QString::fromStdString(path));
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(wasVisibleDuringRun);
+    EXPECT_EQ(resultCode, 90);
+    EXPECT_EQ(shownMessage, "Err(90) Aborted by Cancel.");
+    EXPECT_FALSE(transferWindow.isVisible());
 }
 
 TEST_F(WindowSendTest, CancelDuringTheTransferIsAbortedByCancel) {

@@ -1,5 +1,6 @@
 #include "ui/transfer_window.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -105,6 +106,15 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         }
     });
     LoadDesignTexts();
+}
+
+void TransferWindow::closeEvent(QCloseEvent* event) {
+    if (events_ != nullptr) {
+        event->ignore();
+        events_->CommandButtonClicked();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void TransferWindow::LoadDesignTexts() {

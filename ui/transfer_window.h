@@ -34,6 +34,11 @@ class TransferWindow : public QWidget, public TransferView {
 
     QPushButton* commandButton() const { return commandButton_; }
 
+  protected:
+    // The title bar's close button does what the window's own button does; the window itself
+    // closes only when the run ends, so the engine never waits on a window nobody can see.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void LoadDesignTexts();
 
