@@ -11,12 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "send/record_reader.h"
@@ -38,18 +38,6 @@ constexpr const char* kSamples = QUENLO_SAMPLES;
 constexpr auto kTransferLimit = 60s;
 // The simulated handheld waits at most three seconds for the loader to read its last answer.
 constexpr auto kSimEndLimit = 8s;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -84,37 +72,30 @@ class Process {
         posix_spawnattr_setsigdefault(&attributes, &signals);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-        std::vector<char*> args;
-        for (const auto& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const auto& entry : env) {
-            envp.push_back(const_cast<char*>(entry.c_str()));
-        }
-        envp.push_back(nullptr);
+        const auto pointers = [](const std::vector<std::string>& texts) {
+            std::vector<char*> all;
+            for (const auto& text : texts) {
+                all.push_back(const_cast<char*>(text.c_str()));
+            }
+            all.push_back(nullptr);
+            return all;
+        };
+        auto args = pointers(argv);
+        auto envp = pointers(env);
         const int error = posix_spawn(&pid_, argv.front().c_str(), &actions, &attributes,
                                       args.data(), envp.data());
         if (error != 0) {
             pid_ = -1;
-            spawnError_ = std::strerror(error);
+            ADD_FAILURE() << "cannot start " << argv.front() << ": " << std::strerror(error);
         }
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
     }
-    ~Process() {
-        if (running()) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
+    ~Process() { Finish(0s); }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
     bool started() const { return pid_ > 0; }
-    const std::string& spawnError() const { return spawnError_; }
     bool running() const { return started() && !status_; }
 
     // Waits at most `limit` for the process to end; false when it is still running.
@@ -134,6 +115,15 @@ class Process {
         }
         return !running();
     }
+    // Waits at most `limit`, then kills; true when the process ended by itself.
+    bool Finish(Clock::duration limit) {
+        if (WaitFor(limit)) {
+            return true;
+        }
+        Signal(SIGKILL);
+        WaitFor(5s);
+        return false;
+    }
     void Signal(int signal) const {
         if (running()) {
             ::kill(pid_, signal);
@@ -146,7 +136,6 @@ class Process {
   private:
     pid_t pid_ = -1;
     std::optional<int> status_;
-    std::string spawnError_;
 };
 
 // Our environment without any port variables of the caller's, plus the given ones.
@@ -161,114 +150,68 @@ std::vector<std::string> Environment(const std::vector<std::string>& extra) {
     return env;
 }
 
-struct CliResult {
-    int status = -1;  // -1: it did not exit normally
+// How a program ended (status -1: not by exiting) and what it wrote; for the handheld, `out` is
+// the last line of its standard output, its summary.
+struct Result {
+    int status = -1;
     std::string out;
     std::string err;
 };
 
-struct SimResult {
-    int status = -1;
-    std::string summary;  // the last line of its standard output
-    std::string err;
-};
+const std::string kProgramSent = "Program Sent OK\nErr(0) Transfer Complete\n";
+const std::string kFileSent = "File Sent OK\nErr(0) Transfer Complete\n";
 
 // A temporary directory with a simulated handheld on DIR/COM1 that writes to DIR/received.
 class CliSimTest : public ::testing::Test {
   protected:
     fs::path Path(const std::string& name) const { return dir_.path() / name; }
-    fs::path Link() const { return Path("COM1"); }
-    std::string PortVariable() const { return "QUENLO_COM1=" + Link().string(); }
+    std::string PortVariable() const { return "QUENLO_COM1=" + Path("COM1").string(); }
 
     // Starts the handheld and waits until its pseudo-terminal can be opened.
     void StartSim(const std::vector<std::string>& options = {}) {
         fs::create_directory(Path("received"));
-        std::vector<std::string> argv{kSim, "--pty", Link().string(), "--dir",
+        std::vector<std::string> argv{kSim, "--pty", Path("COM1").string(), "--dir",
                                       Path("received").string()};
         argv.insert(argv.end(), options.begin(), options.end());
         sim_ = std::make_unique<Process>(argv, Environment({}), Path("sim.out"), Path("sim.err"));
-        ASSERT_TRUE(sim_->started()) << sim_->spawnError();
+        ASSERT_TRUE(sim_->started());
         const auto until = Clock::now() + 10s;
-        while (!fs::exists(Link())) {
-            ASSERT_FALSE(sim_->WaitFor(0s)) << "bht-sim ended early: " << ReadFile(Path("sim.err"));
+        while (!fs::exists(Path("COM1"))) {
+            ASSERT_FALSE(sim_->WaitFor(0s)) << "bht-sim ended early: " << dir_.Read("sim.err");
             ASSERT_LT(Clock::now(), until) << "bht-sim made no link";
             std::this_thread::sleep_for(5ms);
         }
     }
 
-    std::unique_ptr<Process> StartCli(const std::vector<std::string>& args,
-                                      const std::vector<std::string>& env) {
-        std::vector<std::string> argv{kCli};
-        argv.insert(argv.end(), args.begin(), args.end());
-        auto cli =
-            std::make_unique<Process>(argv, Environment(env), Path("cli.out"), Path("cli.err"));
-        EXPECT_TRUE(cli->started()) << cli->spawnError();
-        return cli;
-    }
-
-    CliResult Finish(Process& cli, Clock::duration limit = kTransferLimit) {
-        CliResult result;
-        if (!cli.WaitFor(limit)) {
-            ADD_FAILURE() << "quenlo-cli still running after the limit; killed";
-            cli.Signal(SIGKILL);
-            cli.WaitFor(5s);
-        }
-        result.status = cli.exitStatus();
-        result.out = ReadFile(Path("cli.out"));
-        result.err = ReadFile(Path("cli.err"));
-        return result;
-    }
-
-    // Runs quenlo-cli to its end with the handheld's port as COM1.
-    CliResult RunCli(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+    // Starts quenlo-cli, by default with the handheld's port as COM1.
+    std::unique_ptr<Process> StartCli(std::vector<std::string> args,
+                                      std::vector<std::string> env = {}) {
+        args.insert(args.begin(), kCli);
         if (env.empty()) {
             env.push_back(PortVariable());
         }
-        auto cli = StartCli(args, env);
-        if (!cli->started()) {
-            return {};
-        }
-        return Finish(*cli);
+        return std::make_unique<Process>(args, Environment(env), Path("cli.out"), Path("cli.err"));
+    }
+    Result Finish(Process& cli, Clock::duration limit = kTransferLimit) {
+        EXPECT_TRUE(cli.Finish(limit)) << "quenlo-cli still running after the limit; killed";
+        return {cli.exitStatus(), dir_.Read("cli.out"), dir_.Read("cli.err")};
+    }
+    Result RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        return Finish(*StartCli(args, env));
     }
 
-    // Waits for the handheld to end by itself; stops it (and fails) when it does not.
-    SimResult FinishSim() {
-        SimResult result;
-        if (!sim_) {
-            ADD_FAILURE() << "no bht-sim was started";
-            return result;
+    // Waits for the handheld to end by itself, or (stop) makes it end on its normal path with a
+    // signal; fails when it does not.
+    Result FinishSim(bool stop = false) {
+        if (stop) {
+            sim_->Signal(SIGTERM);
         }
-        if (!sim_->WaitFor(kSimEndLimit)) {
-            ADD_FAILURE() << "bht-sim did not end by itself; stopped";
-            StopSim();
-        }
-        return SimReport();
+        EXPECT_TRUE(sim_->Finish(kSimEndLimit)) << "bht-sim did not end; killed";
+        const auto lines = Lines(dir_.Read("sim.out"));
+        return {sim_->exitStatus(), lines.empty() ? "" : lines.back(), dir_.Read("sim.err")};
     }
 
-    // Ends a handheld that is meant to keep waiting (a signal makes it end on its normal path).
-    SimResult StopSim() {
-        sim_->Signal(SIGTERM);
-        if (!sim_->WaitFor(kSimEndLimit)) {
-            sim_->Signal(SIGKILL);
-            sim_->WaitFor(5s);
-        }
-        return SimReport();
-    }
-
-    SimResult SimReport() const {
-        SimResult result;
-        result.status = sim_->exitStatus();
-        const auto lines = Lines(ReadFile(Path("sim.out")));
-        if (!lines.empty()) {
-            result.summary = lines.back();
-        }
-        result.err = ReadFile(Path("sim.err"));
-        return result;
-    }
-
-    std::string Received(const std::string& name) const {
-        return ReadFile(Path("received") / name);
-    }
+    std::string Received(const std::string& name) const { return dir_.Read("received/" + name); }
 
     // Copies a sample file into the directory; returns its path there.
     fs::path Sample(const std::string& name) const {
@@ -287,163 +230,116 @@ class CliSimTest : public ::testing::Test {
             }
             text += "\r\n";
         }
-        WriteFile(Path(name), text);
-        return Path(name);
+        return dir_.Write(name, text);
+    }
+
+    // A whole transfer that must succeed: the handheld started with simOptions, quenlo-cli
+    // sending the file with cliOptions, both ending well, every record in with `naks` refusals on
+    // the way, and the file received as sent (or as `received`, when given).
+    void ExpectDelivered(const fs::path& file, int records, int naks,
+                         const std::vector<std::string>& simOptions,
+                         std::vector<std::string> cliOptions, const std::string& cliOut,
+                         const std::optional<std::string>& received = std::nullopt) {
+        ASSERT_NO_FATAL_FAILURE(StartSim(simOptions));
+        cliOptions.insert(cliOptions.begin(), file.string());
+        const auto cli = RunCli(cliOptions);
+        EXPECT_EQ(cli.status, 0) << cli.err;
+        EXPECT_EQ(cli.out, cliOut);
+        const auto sim = FinishSim();
+        const std::string name = file.filename().string();
+        const std::string count = std::to_string(records);
+        EXPECT_EQ(sim.status, 0) << sim.err;
+        EXPECT_EQ(sim.out, "bht-sim: received " + name + " records=" + count + "/" + count +
+                               " naks=" + std::to_string(naks) + " status=ok")
+            << sim.err;
+        EXPECT_EQ(Received(name), received.value_or(dir_.Read(name)));
     }
 
     quenlo::testing::TempDir dir_;
     std::unique_ptr<Process> sim_;
 };
 
-const std::string kProgramSent = "Program Sent OK\nErr(0) Transfer Complete\n";
-const std::string kFileSent = "File Sent OK\nErr(0) Transfer Complete\n";
-
 TEST_F(CliSimTest, SendsTheDemoProgramWithDefaultSettings) {
-    const fs::path file = Sample("DEMO.PD3");
-    ASSERT_NO_FATAL_FAILURE(StartSim());
-    const auto cli =
-        RunCli({file.string(), "+P0", "+B19200", "+PN", "+D8", "+S1", "+T30", "+PB", "+SN"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, kProgramSent);
-    const auto sim = FinishSim();
-    EXPECT_EQ(sim.status, 0) << sim.err;
-    EXPECT_EQ(sim.summary, "bht-sim: received DEMO.PD3 records=400/400 naks=0 status=ok");
-    EXPECT_EQ(Received("DEMO.PD3"), ReadFile(file));
+    ExpectDelivered(Sample("DEMO.PD3"), 400, 0, {},
+                    {"+P0", "+B19200", "+PN", "+D8", "+S1", "+T30", "+PB", "+SN"}, kProgramSent);
 }
 
-struct Framing {
-    bool bcc;
-    bool seq;
-};
-
-// Names the case by the loader's options.
-void PrintTo(const Framing& framing, std::ostream* out) {
-    *out << (framing.bcc ? "+PB " : "-PB ") << (framing.seq ? "+SN" : "-SN");
-}
-
-class CliSimFramingTest : public CliSimTest, public ::testing::WithParamInterface<Framing> {};
+// With and without the block check and the block numbers (+PB, +SN).
+class CliSimFramingTest : public CliSimTest,
+                          public ::testing::WithParamInterface<std::tuple<bool, bool>> {};
 
 TEST_P(CliSimFramingTest, BlockCheckAndNumbersAsAgreed) {
-    const Framing framing = GetParam();
-    const fs::path file = ProgramFile("PROG50.PD3", 50);
+    const auto [bcc, seq] = GetParam();
     std::vector<std::string> simOptions;
-    if (!framing.bcc) {
+    if (!bcc) {
         simOptions.push_back("--no-bcc");
     }
-    if (!framing.seq) {
+    if (!seq) {
         simOptions.push_back("--no-seq");
     }
-    ASSERT_NO_FATAL_FAILURE(StartSim(simOptions));
-    const auto cli = RunCli({file.string(), "+P0", "+B115200", framing.bcc ? "+PB" : "-PB",
-                             framing.seq ? "+SN" : "-SN"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, kProgramSent);
-    const auto sim = FinishSim();
-    EXPECT_EQ(sim.summary, "bht-sim: received PROG50.PD3 records=50/50 naks=0 status=ok")
-        << sim.err;
-    EXPECT_EQ(Received("PROG50.PD3"), ReadFile(file));
+    ExpectDelivered(ProgramFile("PROG50.PD3", 50), 50, 0, simOptions,
+                    {"+P0", "+B115200", bcc ? "+PB" : "-PB", seq ? "+SN" : "-SN"}, kProgramSent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Framings, CliSimFramingTest,
-                         ::testing::Values(Framing{true, true}, Framing{true, false},
-                                           Framing{false, true}, Framing{false, false}),
-                         [](const ::testing::TestParamInfo<Framing>& info) {
-                             return std::string(info.param.bcc ? "Check" : "NoCheck") +
-                                    (info.param.seq ? "Numbers" : "NoNumbers");
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) ? "Check" : "NoCheck") +
+                                    (std::get<1>(info.param) ? "Numbers" : "NoNumbers");
                          });
 
 TEST_F(CliSimTest, DataFileWithFieldsOnTheOptionLine) {
-    const fs::path file = Sample("STOCK.TXT");
-    ASSERT_NO_FATAL_FAILURE(StartSim());
-    const auto cli = RunCli({file.string(), "+P0", "+B115200", "+F13,20,6"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, kFileSent);
-    const auto sim = FinishSim();
-    EXPECT_EQ(sim.summary, "bht-sim: received STOCK.TXT records=60/60 naks=0 status=ok") << sim.err;
-    EXPECT_EQ(Received("STOCK.TXT"), ReadFile(file));
+    ExpectDelivered(Sample("STOCK.TXT"), 60, 0, {}, {"+P0", "+B115200", "+F13,20,6"}, kFileSent);
 }
 
 TEST_F(CliSimTest, DataFileWithFieldsFromItsFieldFile) {
-    const fs::path file = Sample("STOCK.TXT");
     Sample("STOCK.FLD");
-    ASSERT_NO_FATAL_FAILURE(StartSim());
-    const auto cli = RunCli({file.string(), "+P0", "+B115200"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, kFileSent);
-    const auto sim = FinishSim();
-    EXPECT_EQ(sim.summary, "bht-sim: received STOCK.TXT records=60/60 naks=0 status=ok") << sim.err;
-    EXPECT_EQ(Received("STOCK.TXT"), ReadFile(file));
+    ExpectDelivered(Sample("STOCK.TXT"), 60, 0, {}, {"+P0", "+B115200"}, kFileSent);
 }
 
 TEST_F(CliSimTest, PackedRecordsArriveAsTheLoaderPacksThem) {
     // Digits where packing takes them, text in 19-34, and lines short of 128 to be filled first.
     std::string text;
-    std::vector<std::string> lines;
+    std::string expected;
     for (int i = 1; i <= 20; ++i) {
         char line[64];
         std::snprintf(line, sizeof line, "  %06d          ITEM %-11d%05dX%02dnot sent", 123455 + i,
                       i, i * 11, i);
-        lines.emplace_back(line);
+        std::string filled = i == 5 ? "NOT DIGITS" : line;  // packs to ERROR
+        text += filled + "\r\n";
+        filled.resize(128, '0');
+        expected += quenlo::PackRecord(filled) + "\r\n";
     }
-    lines[4] = "NOT DIGITS";  // packs to ERROR
-    for (const auto& line : lines) {
-        text += line + "\r\n";
-    }
-    WriteFile(Path("PACK.PD3"), text);
-    ASSERT_NO_FATAL_FAILURE(StartSim({"--cmp"}));
-    const auto cli = RunCli({Path("PACK.PD3").string(), "+P0", "+B115200", "+CMP"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, kProgramSent);
-    const auto sim = FinishSim();
-    EXPECT_EQ(sim.summary, "bht-sim: received PACK.PD3 records=20/20 naks=0 status=ok") << sim.err;
-
-    std::string expected;
-    for (auto line : lines) {
-        line.resize(128, '0');
-        expected += quenlo::PackRecord(line) + "\r\n";
-    }
-    const std::string received = Received("PACK.PD3");
-    EXPECT_EQ(received, expected);
+    ExpectDelivered(dir_.Write("PACK.PD3", text), 20, 0, {"--cmp"}, {"+P0", "+B115200", "+CMP"},
+                    kProgramSent, expected);
     // The first record worked out by hand: 123456 packs to 112, 134, 156; 000011 and 01 to 100,
     // 100, 111 and 101.
+    const std::string received = Received("PACK.PD3");
     EXPECT_EQ(received.substr(0, 31), "\x70\x86\x9c      ITEM 1          \x64\x64\x6f\x65\r\n");
     EXPECT_EQ(Lines(received)[4].substr(0, 9), "ERROR    ");
 }
 
 TEST_F(CliSimTest, RefusedBlockIsSentAgain) {
-    const fs::path file = ProgramFile("NAK.PD3", 50);
-    ASSERT_NO_FATAL_FAILURE(StartSim({"--nak-block", "3"}));
-    const auto cli = RunCli({file.string(), "+P0", "+B115200"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, kProgramSent);
-    const auto sim = FinishSim();
-    EXPECT_EQ(sim.summary, "bht-sim: received NAK.PD3 records=50/50 naks=1 status=ok") << sim.err;
-    EXPECT_EQ(Received("NAK.PD3"), ReadFile(file));
+    ExpectDelivered(ProgramFile("NAK.PD3", 50), 50, 1, {"--nak-block", "3"}, {"+P0", "+B115200"},
+                    kProgramSent);
 }
 
 TEST_F(CliSimTest, CorruptedBlocksAreSentAgain) {
-    const fs::path file = ProgramFile("NOISE.PD3", 50);
-    ASSERT_NO_FATAL_FAILURE(StartSim({"--corrupt-every", "7", "--seed", "5"}));
-    const auto cli = RunCli({file.string(), "+P0", "+B115200"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, kProgramSent);
-    const auto sim = FinishSim();
     // Every 7th arrival is damaged, resends included: 58 arrivals for 50 records, 8 refused.
-    EXPECT_EQ(sim.summary, "bht-sim: received NOISE.PD3 records=50/50 naks=8 status=ok") << sim.err;
-    EXPECT_EQ(Received("NOISE.PD3"), ReadFile(file));
+    ExpectDelivered(ProgramFile("NOISE.PD3", 50), 50, 8, {"--corrupt-every", "7", "--seed", "5"},
+                    {"+P0", "+B115200"}, kProgramSent);
 }
 
 TEST_F(CliSimTest, InterruptCancelsAndClosesThePort) {
     const fs::path file = ProgramFile("QUIET.PD3", 5);
     ASSERT_NO_FATAL_FAILURE(StartSim({"--silent"}));
-    const fs::path trace = Path("trace.txt");
-    auto cli = StartCli({"--trace", trace.string(), file.string(), "+P0", "+B19200", "+T30"},
-                        {PortVariable()});
+    auto cli =
+        StartCli({"--trace", Path("trace.txt").string(), file.string(), "+P0", "+B19200", "+T30"});
     ASSERT_TRUE(cli->started());
     // Interrupt once the loader is calling the handheld (its first ENQ is in the trace).
     const auto until = Clock::now() + 20s;
-    while (ReadFile(trace).find(" TX 05 ") == std::string::npos) {
-        ASSERT_TRUE(cli->running()) << "quenlo-cli ended early: " << ReadFile(Path("cli.out"));
+    while (dir_.Read("trace.txt").find(" TX 05 ") == std::string::npos) {
+        ASSERT_TRUE(cli->running()) << "quenlo-cli ended early: " << dir_.Read("cli.out");
         ASSERT_LT(Clock::now(), until) << "quenlo-cli never called the handheld";
         cli->WaitFor(10ms);
     }
@@ -454,7 +350,7 @@ TEST_F(CliSimTest, InterruptCancelsAndClosesThePort) {
     EXPECT_EQ(result.out, "Transfer Error\nErr(90) Aborted by Cancel.\n");
 
     std::string lastNote;
-    for (const auto& line : Lines(ReadFile(trace))) {
+    for (const auto& line : Lines(dir_.Read("trace.txt"))) {
         const auto at = line.find(" -- ");
         if (at != std::string::npos) {
             lastNote = line.substr(at + 4);
@@ -462,15 +358,14 @@ TEST_F(CliSimTest, InterruptCancelsAndClosesThePort) {
     }
     EXPECT_EQ(lastNote, "closed port 1");
 
-    const auto sim = StopSim();
+    const auto sim = FinishSim(true);
     EXPECT_TRUE(fs::is_empty(Path("received")));
-    EXPECT_NE(sim.summary.find("records=0/0"), std::string::npos) << sim.summary;
+    EXPECT_NE(sim.out.find("records=0/0"), std::string::npos) << sim.out;
 }
 
 TEST_F(CliSimTest, MissingPortIsNotAvailable) {
-    WriteFile(Path("X.PD3"), std::string(128, '1') + "\r\n");
-    const auto cli =
-        RunCli({Path("X.PD3").string(), "+P4"}, {"QUENLO_COM5=" + Path("nothing").string()});
+    const auto file = dir_.Write("X.PD3", std::string(128, '1') + "\r\n");
+    const auto cli = RunCli({file.string(), "+P4"}, {"QUENLO_COM5=" + Path("nothing").string()});
     EXPECT_EQ(cli.status, 101) << cli.err;
     EXPECT_EQ(cli.out, "Transfer Error\nErr(101) Communications Port COM5 not available.\n");
 }
@@ -478,21 +373,15 @@ TEST_F(CliSimTest, MissingPortIsNotAvailable) {
 TEST_F(CliSimTest, HandheldVanishingMidTransfer) {
     const fs::path file = ProgramFile("GONE.PD3", 50);
     ASSERT_NO_FATAL_FAILURE(StartSim({"--exit-after-block", "5"}));
-    auto cli = StartCli({file.string(), "+P0", "+B115200", "+T30"}, {PortVariable()});
-    ASSERT_TRUE(cli->started());
-    const auto result = Finish(*cli, 45s);
-    EXPECT_TRUE(cli->exitedNormally()) << "quenlo-cli did not exit by itself: " << result.err;
-    EXPECT_NE(result.status, 0);
-    const auto lines = Lines(result.out);
-    ASSERT_EQ(lines.size(), 2u) << result.out;
-    EXPECT_EQ(lines[0], "Transfer Error");
-    // The closed pseudo-terminal is a lost device; its code has no message of its own.
-    EXPECT_EQ(lines[1], "Error1002 OCCURED");
-    EXPECT_EQ(result.status, 255);
+    // It exits by itself: the closed pseudo-terminal is a lost device, whose code has no message
+    // of its own.
+    const auto result = RunCli({file.string(), "+P0", "+B115200", "+T30"});
+    EXPECT_EQ(result.status, 255) << result.err;
+    EXPECT_EQ(result.out, "Transfer Error\nError1002 OCCURED\n");
 
     const auto sim = FinishSim();
     EXPECT_EQ(sim.status, 4);
-    EXPECT_EQ(sim.summary, "bht-sim: received GONE.PD3 records=4/50 naks=0 status=vanished");
+    EXPECT_EQ(sim.out, "bht-sim: received GONE.PD3 records=4/50 naks=0 status=vanished");
     EXPECT_TRUE(fs::is_empty(Path("received")));
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,100 +80,53 @@ class EngineFileTest : public ::testing::Test {
     int counter = 0;
 };
 
-TEST_F(EngineFileTest, ReferenceSplitterItself) {
-    EXPECT_EQ(ReferenceLines("A\rB\r\nC\nD"), (Lines{"A", "B", "C", "D"}));
-    EXPECT_EQ(ReferenceLines("\n\r"), (Lines{"", ""}));
-    EXPECT_EQ(ReferenceLines("A\r\n"), (Lines{"A"}));
-    EXPECT_EQ(ReferenceLines(""), Lines{});
-}
-
-TEST_F(EngineFileTest, EachLineEnd) {
-    EXPECT_EQ(ReadAll("ONE\rTWO\r"), (Lines{"ONE", "TWO"}));
-    EXPECT_EQ(ReadAll("ONE\r\nTWO\r\n"), (Lines{"ONE", "TWO"}));
-    EXPECT_EQ(ReadAll("ONE\nTWO\n"), (Lines{"ONE", "TWO"}));
-    EXPECT_EQ(Count("ONE\rTWO\r"), 2);
-    EXPECT_EQ(Count("ONE\r\nTWO\r\n"), 2);
-    EXPECT_EQ(Count("ONE\nTWO\n"), 2);
-}
-
-TEST_F(EngineFileTest, LfThenCrIsTwoLineEnds) {
-    EXPECT_EQ(ReadAll("A\n\rB"), (Lines{"A", "", "B"}));
-    EXPECT_EQ(Count("A\n\rB"), 3);
-    EXPECT_EQ(ReadAll("\n\r"), (Lines{"", ""}));
-    EXPECT_EQ(Count("\n\r"), 2);
-}
-
-TEST_F(EngineFileTest, CrCrLfIsTwoLineEnds) {
-    EXPECT_EQ(ReadAll("A\r\r\nB"), (Lines{"A", "", "B"}));
-    EXPECT_EQ(Count("A\r\r\nB"), 3);
-}
-
-TEST_F(EngineFileTest, TextAfterTheLastEnd) {
-    EXPECT_EQ(ReadAll("A\r\nB"), (Lines{"A", "B"}));
-    EXPECT_EQ(Count("A\r\nB"), 2);
-    EXPECT_EQ(ReadAll("ONLY"), (Lines{"ONLY"}));
-    EXPECT_EQ(Count("ONLY"), 1);
-}
-
-TEST_F(EngineFileTest, EmptyFileAndEmptyLines) {
-    EXPECT_EQ(ReadAll(""), Lines{});
-    EXPECT_EQ(Count(""), 0);
-    EXPECT_EQ(ReadAll("\r\n"), (Lines{""}));
-    EXPECT_EQ(Count("\r\n"), 1);
-    EXPECT_EQ(ReadAll("\r\n\r\n\nX\r\r"), (Lines{"", "", "", "X", ""}));
-    EXPECT_EQ(Count("\r\n\r\n\nX\r\r"), 5);
-}
-
-TEST_F(EngineFileTest, CrLfSplitAcrossTheReadBuffer) {
-    // CR is the last byte of the first buffer, LF the first of the second.
+TEST_F(EngineFileTest, LinesOfEveryMixOfLineEnds) {
+    // A CR LF split over the read buffer, line ends there that do not pair, lines longer than it.
     const std::string first(kBuffer - 1, 'A');
-    const std::string content = first + "\r\nB";
-    ASSERT_EQ(content[kBuffer - 1], '\r');
-    ASSERT_EQ(content[kBuffer], '\n');
-    EXPECT_EQ(ReadAll(content), (Lines{first, "B"}));
-    EXPECT_EQ(Count(content), 2);
-    // The same with nothing after the LF.
-    EXPECT_EQ(ReadAll(first + "\r\n"), (Lines{first}));
-    EXPECT_EQ(Count(first + "\r\n"), 1);
-}
-
-TEST_F(EngineFileTest, LineEndsAtTheBufferBoundaryThatDoNotPair) {
-    const std::string first(kBuffer - 1, 'A');
-    // CR ending the buffer, then a text byte: the LF rule must not swallow it.
-    EXPECT_EQ(ReadAll(first + "\rB"), (Lines{first, "B"}));
-    EXPECT_EQ(Count(first + "\rB"), 2);
-    // LF ending the buffer, then CR: two line ends.
-    EXPECT_EQ(ReadAll(first + "\n\rB"), (Lines{first, "", "B"}));
-    EXPECT_EQ(Count(first + "\n\rB"), 3);
-    // CR ending the buffer and the file.
-    EXPECT_EQ(ReadAll(first + "\r"), (Lines{first}));
-    EXPECT_EQ(Count(first + "\r"), 1);
-    // A file of exactly one buffer without a line end.
     const std::string full(kBuffer, 'C');
-    EXPECT_EQ(ReadAll(full), (Lines{full}));
-    EXPECT_EQ(Count(full), 1);
-}
-
-TEST_F(EngineFileTest, LinesLongerThanTheBuffer) {
     const std::string longLine(3 * kBuffer + 17, 'L');
-    EXPECT_EQ(ReadAll(longLine + "\r\nshort\r\n" + longLine), (Lines{longLine, "short", longLine}));
-    EXPECT_EQ(Count(longLine + "\r\nshort\r\n" + longLine), 3);
-    EXPECT_EQ(Count(longLine), 1);
-}
-
-TEST_F(EngineFileTest, LineBytesPassThroughUnchanged) {
-    const std::string bytes = std::string("\x00\x01\xA3\xE9\xFF\t", 6);
-    EXPECT_EQ(ReadAll(bytes + "\r\n"), (Lines{bytes}));
-    EXPECT_EQ(Count(bytes + "\r\n" + bytes), 2);
+    const std::string bytes("\x00\x01\xA3\xE9\xFF\t", 6);  // passed through unchanged
+    const std::pair<std::string, Lines> rows[] = {
+        {"ONE\rTWO\r", {"ONE", "TWO"}},
+        {"ONE\r\nTWO\r\n", {"ONE", "TWO"}},
+        {"ONE\nTWO\n", {"ONE", "TWO"}},
+        {"A\rB\r\nC\nD", {"A", "B", "C", "D"}},
+        {"A\n\rB", {"A", "", "B"}},  // LF then CR: two line ends
+        {"\n\r", {"", ""}},
+        {"A\r\r\nB", {"A", "", "B"}},
+        {"A\r\nB", {"A", "B"}},  // text after the last end is a line
+        {"ONLY", {"ONLY"}},
+        {"A\r\n", {"A"}},
+        {"", {}},
+        {"\r\n", {""}},
+        {"\r\n\r\n\nX\r\r", {"", "", "", "X", ""}},
+        {first + "\r\nB", {first, "B"}},
+        {first + "\r\n", {first}},
+        {first + "\rB", {first, "B"}},
+        {first + "\n\rB", {first, "", "B"}},
+        {first + "\r", {first}},
+        {full, {full}},
+        {longLine + "\r\nshort\r\n" + longLine, {longLine, "short", longLine}},
+        {longLine, {longLine}},
+        {bytes + "\r\n" + bytes, {bytes, bytes}},
+    };
+    ASSERT_EQ(rows[13].first.substr(kBuffer - 1, 2), "\r\n");
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [content, lines] = rows[i];
+        // The reference is checked too, as the random cases below rely on it.
+        EXPECT_EQ(ReferenceLines(content), lines) << "row " << i;
+        EXPECT_EQ(ReadAll(content), lines) << "row " << i;
+        EXPECT_EQ(Count(content), static_cast<std::int64_t>(lines.size())) << "row " << i;
+    }
 }
 
 TEST_F(EngineFileTest, CountStopsOnceTheLimitIsExceeded) {
     const std::string five = "1\n2\n3\n4\n5\n";
-    EXPECT_EQ(Count(five, 10), 5);
-    EXPECT_EQ(Count(five, 5), 5);
-    EXPECT_EQ(Count(five, 4), 5);
-    EXPECT_EQ(Count(five, 2), 3);
-    EXPECT_EQ(Count(five, 0), 1);
+    const std::pair<std::int64_t, std::int64_t> limits[] = {
+        {10, 5}, {5, 5}, {4, 5}, {2, 3}, {0, 1}};
+    for (const auto& [limit, count] : limits) {
+        EXPECT_EQ(Count(five, limit), count) << "limit " << limit;
+    }
     EXPECT_EQ(Count("1\n2\n3", 2), 3);  // the unended last line is the one too many
     EXPECT_EQ(Count("1\n2\n3", 3), 3);
 }
@@ -186,92 +140,48 @@ TEST_F(EngineFileTest, CountAfterSomeLinesWereRead) {
     EXPECT_EQ(line, "B");
     EXPECT_EQ(file->CountLines(100), 3);
     EXPECT_FALSE(file->ReadLine(line));
-}
-
-TEST_F(EngineFileTest, CountAfterALineEndedByCr) {
-    // The LF waiting after the CR belongs to the line already read.
-    auto file = Open("A\r\n\r\nB");
-    std::string line;
+    // The LF waiting after a CR belongs to the line already read.
+    file = Open("A\r\n\r\nB");
     ASSERT_TRUE(file->ReadLine(line));
     EXPECT_EQ(file->CountLines(100), 2);
 }
 
-TEST_F(EngineFileTest, WrittenBytesAreNotTranslated) {
-    int error = -1;
-    auto file = EngineFile::Open(dir.path() / "OUT.TXT", EngineFile::Mode::kWrite, error);
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->Write("A\r\nB\n\xA3"), 0);
-    EXPECT_EQ(file->Close(), 0);
-    EXPECT_EQ(dir.Read("OUT.TXT"), "A\r\nB\n\xA3");
-    file = EngineFile::Open(dir.path() / "OUT.TXT", EngineFile::Mode::kAppend, error);
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->Write("C"), 0);
-    file.reset();  // closing on destruction flushes
-    EXPECT_EQ(dir.Read("OUT.TXT"),
-              "A\r\nB\n\xA3"
-              "C");
-}
-
-TEST_F(EngineFileTest, OpenReportsTheSystemError) {
-    int error = 0;
-    EXPECT_EQ(EngineFile::Open(dir.path() / "NONE.TXT", EngineFile::Mode::kRead, error), nullptr);
-    EXPECT_EQ(error, ENOENT);
-    EXPECT_EQ(EngineFile::Open(dir.path(), EngineFile::Mode::kRead, error), nullptr);
-    EXPECT_EQ(error, EISDIR);
-}
-
-// Random small files over an alphabet rich in line ends.
-TEST_F(EngineFileTest, RandomSmallInputsAgree) {
+// Random small files over an alphabet rich in line ends, then random tails placed right at the
+// buffer boundary.
+TEST_F(EngineFileTest, RandomInputsAgree) {
     std::mt19937 random(20260612);
-    const std::string alphabet = "ab\r\n\r\n";
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
-    std::uniform_int_distribution<int> length(0, 40);
-    for (int round = 0; round < 1500; ++round) {
-        std::string content;
-        const int n = length(random);
+    const auto randomText = [&random](std::string text, const std::string& alphabet, int n) {
+        std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
         for (int i = 0; i < n; ++i) {
-            content.push_back(alphabet[pick(random)]);
+            text.push_back(alphabet[pick(random)]);
         }
-        const Lines expected = ReferenceLines(content);
+        return text;
+    };
+    for (int round = 0; round < 1500 && !HasFailure(); ++round) {
+        const std::string content =
+            randomText("", "ab\r\n\r\n", std::uniform_int_distribution<int>(0, 40)(random));
+        const auto total = static_cast<std::int64_t>(ReferenceLines(content).size());
         ExpectAgreement(content, "round " + std::to_string(round));
 
         // Reading some lines first leaves the rest to count.
-        std::uniform_int_distribution<std::size_t> split(0, expected.size());
-        const std::size_t first = split(random);
+        const auto first = std::uniform_int_distribution<std::int64_t>(0, total)(random);
         auto file = Open(content);
         std::string line;
-        for (std::size_t i = 0; i < first; ++i) {
+        for (std::int64_t i = 0; i < first; ++i) {
             ASSERT_TRUE(file->ReadLine(line));
         }
-        EXPECT_EQ(file->CountLines(1'000'000), static_cast<std::int64_t>(expected.size() - first))
+        EXPECT_EQ(file->CountLines(1'000'000), total - first)
             << "round " << round << " after " << first;
 
         // A limit cuts the count one past it.
-        const auto total = static_cast<std::int64_t>(expected.size());
         const std::int64_t limit = std::uniform_int_distribution<std::int64_t>(0, 10)(random);
         EXPECT_EQ(Count(content, limit), std::min(total, limit + 1))
             << "round " << round << " limit " << limit;
-        if (HasFailure()) {
-            return;
-        }
     }
-}
-
-// Random tails placed right at the buffer boundary.
-TEST_F(EngineFileTest, RandomInputsAroundTheBufferBoundaryAgree) {
-    std::mt19937 random(65536);
-    const std::string alphabet = "x\r\n";
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
     std::uniform_int_distribution<std::size_t> prefix(kBuffer - 6, kBuffer + 2);
-    for (int round = 0; round < 150; ++round) {
-        std::string content(prefix(random), 'p');
-        for (int i = 0; i < 10; ++i) {
-            content.push_back(alphabet[pick(random)]);
-        }
-        ExpectAgreement(content, "boundary round " + std::to_string(round));
-        if (HasFailure()) {
-            return;
-        }
+    for (int round = 0; round < 150 && !HasFailure(); ++round) {
+        ExpectAgreement(randomText(std::string(prefix(random), 'p'), "x\r\n", 10),
+                        "boundary round " + std::to_string(round));
     }
 }
 

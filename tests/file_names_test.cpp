@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "support/fake_host.h"
 
@@ -29,139 +30,80 @@ class FileNamesTest : public ::testing::Test {
     RunState state{host};
 };
 
-TEST_F(FileNamesTest, BareDriveIsADirectory) {
-    EXPECT_EQ(Arg("A:"), 0);
-    EXPECT_EQ(state.filePath, "A:");
-    EXPECT_FALSE(state.sendMode);
-    EXPECT_EQ(state.fileName, "");
-    EXPECT_EQ(state.currentProcedure, "CheckFileArg2");
-}
-
-TEST_F(FileNamesTest, PathEndingInASeparatorIsADirectory) {
-    EXPECT_EQ(Arg("C:\\DATA\\"), 0);
-    EXPECT_EQ(state.filePath, "C:\\DATA\\");
-    EXPECT_FALSE(state.sendMode);
-    EXPECT_EQ(state.currentProcedure, "CheckFileArg2");
-
-    EXPECT_EQ(Arg("C:/DATA/"), 0);
-    EXPECT_EQ(state.filePath, "C:/DATA/");
-    EXPECT_FALSE(state.sendMode);
-
-    EXPECT_EQ(Arg("\\"), 0);
-    EXPECT_EQ(state.filePath, "\\");
-}
-
-TEST_F(FileNamesTest, DirectoryLeavesAnEarlierFileInPlace) {
-    EXPECT_EQ(Arg("C:\\BHT\\PROG.PD3"), 0);
-    EXPECT_EQ(Arg("D:\\IN\\"), 0);
-    EXPECT_EQ(state.filePath, "D:\\IN\\");
-    EXPECT_EQ(state.fileName, "PROG.PD3");
-    EXPECT_TRUE(state.sendMode);  // once a file is named the run sends
-}
-
-TEST_F(FileNamesTest, DirectoryWithABadCharacterIsRefused) {
-    EXPECT_EQ(Arg("C:\\MY+DIR\\"), 2);
-    EXPECT_EQ(state.filePath, "C:\\MY+DIR\\");  // written before the check
-    EXPECT_FALSE(state.sendMode);
-    EXPECT_EQ(state.currentProcedure, "CheckFileArg2");
-}
-
-TEST_F(FileNamesTest, ColonIsRefusedInAName) {
-    EXPECT_EQ(Arg("AB:"), 2);
-    EXPECT_TRUE(state.sendMode);
-    EXPECT_EQ(state.filePath, "");
-    EXPECT_EQ(state.fileName, "AB:");
-    EXPECT_EQ(state.currentProcedure, "CheckFilename2");
-
-    EXPECT_EQ(Arg("C:X.PD3"), 2);
-    EXPECT_EQ(state.fileName, "C:X.PD3");
-    EXPECT_FALSE(state.programFile);
-}
-
-TEST_F(FileNamesTest, FullPathOfAProgramFile) {
-    EXPECT_EQ(Arg("C:\\BHT\\PROG.PD3"), 0);
-    EXPECT_EQ(state.filePath, "C:\\BHT\\");
-    EXPECT_EQ(state.fileName, "PROG.PD3");
-    EXPECT_TRUE(state.sendMode);
-    EXPECT_TRUE(state.programFile);
-    EXPECT_EQ(state.recordLength, 128);
-    EXPECT_FALSE(state.ymodemMode);
-    EXPECT_EQ(state.currentProcedure, "CheckFilename2");
-}
-
-TEST_F(FileNamesTest, SlashSeparatesDirectoriesLikeBackslash) {
-    EXPECT_EQ(Arg("/home/ann/PROG.PD4"), 0);
-    EXPECT_EQ(state.filePath, "/home/ann/");
-    EXPECT_EQ(state.fileName, "PROG.PD4");
-    EXPECT_EQ(state.recordLength, 1024);
-
-    // The last separator of either kind splits the argument.
-    EXPECT_EQ(Arg("C:\\A/B\\DATA.TXT"), 0);
-    EXPECT_EQ(state.filePath, "C:\\A/B\\");
-    EXPECT_EQ(state.fileName, "DATA.TXT");
-    EXPECT_EQ(Arg("C:\\A\\B/DATA.TXT"), 0);
-    EXPECT_EQ(state.filePath, "C:\\A\\B/");
-    EXPECT_EQ(state.fileName, "DATA.TXT");
-}
-
-TEST_F(FileNamesTest, NameWithoutDirectoryHasAnEmptyPath) {
-    state.filePath = "OLD\\";
-    EXPECT_EQ(Arg("PROG.PD4"), 0);
-    EXPECT_EQ(state.filePath, "");
-    EXPECT_EQ(state.fileName, "PROG.PD4");
-    EXPECT_TRUE(state.programFile);
-    EXPECT_EQ(state.recordLength, 1024);
-    EXPECT_TRUE(state.ymodemMode);
-}
-
-TEST_F(FileNamesTest, DirectoryPartIsCheckedForCharactersOnly) {
-    EXPECT_EQ(Arg("C:\\A VERY\\X.PD3"), 2);  // blank in the directory part
-    EXPECT_EQ(state.currentProcedure, "CheckFileArg3");
-    EXPECT_TRUE(state.sendMode);
-    EXPECT_EQ(state.filePath, "C:\\A VERY\\");
-    EXPECT_EQ(state.fileName, "X.PD3");
-    EXPECT_FALSE(state.programFile);  // never reached the classification
-
-    EXPECT_EQ(Arg("C:\\MY+DIR\\X.PD3"), 2);
-    EXPECT_EQ(state.currentProcedure, "CheckFileArg3");
-
-    // Long components, many levels and a colon anywhere are not the directory check's business.
-    EXPECT_EQ(Arg("C:\\AVERYLONGDIRECTORYNAME\\1\\2\\3\\4\\5\\X:Y\\::\\X.PD3"), 0);
-    EXPECT_EQ(state.fileName, "X.PD3");
-    // Lower-case directories pass: the check works on an upper-case copy.
-    EXPECT_EQ(Arg("c:\\data\\X.TXT"), 0);
-    EXPECT_EQ(state.filePath, "c:\\data\\");
-}
-
-TEST_F(FileNamesTest, ExtensionTable) {
-    struct Row {
-        const char* name;
-        std::int16_t recordLength;
-        bool ymodem;
-    };
-    const Row rows[] = {
-        {"PROG.PD3", 128, false}, {"PROG.PD4", 1024, true}, {"SYS.FN3", 130, false},
-        {"SYS.FN4", 1024, true},  {"X.EX3", 130, false},    {"APP.CAB", 1024, true},
-    };
-    for (const Row& row : rows) {
+TEST_F(FileNamesTest, ArgumentIsADirectoryOrSplitIntoPathAndName) {
+    // Argument, result, path, name, send mode, program file, the procedure that decided.
+    const std::tuple<const char*, ResultCode, const char*, const char*, bool, bool, const char*>
+        rows[] = {
+            {"A:", 0, "A:", "", false, false, "CheckFileArg2"},
+            {"C:\\DATA\\", 0, "C:\\DATA\\", "", false, false, "CheckFileArg2"},
+            {"C:/DATA/", 0, "C:/DATA/", "", false, false, "CheckFileArg2"},
+            {"\\", 0, "\\", "", false, false, "CheckFileArg2"},
+            // The path is written before the check.
+            {"C:\\MY+DIR\\", 2, "C:\\MY+DIR\\", "", false, false, "CheckFileArg2"},
+            {"AB:", 2, "", "AB:", true, false, "CheckFilename2"},
+            {"C:X.PD3", 2, "", "C:X.PD3", true, false, "CheckFilename2"},
+            {"C:\\BHT\\PROG.PD3", 0, "C:\\BHT\\", "PROG.PD3", true, true, "CheckFilename2"},
+            {"/home/ann/PROG.PD4", 0, "/home/ann/", "PROG.PD4", true, true, "CheckFilename2"},
+            // The last separator of either kind splits the argument.
+            {"C:\\A/B\\DATA.TXT", 0, "C:\\A/B\\", "DATA.TXT", true, false, "CheckFilename2"},
+            {"C:\\A\\B/DATA.TXT", 0, "C:\\A\\B/", "DATA.TXT", true, false, "CheckFilename2"},
+            {"PROG.PD4", 0, "", "PROG.PD4", true, true, "CheckFilename2"},
+            {".PD3", 0, "", ".PD3", true, true, "CheckFilename2"},
+            // The directory part is checked for its characters only, and refused before the name is
+            // classified.
+            {"C:\\A VERY\\X.PD3", 2, "C:\\A VERY\\", "X.PD3", true, false, "CheckFileArg3"},
+            {"C:\\MY+DIR\\X.PD3", 2, "C:\\MY+DIR\\", "X.PD3", true, false, "CheckFileArg3"},
+            {"C:\\AVERYLONGDIRECTORYNAME\\1\\2\\3\\4\\5\\X:Y\\::\\X.PD3", 0,
+             "C:\\AVERYLONGDIRECTORYNAME\\1\\2\\3\\4\\5\\X:Y\\::\\", "X.PD3", true, true,
+             "CheckFilename2"},
+            // Lower-case directories pass: the check works on an upper-case copy.
+            {"c:\\data\\X.TXT", 0, "c:\\data\\", "X.TXT", true, false, "CheckFilename2"},
+        };
+    for (const auto& [arg, code, path, name, send, program, procedure] : rows) {
         SetDefaults(state);
-        state.fieldFileName = "UNTOUCHED";
-        EXPECT_EQ(Arg(row.name), 0) << row.name;
-        EXPECT_TRUE(state.programFile) << row.name;
-        EXPECT_EQ(state.recordLength, row.recordLength) << row.name;
-        EXPECT_EQ(state.ymodemMode, row.ymodem) << row.name;
-        EXPECT_EQ(state.fieldFileName, "UNTOUCHED") << row.name;
+        state.filePath = "OLD\\";
+        EXPECT_EQ(Arg(arg), code) << arg;
+        EXPECT_EQ(state.filePath, path) << arg;
+        EXPECT_EQ(state.fileName, name) << arg;
+        EXPECT_EQ(state.sendMode, send) << arg;
+        EXPECT_EQ(state.programFile, program) << arg;
+        EXPECT_EQ(state.currentProcedure, procedure) << arg;
     }
 }
 
-TEST_F(FileNamesTest, OtherExtensionsAreDataFiles) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"DATA.TXT", "DATA.FLD"}, {"DATA", "DATA.FLD"},         {"DATA.", "DATA.FLD"},
-        {"CAB", "CAB.FLD"},       {"PD3", "PD3.FLD"},           {"X.PD5", "X.FLD"},
-        {"X.PD", "X.FLD"},        {"X.EXE", "X.FLD"},           {"X.FLD", "X.FLD"},
-        {"A.DAT", "A.FLD"},       {"ABCDEFGH", "ABCDEFGH.FLD"},
+TEST_F(FileNamesTest, ExtensionChoosesTheFileKind) {
+    const std::tuple<const char*, std::int16_t, bool> programs[] = {
+        {"PROG.PD3", 128, false}, {"PROG.PD4", 1024, true}, {"SYS.FN3", 130, false},
+        {"SYS.FN4", 1024, true},  {"X.EX3", 130, false},    {"APP.CAB", 1024, true},
+        {".PD3", 128, false},
     };
-    for (const auto& [name, fieldFile] : cases) {
+    for (const auto& [name, recordLength, ymodem] : programs) {
+        SetDefaults(state);
+        state.fieldFileName = "UNTOUCHED";
+        EXPECT_EQ(Arg(name), 0) << name;
+        EXPECT_TRUE(state.programFile) << name;
+        EXPECT_EQ(state.recordLength, recordLength) << name;
+        EXPECT_EQ(state.ymodemMode, ymodem) << name;
+        EXPECT_EQ(state.fieldFileName, "UNTOUCHED") << name;
+    }
+    // Everything else is a data file, lower-case program extensions included.
+    const std::pair<const char*, const char*> data[] = {
+        {"DATA.TXT", "DATA.FLD"},
+        {"DATA", "DATA.FLD"},
+        {"DATA.", "DATA.FLD"},
+        {"CAB", "CAB.FLD"},
+        {"PD3", "PD3.FLD"},
+        {"X.PD5", "X.FLD"},
+        {"X.PD", "X.FLD"},
+        {"X.EXE", "X.FLD"},
+        {"X.FLD", "X.FLD"},
+        {"A.DAT", "A.FLD"},
+        {"prog.pd3", "prog.FLD"},
+        {"Prog.Pd4", "Prog.FLD"},
+        {"ABCDEFGH", "ABCDEFGH.FLD"},
+        {"\xA3~`.TXT", "\xA3~`.FLD"},
+    };
+    for (const auto& [name, fieldFile] : data) {
         SetDefaults(state);
         state.recordLength = 77;
         EXPECT_EQ(Arg(name), 0) << name;
@@ -173,66 +115,25 @@ TEST_F(FileNamesTest, OtherExtensionsAreDataFiles) {
     }
 }
 
-TEST_F(FileNamesTest, ShortNameLimits) {
-    EXPECT_EQ(Name("ABCDEFGH.TXT"), 0);  // 8 + 3, 12 characters
-    EXPECT_EQ(Name("ABCDEFGH"), 0);
-    EXPECT_EQ(Name("A.TXT"), 0);
-    EXPECT_EQ(Name("A.T"), 0);
-    EXPECT_EQ(Name("ABCDEFGHI.TXT"), 2);  // 13 characters, nine before the dot
-    EXPECT_EQ(Name("ABCDEFGHI.T"), 2);    // nine before the dot
-    EXPECT_EQ(Name("ABCDEFGHI"), 2);      // nine without a dot
-    EXPECT_EQ(Name("A.TEXT"), 2);         // four after the dot
-    EXPECT_EQ(Name("ABCDEFGH.TEXT"), 2);
-    EXPECT_EQ(Name("ABCDEFGHIJKLM"), 2);
-    EXPECT_EQ(state.currentProcedure, "CheckFilename2");
-}
-
-TEST_F(FileNamesTest, EmptyBaseNameWithAProgramExtension) {
-    state.fieldFileName = "UNTOUCHED";
-    EXPECT_EQ(Arg(".PD3"), 0);
-    EXPECT_EQ(state.filePath, "");
-    EXPECT_EQ(state.fileName, ".PD3");
-    EXPECT_TRUE(state.programFile);
-    EXPECT_EQ(state.recordLength, 128);
-    EXPECT_EQ(state.fieldFileName, "UNTOUCHED");
-}
-
-TEST_F(FileNamesTest, SecondDotIsRefused) {
-    EXPECT_EQ(Name("A.B.C"), 2);
-    EXPECT_EQ(Name("A..B"), 2);
-    EXPECT_EQ(Name("A.PD3."), 2);
-    EXPECT_FALSE(state.programFile);
-}
-
-TEST_F(FileNamesTest, SignsAndAccentsInNames) {
-    EXPECT_EQ(Name("\xA3~`.TXT"), 0);
-    EXPECT_EQ(state.fieldFileName, "\xA3~`.FLD");
-    EXPECT_EQ(Name("!$%^&()-.TXT"), 0);
-    EXPECT_EQ(Name("_{}@'#.TXT"), 0);
-    EXPECT_EQ(Name("CAF\xE9.TXT"), 2);  // e acute
-    EXPECT_EQ(Name("CAF\xC9.TXT"), 2);  // E acute
-    // The pound sign in UTF-8 is two bytes that no name may hold.
-    EXPECT_EQ(Name("\xC2\xA3.TXT"), 2);
-}
-
-TEST_F(FileNamesTest, PunctuationRefusedInNames) {
+TEST_F(FileNamesTest, ShortNameRules) {
+    // 12 characters as 8 + 3 at most, one dot; the single-byte signs pass, accented letters and
+    // the two bytes of a UTF-8 pound sign do not. Separators split an argument, not a name.
+    const std::pair<const char*, ResultCode> rows[] = {
+        {"ABCDEFGH.TXT", 0},  {"ABCDEFGH", 0},      {"A.TXT", 0},      {"A.T", 0},
+        {"ABCDEFGHI.TXT", 2}, {"ABCDEFGHI.T", 2},   {"ABCDEFGHI", 2},  {"A.TEXT", 2},
+        {"ABCDEFGH.TEXT", 2}, {"ABCDEFGHIJKLM", 2}, {"A.B.C", 2},      {"A..B", 2},
+        {"A.PD3.", 2},        {"!$%^&()-.TXT", 0},  {"_{}@'#.TXT", 0}, {"CAF\xE9.TXT", 2},
+        {"CAF\xC9.TXT", 2},   {"\xC2\xA3.TXT", 2},  {"A/B.TXT", 2},    {"A\\B.TXT", 2}};
+    for (const auto& [name, code] : rows) {
+        EXPECT_EQ(Name(name), code) << name;
+        EXPECT_EQ(state.currentProcedure, "CheckFilename2") << name;
+    }
+    EXPECT_FALSE(state.programFile);  // "A.PD3." was refused before its classification
     for (const char c : std::string(" +,;=[]*?:\"<>|\t")) {
         const std::string name = std::string("A") + c + "B.TXT";
         EXPECT_EQ(Name(name), 2) << "character " << static_cast<int>(c);
         EXPECT_EQ(Arg(name), 2) << "argument with character " << static_cast<int>(c);
     }
-    // In an argument the separators split off a directory; inside a name they are refused.
-    EXPECT_EQ(Name("A/B.TXT"), 2);
-    EXPECT_EQ(Name("A\\B.TXT"), 2);
-}
-
-TEST_F(FileNamesTest, LowerCaseNamePassesButIsADataFile) {
-    EXPECT_EQ(Name("prog.pd3"), 0);
-    EXPECT_FALSE(state.programFile);
-    EXPECT_EQ(state.fieldFileName, "prog.FLD");
-    EXPECT_EQ(Name("Prog.Pd4"), 0);
-    EXPECT_FALSE(state.programFile);
-    EXPECT_FALSE(state.ymodemMode);
 }
 
 TEST_F(FileNamesTest, CheckValidAcceptsExactlyTheNameCharacters) {
@@ -241,6 +142,15 @@ TEST_F(FileNamesTest, CheckValidAcceptsExactlyTheNameCharacters) {
     EXPECT_EQ(CheckValid(state, "abcdefghijklmnopqrstuvwxyz", 0), 0);
     EXPECT_EQ(CheckValid(state, "", 0), 0);
     EXPECT_EQ(CheckValid(state, "", 1), 0);
+    // Directory characters only with the flag at exactly 1.
+    EXPECT_EQ(CheckValid(state, "C:\\DATA\\", 1), 0);
+    EXPECT_EQ(CheckValid(state, "C:/DATA/", 1), 0);
+    for (const std::int16_t flag : {0, 2, -1}) {
+        EXPECT_EQ(CheckValid(state, "C:\\DATA\\", flag), 2) << flag;
+    }
+    EXPECT_EQ(CheckValid(state, "A/B", 0), 2);
+    EXPECT_EQ(CheckValid(state, "A:", 0), 2);
+    EXPECT_EQ(CheckValid(state, "C:\\MY DIR\\", 1), 2);
 
     int acceptedPlain = 0;
     int acceptedWithDirectory = 0;
@@ -252,35 +162,21 @@ TEST_F(FileNamesTest, CheckValidAcceptsExactlyTheNameCharacters) {
                                 (b >= 'a' && b <= 'z');
             EXPECT_TRUE(member) << "byte " << b;
         }
-        if (CheckValid(state, one, 1) == 0) {
-            ++acceptedWithDirectory;
-        }
+        acceptedWithDirectory += CheckValid(state, one, 1) == 0 ? 1 : 0;
     }
     EXPECT_EQ(acceptedPlain, 54 + 26);
     EXPECT_EQ(acceptedWithDirectory, 54 + 26 + 3);  // ":", "\" and "/"
 }
 
-TEST_F(FileNamesTest, CheckValidDirectoryCharactersOnlyWithFlagOne) {
-    EXPECT_EQ(CheckValid(state, "C:\\DATA\\", 1), 0);
-    EXPECT_EQ(CheckValid(state, "C:/DATA/", 1), 0);
-    EXPECT_EQ(CheckValid(state, "C:\\DATA\\", 0), 2);
-    EXPECT_EQ(CheckValid(state, "C:\\DATA\\", 2), 2);
-    EXPECT_EQ(CheckValid(state, "C:\\DATA\\", -1), 2);
-    EXPECT_EQ(CheckValid(state, "A/B", 0), 2);
-    EXPECT_EQ(CheckValid(state, "A:", 0), 2);
-    EXPECT_EQ(CheckValid(state, "C:\\MY DIR\\", 1), 2);
-}
+TEST_F(FileNamesTest, LaterArgumentsReplaceOnlyWhatTheyWrite) {
+    EXPECT_EQ(Arg("C:\\BHT\\PROG.PD3"), 0);
+    EXPECT_EQ(Arg("D:\\IN\\"), 0);
+    EXPECT_EQ(state.filePath, "D:\\IN\\");
+    EXPECT_EQ(state.fileName, "PROG.PD3");
+    EXPECT_TRUE(state.sendMode);  // once a file is named the run sends
 
-TEST_F(FileNamesTest, CheckValidLeavesItsTextAlone) {
-    const std::string text = "abc.txt";
-    EXPECT_EQ(CheckValid(state, text, 0), 0);
-    EXPECT_EQ(text, "abc.txt");
-}
-
-TEST_F(FileNamesTest, RefusalKeepsWhatWasWritten) {
     EXPECT_EQ(Arg("C:\\OK\\GOOD.TXT"), 0);
     EXPECT_EQ(Arg("D:\\BAD\\A.B.C"), 2);
-    EXPECT_TRUE(state.sendMode);
     EXPECT_EQ(state.filePath, "D:\\BAD\\");
     EXPECT_EQ(state.fileName, "A.B.C");
     EXPECT_EQ(state.fieldFileName, "GOOD.FLD");  // the refused name wrote none
@@ -290,18 +186,14 @@ TEST_F(FileNamesTest, ProgramAndYmodemFlagsAreNeverCleared) {
     EXPECT_EQ(Arg("APP.CAB"), 0);
     ASSERT_TRUE(state.programFile);
     ASSERT_TRUE(state.ymodemMode);
-    EXPECT_EQ(Arg("PROG.PD3"), 0);
-    EXPECT_TRUE(state.ymodemMode);
-    EXPECT_EQ(state.recordLength, 128);
-    EXPECT_EQ(Arg("DATA.TXT"), 0);
-    EXPECT_TRUE(state.programFile);
-    EXPECT_TRUE(state.ymodemMode);
-    EXPECT_EQ(Arg("BAD NAME"), 2);
-    EXPECT_TRUE(state.programFile);
-    EXPECT_TRUE(state.ymodemMode);
-    EXPECT_EQ(Arg("C:\\IN\\"), 0);
-    EXPECT_TRUE(state.programFile);
-    EXPECT_TRUE(state.ymodemMode);
+    const std::pair<const char*, ResultCode> later[] = {
+        {"PROG.PD3", 0}, {"DATA.TXT", 0}, {"BAD NAME", 2}, {"C:\\IN\\", 0}};
+    for (const auto& [next, code] : later) {
+        EXPECT_EQ(Arg(next), code) << next;
+        EXPECT_TRUE(state.programFile) << next;
+        EXPECT_TRUE(state.ymodemMode) << next;
+    }
+    EXPECT_EQ(state.recordLength, 128);  // from PROG.PD3, the last program name
 }
 
 TEST_F(FileNamesTest, CheckFilenameReadsFileNameOnly) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,19 +22,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// An engine path with every "/" turned into "\".
-std::string Backslashed(std::string path) {
-    for (char& c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return path;
-}
-
 class OpenFileTest : public ::testing::Test {
   protected:
-    std::string ReadAll(FileNumber number) {
+    ResultCode Open(const std::string& directory, const std::string& name,
+                    FileNumber number = FileNumber::kSend) {
+        return OpenFile(state, directory, name, number, "I");
+    }
+    // Every line of the open file, each followed by "|".
+    std::string ReadAll(FileNumber number = FileNumber::kSend) {
         std::string all;
         std::string line;
         while (state.file(number)->ReadLine(line)) {
@@ -56,50 +52,46 @@ class OpenFileTest : public ::testing::Test {
     testing::TempDir dir;
 };
 
-TEST_F(OpenFileTest, MissingFileIsNotFound) {
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), "NONE.TXT", FileNumber::kSend, "I"), 1);
-    EXPECT_EQ(state.file(FileNumber::kSend), nullptr);
-    EXPECT_FALSE(state.AnyFileOpen());
-}
-
-TEST_F(OpenFileTest, EmptyDirectoryMeansTheCurrentOne) {
+TEST_F(OpenFileTest, FailedOpensGiveTheirCodesAndLeaveEveryNumberClosed) {
+    dir.Write("DATA.TXT", "X");
+    fs::create_directory(dir.path() / "sub");
+    fs::create_directory(dir.path() / "SUBDIR");
+    const std::string here = dir.enginePath();
+    const std::string upperSub = UpperCase(here) + "SUB/";
+    const std::string overlong(300, 'A');  // longer than any file system allows a component
     // The tests run in a directory of their own making, where this name does not exist.
     ASSERT_FALSE(fs::exists("QUENLO-NO-SUCH-FILE.TXT"));
-    EXPECT_EQ(OpenFile(state, "", "QUENLO-NO-SUCH-FILE.TXT", FileNumber::kSend, "I"), 1);
-    EXPECT_FALSE(state.AnyFileOpen());
-}
-
-TEST_F(OpenFileTest, MissingDirectoryIsPathNotFound) {
-    const std::string missing = dir.enginePath() + "NODIR/";
-    EXPECT_EQ(OpenFile(state, missing, "NONE.TXT", FileNumber::kSend, "I"), 71);
-    EXPECT_EQ(OpenFile(state, missing, "NEW.TXT", FileNumber::kReceive, "O"), 71);
-    EXPECT_EQ(OpenFile(state, dir.enginePath() + "A\\B\\C\\", "X.TXT", FileNumber::kSend, "I"), 71);
-    EXPECT_FALSE(state.AnyFileOpen());
+    const std::tuple<std::string, std::string, const char*, ResultCode> rows[] = {
+        {here, "NONE.TXT", "I", 1},
+        {"", "QUENLO-NO-SUCH-FILE.TXT", "I", 1},  // empty: the current directory
+        {upperSub, "OTHER.TXT", "I", 1},          // still missing in any case
+        {here + "NODIR/", "NONE.TXT", "I", 71},
+        {here + "NODIR/", "NEW.TXT", "O", 71},
+        {here + "A\\B\\C\\", "X.TXT", "I", 71},
+        {here + "DATA.TXT\\", "X.TXT", "I", 71},  // a file used as a directory
+        {upperSub + "DEEPER/", "DATA.TXT", "I", 71},
+        {here, "SUBDIR", "I", 99},  // a directory opened as a file
+        {here, "SUBDIR", "O", 99},
+        {here, overlong, "I", 70},
+        {here, overlong, "O", 70},
+    };
+    for (const auto& [directory, name, mode, code] : rows) {
+        const std::string label = directory + name.substr(0, 20) + " " + mode;
+        EXPECT_EQ(OpenFile(state, directory, name, FileNumber::kSend, mode), code) << label;
+        EXPECT_FALSE(state.AnyFileOpen()) << label;
+    }
     EXPECT_FALSE(fs::exists(dir.path() / "NODIR"));
 }
 
-TEST_F(OpenFileTest, FileUsedAsADirectoryIsPathNotFound) {
-    dir.Write("DATA.TXT", "X");
-    EXPECT_EQ(OpenFile(state, dir.enginePath() + "DATA.TXT\\", "X.TXT", FileNumber::kSend, "I"),
-              71);
-    EXPECT_FALSE(state.AnyFileOpen());
-}
-
-TEST_F(OpenFileTest, DirectoryOpenedAsAFileIsAGeneralFailure) {
-    fs::create_directory(dir.path() / "SUB");
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), "SUB", FileNumber::kSend, "I"), 99);
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), "SUB", FileNumber::kReceive, "O"), 99);
-    EXPECT_FALSE(state.AnyFileOpen());
-}
-
 TEST_F(OpenFileTest, ExistingFileIsReadUnderItsNumber) {
-    dir.Write("PROG.PD3", "ONE\r\nTWO\r\n");
     state.currentProcedure = "Caller";
-    ASSERT_EQ(OpenFile(state, dir.enginePath(), "PROG.PD3", FileNumber::kSend, "I"), 0);
-    ASSERT_NE(state.file(FileNumber::kSend), nullptr);
+    EXPECT_EQ(Open(dir.enginePath(), "PROG.PD3"), 1);
+    // The failed try left the number free for the next.
+    dir.Write("PROG.PD3", "ONE\r\nTWO\r\n");
+    ASSERT_EQ(Open(dir.enginePath(), "PROG.PD3"), 0);
     EXPECT_EQ(state.file(FileNumber::kReceive), nullptr);
     EXPECT_EQ(state.file(FileNumber::kFieldFile), nullptr);
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "ONE|TWO|");
+    EXPECT_EQ(ReadAll(), "ONE|TWO|");
     EXPECT_EQ(state.currentProcedure, "Caller");
     state.CloseFile(FileNumber::kSend);
     EXPECT_FALSE(state.AnyFileOpen());
@@ -108,12 +100,10 @@ TEST_F(OpenFileTest, ExistingFileIsReadUnderItsNumber) {
 TEST_F(OpenFileTest, NumberAlreadyInUseIsAGeneralFailure) {
     dir.Write("A.TXT", "FIRST\n");
     dir.Write("B.TXT", "SECOND\n");
-    ASSERT_EQ(OpenFile(state, dir.enginePath(), "A.TXT", FileNumber::kSend, "I"), 0);
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), "B.TXT", FileNumber::kSend, "I"), 99);
-    // The first file stays open and untouched.
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "FIRST|");
-    // Other numbers are free.
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), "B.TXT", FileNumber::kFieldFile, "I"), 0);
+    ASSERT_EQ(Open(dir.enginePath(), "A.TXT"), 0);
+    EXPECT_EQ(Open(dir.enginePath(), "B.TXT"), 99);
+    EXPECT_EQ(ReadAll(), "FIRST|");  // the first file stays open and untouched
+    EXPECT_EQ(Open(dir.enginePath(), "B.TXT", FileNumber::kFieldFile), 0);
     EXPECT_EQ(ReadAll(FileNumber::kFieldFile), "SECOND|");
     state.CloseAllFiles();
 }
@@ -129,7 +119,7 @@ TEST_F(OpenFileTest, WriteModeCreatesAndReplaces) {
     EXPECT_EQ(dir.Read("NEW.TXT"), "");
 }
 
-TEST_F(OpenFileTest, AppendModeAppends) {
+TEST_F(OpenFileTest, AppendModeAppendsAndLeavesReadingAlone) {
     dir.Write("LOG.TXT", "ONE\r\n");
     state.appendMode = true;
     ASSERT_EQ(WriteText(dir.enginePath(), "LOG.TXT", "TWO\r\n"), 0);
@@ -137,125 +127,67 @@ TEST_F(OpenFileTest, AppendModeAppends) {
     // Appending to a file that does not exist yet creates it.
     ASSERT_EQ(WriteText(dir.enginePath(), "FRESH.TXT", "X\r\n"), 0);
     EXPECT_EQ(dir.Read("FRESH.TXT"), "X\r\n");
-}
-
-TEST_F(OpenFileTest, AppendModeDoesNotAffectReading) {
-    dir.Write("IN.TXT", "LINE\n");
-    state.appendMode = true;
-    ASSERT_EQ(OpenFile(state, dir.enginePath(), "IN.TXT", FileNumber::kSend, "I"), 0);
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "LINE|");
+    ASSERT_EQ(Open(dir.enginePath(), "LOG.TXT"), 0);
+    EXPECT_EQ(ReadAll(), "ONE|TWO|");
     state.CloseAllFiles();
-    EXPECT_EQ(dir.Read("IN.TXT"), "LINE\n");
+    EXPECT_EQ(dir.Read("LOG.TXT"), "ONE\r\nTWO\r\n");
 }
 
-TEST_F(OpenFileTest, ExistingNamesAreFoundWhateverTheirCase) {
+TEST_F(OpenFileTest, ExistingNamesAreFoundWhateverTheirCaseAndSeparators) {
     fs::create_directory(dir.path() / "sub");
     dir.Write("sub/data.txt", "LOWER\n");
-    const std::string upperDir = UpperCase(dir.enginePath()) + "SUB/";
-    ASSERT_EQ(OpenFile(state, upperDir, "DATA.TXT", FileNumber::kSend, "I"), 0);
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "LOWER|");
-    state.CloseAllFiles();
-    ASSERT_EQ(OpenFile(state, dir.enginePath() + "Sub/", "Data.Txt", FileNumber::kSend, "I"), 0);
-    state.CloseAllFiles();
-    // The missing file is still missing in any case, and a missing directory still a path.
-    EXPECT_EQ(OpenFile(state, upperDir, "OTHER.TXT", FileNumber::kSend, "I"), 1);
-    EXPECT_EQ(OpenFile(state, upperDir + "DEEPER/", "DATA.TXT", FileNumber::kSend, "I"), 71);
-}
-
-TEST_F(OpenFileTest, WritingReplacesAnExistingFileOfAnotherCase) {
-    fs::create_directory(dir.path() / "sub");
-    dir.Write("sub/data.txt", "OLD\n");
-    ASSERT_EQ(WriteText(UpperCase(dir.enginePath()) + "SUB/", "DATA.TXT", "NEW\n"), 0);
-    EXPECT_EQ(dir.Read("sub/data.txt"), "NEW\n");
-    EXPECT_FALSE(fs::exists(dir.path() / "sub" / "DATA.TXT"));
-}
-
-TEST_F(OpenFileTest, NewFilesKeepTheNameAsGiven) {
-    fs::create_directory(dir.path() / "sub");
-    ASSERT_EQ(WriteText(UpperCase(dir.enginePath()) + "SUB/", "NEW.FLD", "X\n"), 0);
-    EXPECT_TRUE(fs::exists(dir.path() / "sub" / "NEW.FLD"));
-    EXPECT_FALSE(fs::exists(dir.path() / "SUB"));
-}
-
-TEST_F(OpenFileTest, SingleByteNamesMatchTheirUtf8Spelling) {
     dir.Write(
         "\xC2\xA3"
         "data.txt",
         "POUND\n");                           // "£data.txt" as this machine spells it
     dir.Write("caf\xC3\xA9.txt", "ACUTE\n");  // "café.txt"
-    ASSERT_EQ(OpenFile(state, dir.enginePath(),
-                       "\xA3"
-                       "DATA.TXT",
-                       FileNumber::kSend, "I"),
-              0);
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "POUND|");
-    state.CloseAllFiles();
-    ASSERT_EQ(OpenFile(state, dir.enginePath(), "CAF\xC9.TXT", FileNumber::kSend, "I"), 0);
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "ACUTE|");
-    state.CloseAllFiles();
+    const std::string upperSub = UpperCase(dir.enginePath()) + "SUB/";
+    std::string windowsSub = upperSub;
+    for (char& c : windowsSub) {
+        c = c == '/' ? '\\' : c;
+    }
+    const std::tuple<std::string, const char*, const char*> rows[] = {
+        {upperSub, "DATA.TXT", "LOWER|"},
+        {dir.enginePath() + "Sub/", "Data.Txt", "LOWER|"},
+        {windowsSub, "DATA.TXT", "LOWER|"},
+        {dir.enginePath() + "sub\\", "data.txt", "LOWER|"},  // mixed separators
+        {dir.enginePath(),
+         "\xA3"
+         "DATA.TXT",
+         "POUND|"},  // single-byte names in UTF-8
+        {dir.enginePath(), "CAF\xC9.TXT", "ACUTE|"},
+    };
+    for (const auto& [directory, name, content] : rows) {
+        ASSERT_EQ(Open(directory, name), 0) << directory << name;
+        EXPECT_EQ(ReadAll(), content) << directory << name;
+        state.CloseAllFiles();
+    }
+
+    // Writing replaces the file of another case; a new file keeps the name as given.
+    ASSERT_EQ(WriteText(upperSub, "DATA.TXT", "NEW\n"), 0);
+    EXPECT_EQ(dir.Read("sub/data.txt"), "NEW\n");
+    ASSERT_EQ(WriteText(windowsSub, "NEW.FLD", "W\n"), 0);
+    EXPECT_EQ(dir.Read("sub/NEW.FLD"), "W\n");
+    EXPECT_FALSE(fs::exists(dir.path() / "sub" / "DATA.TXT"));
+    EXPECT_FALSE(fs::exists(dir.path() / "SUB"));
 }
 
-TEST_F(OpenFileTest, BackslashesSeparateDirectories) {
-    fs::create_directory(dir.path() / "sub");
-    dir.Write("sub/prog.pd3", "BACKSLASH\n");
-    const std::string windowsStyle = Backslashed(UpperCase(dir.enginePath())) + "SUB\\";
-    ASSERT_EQ(windowsStyle.find('/'), std::string::npos);
-    ASSERT_EQ(OpenFile(state, windowsStyle, "PROG.PD3", FileNumber::kSend, "I"), 0);
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "BACKSLASH|");
-    state.CloseAllFiles();
-    // Mixed separators as well.
-    ASSERT_EQ(OpenFile(state, dir.enginePath() + "sub\\", "prog.pd3", FileNumber::kSend, "I"), 0);
-    state.CloseAllFiles();
-    ASSERT_EQ(WriteText(windowsStyle, "OUT.TXT", "W\n"), 0);
-    EXPECT_EQ(dir.Read("sub/OUT.TXT"), "W\n");
-}
-
-TEST_F(OpenFileTest, FailedOpenLeavesTheNumberClosedForTheNextTry) {
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), "LATER.TXT", FileNumber::kSend, "I"), 1);
-    dir.Write("LATER.TXT", "NOW\n");
-    ASSERT_EQ(OpenFile(state, dir.enginePath(), "LATER.TXT", FileNumber::kSend, "I"), 0);
-    EXPECT_EQ(ReadAll(FileNumber::kSend), "NOW|");
-    state.CloseAllFiles();
-}
-
-TEST_F(OpenFileTest, UnreadableFileIsAGeneralFailure) {
+TEST_F(OpenFileTest, PermissionFailuresAreGeneralFailures) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "permissions do not stop the superuser";
     }
-    const fs::path file = dir.Write("SECRET.TXT", "X\n");
-    fs::permissions(file, fs::perms::none);
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), "SECRET.TXT", FileNumber::kSend, "I"), 99);
+    fs::permissions(dir.Write("SECRET.TXT", "X\n"), fs::perms::none);
+    EXPECT_EQ(Open(dir.enginePath(), "SECRET.TXT"), 99);
     EXPECT_EQ(OpenFile(state, dir.enginePath(), "SECRET.TXT", FileNumber::kReceive, "O"), 99);
-    EXPECT_FALSE(state.AnyFileOpen());
-}
-
-TEST_F(OpenFileTest, ReadOnlyDirectoryRefusesNewFiles) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not stop the superuser";
-    }
     fs::create_directory(dir.path() / "ro");
     fs::permissions(dir.path() / "ro", fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_EQ(OpenFile(state, dir.enginePath() + "ro/", "NEW.TXT", FileNumber::kReceive, "O"), 99);
     fs::permissions(dir.path() / "ro", fs::perms::owner_all);
+    EXPECT_FALSE(state.AnyFileOpen());
 }
 
-TEST_F(OpenFileTest, FullDeviceGivesDiskFull) {
-    if (!fs::exists("/dev/full")) {
-        GTEST_SKIP() << "no /dev/full on this machine";
-    }
-    ASSERT_EQ(OpenFile(state, "/dev/", "full", FileNumber::kReceive, "O"), 0);
-    EngineFile& file = *state.file(FileNumber::kReceive);
-    int error = file.Write(std::string(1 << 20, 'X'));
-    if (error == 0) {
-        error = file.Close();
-    }
-    state.CloseAllFiles();
-    EXPECT_EQ(error, ENOSPC);
-    EXPECT_EQ(RuntimeErrorForErrno(error, true), 61);
-    EXPECT_EQ(MapFileError(RuntimeErrorForErrno(error, true)), 72);
-}
-
-TEST_F(OpenFileTest, FullDeviceFailsAtCloseForShortWrites) {
+// Written through OpenFile, a full device gives "disk full": see WriteFieldFileTest.
+TEST_F(OpenFileTest, FullDeviceFailsWhenTheBufferIsFlushed) {
     if (!fs::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full on this machine";
     }
@@ -263,8 +195,7 @@ TEST_F(OpenFileTest, FullDeviceFailsAtCloseForShortWrites) {
     auto file = EngineFile::Open("/dev/full", EngineFile::Mode::kWrite, error);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(error, 0);
-    // A short text waits in the buffer; the failure shows when it is flushed.
-    EXPECT_EQ(file->Write("X\r\n"), 0);
+    EXPECT_EQ(file->Write("X\r\n"), 0);  // waits in the buffer
     EXPECT_EQ(file->Close(), ENOSPC);
     EXPECT_EQ(file->Close(), 0);  // closing twice is harmless
 }
@@ -274,57 +205,29 @@ TEST(MapFileErrorTest, RuntimeErrorsToResultCodes) {
     EXPECT_EQ(MapFileError(61), 72);  // disk full
     EXPECT_EQ(MapFileError(52), 70);  // bad file name
     EXPECT_EQ(MapFileError(76), 71);  // path not found
-}
-
-TEST(MapFileErrorTest, EverythingElseIsAGeneralFailure) {
     for (const std::int32_t number : {0, -1, 5, 6, 54, 55, 57, 62, 68, 70, 71, 72, 75, 1000}) {
         EXPECT_EQ(MapFileError(number), 99) << number;
     }
 }
 
-TEST(RuntimeErrorForErrnoTest, MissingFileDependsOnItsDirectory) {
+TEST(RuntimeErrorForErrnoTest, ErrorClasses) {
+    // A missing file is "file not found" only when its directory exists.
     EXPECT_EQ(RuntimeErrorForErrno(ENOENT, true), 53);
     EXPECT_EQ(RuntimeErrorForErrno(ENOENT, false), 76);
-    EXPECT_EQ(RuntimeErrorForErrno(ENOTDIR, true), 76);
-    EXPECT_EQ(RuntimeErrorForErrno(ENOTDIR, false), 76);
-}
-
-TEST(RuntimeErrorForErrnoTest, ErrorClasses) {
-    for (const bool directoryExists : {true, false}) {
-        EXPECT_EQ(RuntimeErrorForErrno(ENOSPC, directoryExists), 61);
-        EXPECT_EQ(RuntimeErrorForErrno(EFBIG, directoryExists), 61);
+    const std::pair<int, std::int32_t> rows[] = {
+        {ENOTDIR, 76}, {ENOSPC, 61}, {EFBIG, 61},  {ENAMETOOLONG, 52}, {EINVAL, 52},
+        {EILSEQ, 52},  {EACCES, 70}, {EPERM, 70},  {EROFS, 70},        {EIO, 57},
+        {EISDIR, 75},  {EBUSY, 75},  {EMFILE, 75}, {ETXTBSY, 75},
 #ifdef EDQUOT
-        EXPECT_EQ(RuntimeErrorForErrno(EDQUOT, directoryExists), 61);
+        {EDQUOT, 61},
 #endif
-        EXPECT_EQ(RuntimeErrorForErrno(ENAMETOOLONG, directoryExists), 52);
-        EXPECT_EQ(RuntimeErrorForErrno(EINVAL, directoryExists), 52);
-        EXPECT_EQ(RuntimeErrorForErrno(EILSEQ, directoryExists), 52);
-        EXPECT_EQ(RuntimeErrorForErrno(EACCES, directoryExists), 70);
-        EXPECT_EQ(RuntimeErrorForErrno(EPERM, directoryExists), 70);
-        EXPECT_EQ(RuntimeErrorForErrno(EROFS, directoryExists), 70);
-        EXPECT_EQ(RuntimeErrorForErrno(EIO, directoryExists), 57);
-        EXPECT_EQ(RuntimeErrorForErrno(EISDIR, directoryExists), 75);
-        EXPECT_EQ(RuntimeErrorForErrno(EBUSY, directoryExists), 75);
-        EXPECT_EQ(RuntimeErrorForErrno(EMFILE, directoryExists), 75);
-        EXPECT_EQ(RuntimeErrorForErrno(ETXTBSY, directoryExists), 75);
+    };
+    for (const bool directoryExists : {true, false}) {
+        for (const auto& [error, number] : rows) {
+            EXPECT_EQ(RuntimeErrorForErrno(error, directoryExists), number)
+                << "errno " << error << (directoryExists ? " in an existing directory" : "");
+        }
     }
-}
-
-TEST(RuntimeErrorForErrnoTest, ResultCodesThroughBothSteps) {
-    EXPECT_EQ(MapFileError(RuntimeErrorForErrno(ENOENT, true)), 1);
-    EXPECT_EQ(MapFileError(RuntimeErrorForErrno(ENOENT, false)), 71);
-    EXPECT_EQ(MapFileError(RuntimeErrorForErrno(ENOSPC, true)), 72);
-    EXPECT_EQ(MapFileError(RuntimeErrorForErrno(ENAMETOOLONG, true)), 70);
-    EXPECT_EQ(MapFileError(RuntimeErrorForErrno(EACCES, true)), 99);
-    EXPECT_EQ(MapFileError(RuntimeErrorForErrno(EIO, true)), 99);
-}
-
-TEST_F(OpenFileTest, OverlongNameIsABadFileName) {
-    // One path component longer than any file system allows.
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), std::string(300, 'A'), FileNumber::kSend, "I"), 70);
-    EXPECT_EQ(OpenFile(state, dir.enginePath(), std::string(300, 'A'), FileNumber::kReceive, "O"),
-              70);
-    EXPECT_FALSE(state.AnyFileOpen());
 }
 
 }  // namespace

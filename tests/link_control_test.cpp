@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/control_chars.h"
@@ -83,9 +85,16 @@ class OpenLinkTest : public LinkControlTest {
     OpenLinkTest() { line.SetPortOpen(true); }
 };
 
-// OpenPort.
-
-TEST_F(LinkControlTest, OpenPortOpensTheLine) {
+TEST_F(LinkControlTest, OpenPortOpensTheLineOrSaysWhyNot) {
+    // 68: the device is missing or busy; anything else is a port error.
+    const std::pair<std::int32_t, ResultCode> failures[] = {
+        {68, result::kPortNotAvailable}, {8002, result::kPortError}, {57, result::kPortError}};
+    for (const auto& [failure, code] : failures) {
+        line.openFailure = failure;
+        EXPECT_EQ(OpenPort(state), code) << failure;
+        EXPECT_FALSE(line.PortOpen()) << failure;
+    }
+    EXPECT_EQ(line.opens, 0);
     state.currentProcedure = "Transmit File";
     EXPECT_EQ(OpenPort(state), result::kOk);
     EXPECT_TRUE(line.PortOpen());
@@ -93,24 +102,9 @@ TEST_F(LinkControlTest, OpenPortOpensTheLine) {
     EXPECT_EQ(state.currentProcedure, "Transmit File");
 }
 
-TEST_F(LinkControlTest, OpenPortFailures) {
-    line.openFailure = 68;  // device missing or busy
-    EXPECT_EQ(OpenPort(state), result::kPortNotAvailable);
-    EXPECT_FALSE(line.PortOpen());
-
-    line.openFailure = 8002;
-    EXPECT_EQ(OpenPort(state), result::kPortError);
-    EXPECT_FALSE(line.PortOpen());
-
-    line.openFailure = 57;
-    EXPECT_EQ(OpenPort(state), result::kPortError);
-    EXPECT_FALSE(line.PortOpen());
-    EXPECT_EQ(line.opens, 0);
-}
-
-// FlushInput.
-
 TEST_F(OpenLinkTest, FlushInputDropsWhatIsWaitingAndWaitsForNothing) {
+    FlushInput(state);
+    EXPECT_EQ(host.yieldCount, 0);
     line.Deliver("stale", 0);
     line.Deliver(std::string{chACK, chNAK}, 0);
     line.Deliver(std::string{chACK}, 1.0);  // not yet arrived: stays for the next read
@@ -124,12 +118,6 @@ TEST_F(OpenLinkTest, FlushInputDropsWhatIsWaitingAndWaitsForNothing) {
     EXPECT_EQ(line.Input(), std::string{chACK});
 }
 
-TEST_F(OpenLinkTest, FlushInputOnEmptyLineReadsNothing) {
-    FlushInput(state);
-    EXPECT_EQ(line.InputCount(), 0);
-    EXPECT_EQ(host.yieldCount, 0);
-}
-
 // SendText: what goes on the line and what comes back.
 
 TEST_F(OpenLinkTest, SendTextPutsTheTextOnTheLineByteForByte) {
@@ -138,20 +126,16 @@ TEST_F(OpenLinkTest, SendTextPutsTheTextOnTheLineByteForByte) {
     EXPECT_EQ(SendText(state, block), result::kOk);
     EXPECT_EQ(SendText(state, std::string{chEOT}), result::kOk);
 
-    ASSERT_EQ(line.sent.size(), 2u);
-    EXPECT_EQ(line.sent[0], block);
-    EXPECT_EQ(line.sent[0].size(), 11u);
-    EXPECT_EQ(line.sent[1], std::string{chEOT});
+    EXPECT_EQ(line.sent, (std::vector<std::string>{block, std::string{chEOT}}));
     EXPECT_EQ(state.linkStatus, comm_event::kSent);
     EXPECT_EQ(state.currentProcedure, "Transmit File");
-}
+    EXPECT_EQ(std::count(line.log.begin(), line.log.end(), "ClearOutput"), 0);  // sent
 
-TEST_F(OpenLinkTest, SendTextSucceedsWithoutClearingWhenSent) {
-    EXPECT_EQ(SendText(state, "X"), result::kOk);
-    EXPECT_EQ(state.linkStatus, comm_event::kSent);
-    for (const auto& entry : line.log) {
-        EXPECT_NE(entry, "ClearOutput");
-    }
+    // No pause without a positive delay.
+    state.irDelay = -500;
+    EXPECT_EQ(SendText(state, "B"), result::kOk);
+    EXPECT_TRUE(host.sleeps.empty());
+    EXPECT_EQ(Elapsed(), 0.0);
 }
 
 TEST_F(OpenLinkTest, SendTextReportsTheEventOfItsOwnOutput) {
@@ -163,42 +147,39 @@ TEST_F(OpenLinkTest, SendTextReportsTheEventOfItsOwnOutput) {
     EXPECT_EQ(SendText(state, "third"), result::kOk);
 }
 
-class SendTextLineErrorTest : public OpenLinkTest,
-                              public ::testing::WithParamInterface<std::int32_t> {};
-
-TEST_P(SendTextLineErrorTest, LineErrorIsReturnedAsIs) {
-    line.eventAfterOutput = GetParam();
-    line.eventOutputNumber = 1;
-    EXPECT_EQ(SendText(state, "BLOCK"), GetParam());
-    EXPECT_EQ(state.linkStatus, GetParam());
-    for (const auto& entry : line.log) {
-        EXPECT_NE(entry, "ClearOutput");
+TEST_F(OpenLinkTest, LineErrorsAreReturnedAndOtherEventsClearTheOutput) {
+    // The pause for infra-red adapters follows every outcome.
+    state.irDelay = 200;
+    const auto send = [this](std::int32_t event) {
+        line.eventAfterOutput = event;
+        line.eventOutputNumber = line.sent.size() + 1;
+        line.log.clear();
+        host.sleeps.clear();
+        host.yieldCount = 0;
+        const ResultCode code = SendText(state, "BLOCK");
+        EXPECT_EQ(state.linkStatus, event) << event;
+        EXPECT_EQ(host.sleeps, std::vector<std::int32_t>{200}) << event;
+        return code;
+    };
+    for (const std::int32_t event : {1000, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010}) {
+        EXPECT_EQ(send(event), event);
+        EXPECT_TRUE(line.log.empty()) << event;
+        EXPECT_EQ(host.yieldCount, 0) << event;
+    }
+    // 1001 is a clear-to-send time-out, informational only; the others border the error range.
+    for (const std::int32_t event : {1001, 0, 999, 1011}) {
+        EXPECT_EQ(send(event), result::kOk);
+        EXPECT_EQ(line.log, std::vector<std::string>{"ClearOutput"}) << event;
+        EXPECT_EQ(host.yieldCount, 1) << event;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Events, SendTextLineErrorTest,
-                         ::testing::Values(1000, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009,
-                                           1010));
-
-class SendTextOtherEventTest : public OpenLinkTest,
-                               public ::testing::WithParamInterface<std::int32_t> {};
-
-TEST_P(SendTextOtherEventTest, OtherEventClearsTheOutputAndSucceeds) {
-    line.eventAfterOutput = GetParam();
-    line.eventOutputNumber = 1;
-    EXPECT_EQ(SendText(state, "BLOCK"), result::kOk);
-    EXPECT_EQ(state.linkStatus, GetParam());
-    EXPECT_EQ(line.log.back(), "ClearOutput");
-    EXPECT_EQ(host.yieldCount, 1);
-}
-
-// 1001 is a clear-to-send time-out, informational only; the others border the error range.
-INSTANTIATE_TEST_SUITE_P(Events, SendTextOtherEventTest, ::testing::Values(1001, 0, 999, 1011));
-
-TEST_F(OpenLinkTest, SendTextWaitsUntilTheOutputHasLeft) {
+TEST_F(OpenLinkTest, SendTextWaitsUntilTheOutputHasLeftThenPauses) {
+    state.irDelay = 500;
     line.drainSeconds = 1.0;
-    EXPECT_EQ(SendText(state, "LONG BLOCK"), result::kOk);
-    EXPECT_GE(Elapsed(), 1.0);
+    EXPECT_EQ(SendText(state, "BLOCK"), result::kOk);
+    EXPECT_EQ(host.sleeps, std::vector<std::int32_t>{500});
+    EXPECT_GE(Elapsed(), 1.5);  // drained, then paused
     EXPECT_EQ(state.linkStatus, comm_event::kSent);
 }
 
@@ -214,131 +195,61 @@ TEST_F(OpenLinkTest, CancelEndsTheDrainAndStaysRequested) {
     EXPECT_LT(Elapsed(), 2.0);
 }
 
-// SendText: the pause after each transmission for infra-red adapters.
-
-TEST_F(OpenLinkTest, InfraRedDelayPausesAfterSending) {
-    state.irDelay = 500;
-    line.drainSeconds = 1.0;
-    EXPECT_EQ(SendText(state, "BLOCK"), result::kOk);
-    EXPECT_EQ(host.sleeps, std::vector<std::int32_t>{500});
-    EXPECT_GE(Elapsed(), 1.5);  // drained, then paused
-}
-
-TEST_F(OpenLinkTest, InfraRedDelayAlsoFollowsALineError) {
-    state.irDelay = 200;
-    line.eventAfterOutput = comm_event::kDeviceLost;
-    line.eventOutputNumber = 1;
-    EXPECT_EQ(SendText(state, "BLOCK"), comm_event::kDeviceLost);
-    EXPECT_EQ(host.sleeps, std::vector<std::int32_t>{200});
-}
-
-TEST_F(OpenLinkTest, NoPauseWithoutAPositiveDelay) {
-    state.irDelay = 0;
-    EXPECT_EQ(SendText(state, "A"), result::kOk);
-    state.irDelay = -500;
-    EXPECT_EQ(SendText(state, "B"), result::kOk);
-    EXPECT_TRUE(host.sleeps.empty());
-    EXPECT_EQ(Elapsed(), 0.0);
-}
-
 // WaitAnswerBHT: the answers.
 
 TEST_F(OpenLinkTest, EachAnswerCharacterHasItsCode) {
-    const struct {
-        char sent;
-        std::int16_t code;
-    } cases[] = {{chACK, answer::kAck}, {chNAK, answer::kNak}, {chENQ, answer::kEnq}};
-    for (const auto& c : cases) {
-        line.Deliver(std::string{c.sent}, 0.5);
-        EXPECT_EQ(WaitAnswerBHT(state), c.code) << "answer code " << int{c.sent};
-        EXPECT_EQ(state.inputText, std::string{c.sent});
+    // EOT uses up the time-out: one more failed slice reaches the limit at once.
+    const std::tuple<char, std::int16_t, std::int16_t, std::int16_t> rows[] = {
+        {chACK, answer::kAck, 10, 5},
+        {chNAK, answer::kNak, 10, 5},
+        {chENQ, answer::kEnq, 10, 5},
+        {chEOT, answer::kEot, 10, 9},
+        {chEOT, answer::kEot, 32500, 32499}};
+    for (const auto& [sent, code, timeoutCount, ticks] : rows) {
+        state.timerTicks = 5;
+        state.timeoutCount = timeoutCount;
+        line.Deliver(std::string{sent}, 0.5);
+        EXPECT_EQ(WaitAnswerBHT(state), code) << "answer code " << int{sent};
+        EXPECT_EQ(state.inputText, std::string{sent});
+        EXPECT_EQ(state.timerTicks, ticks) << "answer code " << int{sent};
     }
     EXPECT_EQ(state.currentProcedure, "WaitAnswerBHT");
 }
 
-TEST_F(OpenLinkTest, EotUsesUpTheTimeOut) {
-    state.timeoutCount = 10;
-    state.timerTicks = 2;
-    line.Deliver(std::string{chEOT}, 0.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kEot);
-    // One more failed slice reaches the limit at once.
-    EXPECT_EQ(state.timerTicks, 9);
-
-    state.timeoutCount = 32500;
-    line.Deliver(std::string{chEOT}, 0.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kEot);
-    EXPECT_EQ(state.timerTicks, 32499);
-}
-
-TEST_F(OpenLinkTest, OtherAnswersLeaveTheTickCountAlone) {
-    state.timerTicks = 5;
-    line.Deliver(std::string{chACK}, 0.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kAck);
-    line.Deliver(std::string{chNAK}, 0.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kNak);
-    EXPECT_EQ(state.timerTicks, 5);
-}
-
-TEST_F(OpenLinkTest, AnswerAlreadyWaitingIsTakenWithoutWaiting) {
-    line.Deliver(std::string{chACK}, 0);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kAck);
-    EXPECT_EQ(Elapsed(), 0.0);
-}
-
-TEST_F(OpenLinkTest, OnlyTheFirstCharacterOfAReadCounts) {
-    line.Deliver(std::string("Z") + chACK, 0.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kSilent);
-    EXPECT_GE(Elapsed(), 3.0);
-    EXPECT_EQ(state.inputText, std::string("Z") + chACK);
-
-    // ACK first: the rest of the read is dropped.
-    line.Deliver(std::string{chACK, chNAK, chEOT}, 0.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kAck);
-    EXPECT_EQ(line.InputCount(), 0);
-}
-
-TEST_F(OpenLinkTest, UnknownCharacterAloneKeepsTheWaitGoing) {
-    line.Deliver("?", 0.5);
-    line.Deliver(std::string{chNAK}, 1.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kNak);
-    EXPECT_DOUBLE_EQ(Elapsed(), 1.5);
-}
-
-// WaitAnswerBHT: the 3-second limit.
-
-TEST_F(OpenLinkTest, SilenceEndsAfterThreeSeconds) {
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kSilent);
-    EXPECT_GE(Elapsed(), 3.0);
-    EXPECT_LT(Elapsed(), 3.5);
+TEST_F(OpenLinkTest, OnlyTheFirstCharacterOfAReadCountsWithinTheThreeSecondLimit) {
+    // Each wait has its own slice, measured from its start.
+    // Bytes and when they arrive, the answer, how long it took, and the input left afterwards.
+    const std::tuple<const char*, std::vector<std::pair<std::string, double>>, std::int16_t, double,
+                     std::int32_t>
+        rows[] = {
+            {"silence", {}, answer::kSilent, 3.0, 0},
+            {"answer already waiting", {{"\x06", 0}}, answer::kAck, 0, 0},
+            {"just before the limit", {{"\x06", 2.9}}, answer::kAck, 2.9, 0},
+            // The last yield of the slice ends exactly at 3.0 s, when the ACK arrives: too late.
+            {"exactly at the limit", {{"\x06", 3.0}}, answer::kSilent, 3.0, 1},
+            {"unknown character alone", {{"?", 0.5}, {"\x15", 1.5}}, answer::kNak, 1.5, 0},
+            {"unknown characters do not restart the limit",
+             {{"x", 1.0}, {"y", 2.5}},
+             answer::kSilent,
+             3.0,
+             0},
+            {"unknown first", {{"Z\x06", 0.5}}, answer::kSilent, 3.0, 0},
+            {"ACK first: the rest is dropped", {{"\x06\x15\x04", 0.5}}, answer::kAck, 0.5, 0},
+        };
+    for (const auto& [name, deliveries, code, elapsed, left] : rows) {
+        line.Input();
+        const double start = host.ClockSeconds();
+        for (const auto& [bytes, at] : deliveries) {
+            line.Deliver(bytes, at);
+        }
+        EXPECT_EQ(WaitAnswerBHT(state), code) << name;
+        EXPECT_NEAR(host.ClockSeconds() - start, elapsed, 1e-9) << name;
+        EXPECT_EQ(line.InputCount(), left) << name;
+        if (!deliveries.empty() && left == 0) {
+            EXPECT_EQ(state.inputText, deliveries.back().first) << name;  // the last read, whole
+        }
+    }
     EXPECT_EQ(state.currentProcedure, "WaitAnswerBHT");
-}
-
-TEST_F(OpenLinkTest, AnswerJustBeforeTheLimitCounts) {
-    line.Deliver(std::string{chACK}, 2.9);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kAck);
-    EXPECT_LT(Elapsed(), 3.0);
-}
-
-TEST_F(OpenLinkTest, AnswerExactlyAtTheLimitIsTooLate) {
-    // The last yield of the slice ends exactly at 3.0 s, when the ACK arrives: it is too late.
-    line.Deliver(std::string{chACK}, 3.0);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kSilent);
-}
-
-TEST_F(OpenLinkTest, UnknownCharactersDoNotRestartTheLimit) {
-    line.Deliver("x", 1.0);
-    line.Deliver("y", 2.5);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kSilent);
-    EXPECT_GE(Elapsed(), 3.0);
-    EXPECT_LT(Elapsed(), 3.5);
-}
-
-TEST_F(OpenLinkTest, EachWaitHasItsOwnSlice) {
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kSilent);
-    const double firstEnd = Elapsed();
-    line.Deliver(std::string{chACK}, 2.0);
-    EXPECT_EQ(WaitAnswerBHT(state), answer::kAck);
-    EXPECT_DOUBLE_EQ(Elapsed() - firstEnd, 2.0);
 }
 
 // WaitAnswerBHT: Cancel.

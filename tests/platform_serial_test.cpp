@@ -13,8 +13,10 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -48,11 +50,10 @@ class Pty {
   public:
     explicit Pty(const std::filesystem::path& dir) : link_(dir / "handheld") {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-            return;
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
+            std::filesystem::create_symlink(::ptsname(master_), link_);
+            ::setenv("QUENLO_COM3", link_.c_str(), 1);
         }
-        std::filesystem::create_symlink(::ptsname(master_), link_);
-        ::setenv("QUENLO_COM3", link_.c_str(), 1);
     }
     ~Pty() {
         CloseMaster();
@@ -61,10 +62,8 @@ class Pty {
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
-    bool ok() const { return master_ >= 0; }
     int master() const { return master_; }
     std::string link() const { return link_.string(); }
-
     void CloseMaster() {
         if (master_ >= 0) {
             ::close(master_);
@@ -78,13 +77,10 @@ class Pty {
     std::string ReadNow() const {
         std::string got;
         char buffer[512];
-        for (;;) {
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) {
-                return got;
-            }
+        for (ssize_t n; (n = ::read(master_, buffer, sizeof buffer)) > 0;) {
             got.append(buffer, static_cast<std::size_t>(n));
         }
+        return got;
     }
 
   private:
@@ -105,10 +101,8 @@ class PlatformSerialTest : public ::testing::Test {
     }
 
     void SetUp() override {
-        ASSERT_TRUE(pty.ok());
+        ASSERT_GE(pty.master(), 0);
         comm.SetPortNumber(3);
-        comm.SetSettings("19200,N,8,1");
-        comm.SetInputLength(0);
     }
 
     // Yields until done() holds; false when it never did.
@@ -136,6 +130,13 @@ class PlatformSerialTest : public ::testing::Test {
         return got;
     }
 
+    // How long one yield with this limit took.
+    Clock::duration WaitedFor(std::chrono::milliseconds limit) {
+        const auto start = Clock::now();
+        host.Yield(limit);
+        return Clock::now() - start;
+    }
+
     // Delivers whatever the event loop still holds from earlier steps.
     void Settle() {
         for (int i = 0; i < 5; ++i) {
@@ -149,44 +150,41 @@ class PlatformSerialTest : public ::testing::Test {
     QtSerialComm comm;
 };
 
-TEST(PortNamesTest, EnvironmentVariableNamesTheDevice) {
-    ::setenv("QUENLO_COM7", "/tmp/my-adapter", 1);
-    EXPECT_EQ(DeviceForPort(7), "/tmp/my-adapter");
-    ::unsetenv("QUENLO_COM7");
+// The run-time error number of an opening that failed, or nothing when the port opened.
+std::optional<std::int32_t> OpenFailure(QtSerialComm& comm) {
+    try {
+        comm.SetPortOpen(true);
+        return std::nullopt;
+    } catch (const RuntimeError& e) {
+        EXPECT_FALSE(comm.PortOpen());
+        return e.number();
+    }
 }
 
-TEST(PortNamesTest, WithoutTheVariablePortNIsTtySNMinusOne) {
+TEST(PortNamesTest, EnvironmentVariableNamesTheDeviceElsePortNIsTtySNMinusOne) {
+    ::setenv("QUENLO_COM7", "/tmp/my-adapter", 1);
+    EXPECT_EQ(DeviceForPort(7), "/tmp/my-adapter");
+    ::setenv("QUENLO_COM7", "", 1);  // empty counts as unset
+    EXPECT_EQ(DeviceForPort(7), "/dev/ttyS6");
     ::unsetenv("QUENLO_COM7");
     EXPECT_EQ(DeviceForPort(7), "/dev/ttyS6");
     EXPECT_EQ(DeviceForPort(1), "/dev/ttyS0");
     EXPECT_EQ(DeviceForPort(21), "/dev/ttyS20");
 }
 
-TEST(PortNamesTest, EmptyVariableCountsAsUnset) {
-    ::setenv("QUENLO_COM2", "", 1);
-    EXPECT_EQ(DeviceForPort(2), "/dev/ttyS1");
-    ::unsetenv("QUENLO_COM2");
-}
-
-TEST(LineSettingsTest, ReadsTheFourFields) {
-    const auto s = ParseLineSettings("19200,N,8,1");
-    ASSERT_TRUE(s.has_value());
-    EXPECT_EQ(s->baud, 19200);
-    EXPECT_EQ(s->parity, 'N');
-    EXPECT_EQ(s->dataBits, 8);
-    EXPECT_EQ(s->stopBits, 1);
-
-    const auto t = ParseLineSettings(" 9600 , e , 7 , 2 ");
-    ASSERT_TRUE(t.has_value());
-    EXPECT_EQ(t->baud, 9600);
-    EXPECT_EQ(t->parity, 'E');
-    EXPECT_EQ(t->dataBits, 7);
-    EXPECT_EQ(t->stopBits, 2);
-
-    EXPECT_EQ(ParseLineSettings("115200,O,8,1")->parity, 'O');
-}
-
-TEST(LineSettingsTest, RefusesMalformedText) {
+TEST(LineSettingsTest, ReadsTheFourFieldsAndRefusesMalformedText) {
+    const std::tuple<const char*, std::int32_t, char, int, int> rows[] = {
+        {"19200,N,8,1", 19200, 'N', 8, 1},
+        {" 9600 , e , 7 , 2 ", 9600, 'E', 7, 2},
+        {"115200,O,8,1", 115200, 'O', 8, 1}};
+    for (const auto& [text, baud, parity, dataBits, stopBits] : rows) {
+        const auto s = ParseLineSettings(text);
+        ASSERT_TRUE(s.has_value()) << text;
+        EXPECT_EQ(s->baud, baud) << text;
+        EXPECT_EQ(s->parity, parity) << text;
+        EXPECT_EQ(s->dataBits, dataBits) << text;
+        EXPECT_EQ(s->stopBits, stopBits) << text;
+    }
     for (const char* bad : {"", "19200", "19200,N,8", "19200,N,8,1,1", "0,N,8,1", "-9600,N,8,1",
                             "fast,N,8,1", "19200,X,8,1", "19200,NN,8,1", "19200,N,6,1",
                             "19200,N,9,1", "19200,N,8,3", "19200,N,8,1.5", "19200,,8,1"}) {
@@ -206,9 +204,9 @@ TEST_F(PlatformSerialTest, PortThreeOpensTheDeviceNamedByTheVariable) {
     comm.SetPortOpen(false);
     comm.SetPortOpen(true);
     EXPECT_TRUE(comm.PortOpen());
-}
+    comm.SetPortOpen(false);
 
-TEST_F(PlatformSerialTest, OverrideOpensItsDeviceWhateverThePort) {
+    // An override opens its device whatever the port.
     comm.SetPortNumber(9);
     comm.SetDeviceOverride(pty.link());
     EXPECT_EQ(comm.Device(), pty.link());
@@ -217,56 +215,33 @@ TEST_F(PlatformSerialTest, OverrideOpensItsDeviceWhateverThePort) {
     EXPECT_EQ(comm.PortNumber(), 9);
 }
 
-TEST_F(PlatformSerialTest, MissingDeviceIsUnavailable) {
+TEST_F(PlatformSerialTest, FailedOpeningsSayWhy) {
+    comm.SetSettings("19200,Q,8,1");
+    EXPECT_EQ(OpenFailure(comm), 380);
+    comm.SetSettings("19200,N,8,1");
+    // A device that exists but is no terminal is not merely unavailable.
+    comm.SetDeviceOverride("/dev/null");
+    const auto notATerminal = OpenFailure(comm);
+    ASSERT_TRUE(notATerminal.has_value());
+    EXPECT_NE(notATerminal, runtime_error_number::kDeviceUnavailable);
+    comm.SetDeviceOverride("");
     ::setenv("QUENLO_COM3", (dir.path() / "nothing-here").c_str(), 1);
-    try {
-        comm.SetPortOpen(true);
-        FAIL() << "opened a device that does not exist";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), runtime_error_number::kDeviceUnavailable);
-    }
-    EXPECT_FALSE(comm.PortOpen());
-}
+    EXPECT_EQ(OpenFailure(comm), runtime_error_number::kDeviceUnavailable);
 
-TEST_F(PlatformSerialTest, DeviceInUseIsUnavailable) {
+    // A device that another port holds.
+    ::setenv("QUENLO_COM3", pty.link().c_str(), 1);
     comm.SetPortOpen(true);
     QtSerialComm other;
     other.SetPortNumber(3);
-    try {
-        other.SetPortOpen(true);
-        FAIL() << "opened a device that another port holds";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), runtime_error_number::kDeviceUnavailable);
-    }
-    EXPECT_FALSE(other.PortOpen());
+    EXPECT_EQ(OpenFailure(other), runtime_error_number::kDeviceUnavailable);
 }
 
-TEST_F(PlatformSerialTest, OtherOpenFailuresAreNotUnavailable) {
-    // A device that exists but is no terminal.
-    comm.SetDeviceOverride("/dev/null");
-    try {
-        comm.SetPortOpen(true);
-        FAIL() << "opened /dev/null as a serial port";
-    } catch (const RuntimeError& e) {
-        EXPECT_NE(e.number(), runtime_error_number::kDeviceUnavailable);
-    }
-    EXPECT_FALSE(comm.PortOpen());
-}
-
-TEST_F(PlatformSerialTest, MalformedSettingsFailTheOpening) {
-    comm.SetSettings("19200,Q,8,1");
-    try {
-        comm.SetPortOpen(true);
-        FAIL() << "opened with malformed settings";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), 380);
-    }
-    EXPECT_FALSE(comm.PortOpen());
-}
-
-TEST_F(PlatformSerialTest, SettingsReachTheDevice) {
+TEST_F(PlatformSerialTest, SettingsReachTheDeviceAndIrdaLinesAreIgnored) {
     comm.SetSettings("9600,E,7,2");
+    comm.SetLineA(true);  // a pseudo-terminal has no such lines
+    comm.SetLineB(false);
     comm.SetPortOpen(true);
+    EXPECT_TRUE(comm.PortOpen());
     // Terminal attributes asked on the master are the slave's. A pseudo-terminal keeps speed and
     // stop bits but forces 8 data bits without parity, so those two cannot be seen here.
     termios attributes{};
@@ -284,13 +259,7 @@ TEST_F(PlatformSerialTest, SettingsReachTheDevice) {
     EXPECT_EQ(::cfgetospeed(&attributes), static_cast<speed_t>(B38400));
     EXPECT_EQ(attributes.c_cflag & CSTOPB, 0u);
     EXPECT_THROW(comm.SetSettings("38400,O,8"), RuntimeError);
-}
 
-TEST_F(PlatformSerialTest, IrdaLinesOnAPseudoTerminalAreIgnored) {
-    comm.SetLineA(true);
-    comm.SetLineB(false);
-    comm.SetPortOpen(true);
-    EXPECT_TRUE(comm.PortOpen());
     comm.SetLineA(false);
     comm.SetLineB(true);
     Settle();
@@ -300,6 +269,7 @@ TEST_F(PlatformSerialTest, IrdaLinesOnAPseudoTerminalAreIgnored) {
 }
 
 TEST_F(PlatformSerialTest, OutputReachesTheOtherEndByteExact) {
+    EXPECT_THROW(comm.Output("x"), RuntimeError);  // not while closed
     comm.SetPortOpen(true);
     const std::string bytes = AllBytes() + AllBytes();
     comm.Output(bytes);
@@ -332,23 +302,16 @@ TEST_F(PlatformSerialTest, EmptyQueueReadsAsSentBeforeTheOtherEndHasRead) {
     }
 }
 
-TEST_F(PlatformSerialTest, OutputOnAClosedPortIsAnError) {
-    EXPECT_THROW(comm.Output("x"), RuntimeError);
-}
-
 TEST_F(PlatformSerialTest, BytesFromTheOtherEndArriveAsInput) {
     comm.SetPortOpen(true);
     EXPECT_EQ(comm.InputCount(), 0);
-    const std::string bytes = AllBytes();
-    pty.Write(bytes);
+    pty.Write(AllBytes());
     EXPECT_TRUE(YieldUntil([&] { return comm.InputCount() == 256; }));
-    EXPECT_EQ(comm.Input(), bytes);
+    EXPECT_EQ(comm.Input(), AllBytes());
     EXPECT_EQ(comm.InputCount(), 0);
     EXPECT_EQ(comm.Input(), "");
-}
 
-TEST_F(PlatformSerialTest, PositiveInputLengthCapsOneRead) {
-    comm.SetPortOpen(true);
+    // A positive input length caps one read.
     pty.Write("ABCDE");
     EXPECT_TRUE(YieldUntil([&] { return comm.InputCount() == 5; }));
     comm.SetInputLength(2);
@@ -376,20 +339,17 @@ TEST_F(PlatformSerialTest, ClearOutputDiscardsWhatWasQueued) {
     EXPECT_EQ(got.substr(got.size() - 4), "kept");
 }
 
-TEST_F(PlatformSerialTest, YieldWaitsForItsLimitOnASilentLine) {
-    comm.SetPortOpen(true);
-    Settle();
-    const auto start = Clock::now();
-    host.Yield(200ms);
-    const auto waited = Clock::now() - start;
-    EXPECT_GE(waited, 150ms);
-    EXPECT_LT(waited, kGiveUp);
-    EXPECT_EQ(comm.InputCount(), 0);
-}
+TEST_F(PlatformSerialTest, YieldWaitsForItsLimitOrForArrivingData) {
+    bool delivered = false;
+    QTimer::singleShot(0, [&] { delivered = true; });
+    host.Yield(0ms);
+    EXPECT_TRUE(delivered);  // a yield without waiting still delivers what is pending
 
-TEST_F(PlatformSerialTest, ArrivingDataEndsTheWait) {
     comm.SetPortOpen(true);
     Settle();
+    EXPECT_GE(WaitedFor(200ms), 150ms);
+    EXPECT_EQ(comm.InputCount(), 0);
+
     pty.Write("\x06");
     const auto start = Clock::now();
     EXPECT_TRUE(YieldUntil([&] {
@@ -398,13 +358,6 @@ TEST_F(PlatformSerialTest, ArrivingDataEndsTheWait) {
     }));
     EXPECT_LT(Clock::now() - start, kGiveUp);
     EXPECT_EQ(comm.Input(), "\x06");
-}
-
-TEST_F(PlatformSerialTest, YieldZeroDeliversPendingEvents) {
-    bool delivered = false;
-    QTimer::singleShot(0, [&] { delivered = true; });
-    host.Yield(0ms);
-    EXPECT_TRUE(delivered);
 }
 
 TEST_F(PlatformSerialTest, VanishedOtherEndEndsTheDrainAsDeviceLost) {
@@ -428,9 +381,7 @@ TEST_F(PlatformSerialTest, VanishedOtherEndEndsTheDrainAsDeviceLost) {
 
     // The dead device no longer wakes the event loop.
     Settle();
-    const auto start = Clock::now();
-    host.Yield(200ms);
-    EXPECT_GE(Clock::now() - start, 150ms);
+    EXPECT_GE(WaitedFor(200ms), 150ms);
 
     EXPECT_TRUE(comm.PortOpen());
     comm.SetPortOpen(false);
@@ -443,9 +394,7 @@ TEST_F(PlatformSerialTest, OtherEndClosingWhileIdleIsNoticed) {
     pty.CloseMaster();
     EXPECT_TRUE(YieldUntil([&] { return comm.LastEvent() == comm_event::kDeviceLost; }));
     Settle();
-    const auto start = Clock::now();
-    host.Yield(200ms);
-    EXPECT_GE(Clock::now() - start, 150ms);
+    EXPECT_GE(WaitedFor(200ms), 150ms);
 }
 
 TEST(QtHostTest, ClockIsMonotonicSeconds) {
@@ -459,27 +408,16 @@ TEST(QtHostTest, ClockIsMonotonicSeconds) {
     EXPECT_GE(host.ClockSeconds(), b);
 }
 
-TEST(QtHostTest, MessagesGoToTheStreamAsTitleColonText) {
-    std::istringstream in;
-    std::ostringstream out;
-    QtHost host(in, out, false);
-    host.ShowMessage("BHT", "Port 3 Not Available", MessageIcon::kExclamation);
+TEST(QtHostTest, MessagesAndQuestionsGoThroughTheStreams) {
+    std::istringstream none;
+    std::ostringstream messages;
+    QtHost writer(none, messages, false);
+    writer.ShowMessage("BHT", "Port 3 Not Available", MessageIcon::kExclamation);
     // Engine texts are single-byte: \xe9 is e acute.
-    host.ShowMessage("Caf\xe9", "x", MessageIcon::kNone);
-    EXPECT_EQ(out.str(), "BHT: Port 3 Not Available\nCaf\xc3\xa9: x\n");
-}
+    writer.ShowMessage("Caf\xe9", "x", MessageIcon::kNone);
+    EXPECT_EQ(messages.str(), "BHT: Port 3 Not Available\nCaf\xc3\xa9: x\n");
 
-TEST(QtHostTest, QuestionsWithoutATerminalTakeTheDefault) {
-    std::istringstream in("y\n");
-    std::ostringstream out;
-    QtHost host(in, out, false);
-    EXPECT_FALSE(host.AskYesNo("Overwrite", "Replace FILE?"));
-    host.SetDefaultAnswer(true);
-    EXPECT_TRUE(host.AskYesNo("Overwrite", "Replace FILE?"));
-    EXPECT_EQ(out.str(), "");
-}
-
-TEST(QtHostTest, QuestionsOnATerminalReadOneLine) {
+    // A terminal's answer is one line; anything else, and no terminal, take the default.
     std::istringstream in("y\nNo\n\nmaybe\n");
     std::ostringstream out;
     QtHost host(in, out, true);
@@ -490,22 +428,27 @@ TEST(QtHostTest, QuestionsOnATerminalReadOneLine) {
     EXPECT_TRUE(host.AskYesNo("Q", "Go?"));  // not an answer: the default
     EXPECT_TRUE(host.AskYesNo("Q", "Go?"));  // input ended: the default
     EXPECT_EQ(out.str().substr(0, 15), "Q: Go? [y/N] Q:");
+
+    std::istringstream yes("y\n");
+    std::ostringstream silent;
+    QtHost noTerminal(yes, silent, false);
+    EXPECT_FALSE(noTerminal.AskYesNo("Overwrite", "Replace FILE?"));
+    noTerminal.SetDefaultAnswer(true);
+    EXPECT_TRUE(noTerminal.AskYesNo("Overwrite", "Replace FILE?"));
+    EXPECT_EQ(silent.str(), "");
 }
 
-TEST(QtHostTest, FreeSpaceOfAnExistingDirectoryAndOfNothing) {
+TEST(QtHostTest, FreeSpaceAndCurrentDirectory) {
     testing::TempDir dir;
     QtHost host;
     const auto space = host.FreeSpace(dir.enginePath());
     ASSERT_TRUE(space.has_value());
     EXPECT_EQ(*space, std::filesystem::space(dir.path()).available);
     EXPECT_FALSE(host.FreeSpace((dir.path() / "missing" / "deeper").string()).has_value());
-}
 
-TEST(QtHostTest, CurrentDirectoryEndsInASeparator) {
-    testing::TempDir dir;
+    // The current directory ends in a separator.
     const auto before = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    QtHost host;
     const std::string current = host.CurrentDirectory();
     std::filesystem::current_path(before);
     EXPECT_EQ(current, std::filesystem::canonical(dir.path()).generic_string() + "/");
