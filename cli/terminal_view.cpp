@@ -12,20 +12,15 @@ constexpr std::chrono::milliseconds kRedrawInterval{100};
 constexpr int kTimerIntervalMs = 3000;
 }  // namespace
 
-struct TerminalView::Ticker {
-    QTimer timer;
-};
-
 TerminalView::TerminalView(std::FILE* out, bool isTerminal) : out_(out), isTerminal_(isTerminal) {}
 
 void TerminalView::Show(TransferWindowEvents& events) {
     events_ = &events;
     status_ = file_ = recCnt_ = records_ = complete_ = message_ = "";
     caption_ = "&Cancel";
-    progress_ = 0;
-    ticker_ = new Ticker;
-    ticker_->timer.setInterval(kTimerIntervalMs);
-    QObject::connect(&ticker_->timer, &QTimer::timeout, [this] {
+    ticker_ = std::make_unique<QTimer>();
+    ticker_->setInterval(kTimerIntervalMs);
+    QObject::connect(ticker_.get(), &QTimer::timeout, [this] {
         if (events_ != nullptr) {
             events_->TimerTicked();
         }
@@ -38,8 +33,7 @@ void TerminalView::Unload() {
         std::fputc('\n', out_);
         lineOpen_ = false;
     }
-    delete ticker_;
-    ticker_ = nullptr;
+    ticker_.reset();
     events_ = nullptr;
 }
 
@@ -48,9 +42,9 @@ void TerminalView::SetTimerEnabled(bool enabled) {
         return;
     }
     if (enabled) {
-        ticker_->timer.start();
+        ticker_->start();
     } else {
-        ticker_->timer.stop();
+        ticker_->stop();
     }
 }
 

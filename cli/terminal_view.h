@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "engine/transfer_view.h"
@@ -20,7 +22,8 @@ class TerminalView : public TransferView {
     void SetFile(const std::string& text) override;
     void SetRecordCount(const std::string& text) override;
     void SetRecords(const std::string& text) override;
-    void SetProgress(int percent) override { progress_ = percent; }
+    // The percentage in `complete` says the same in a terminal line.
+    void SetProgress(int) override {}
     void SetComplete(const std::string& text) override;
     void SetMessage(const std::string& text) override { message_ = text; }
     void SetMessageVisible(bool) override {}
@@ -44,12 +47,10 @@ class TerminalView : public TransferView {
     bool isTerminal_;
     TransferWindowEvents* events_ = nullptr;
     std::string status_, file_, recCnt_, records_, complete_, message_, caption_;
-    int progress_ = 0;
     std::string lastPlain_;
     std::chrono::steady_clock::time_point lastDraw_{};
-    bool lineOpen_ = false;  // an updating line is on screen without its newline
-    struct Ticker;
-    Ticker* ticker_ = nullptr;
+    bool lineOpen_ = false;           // an updating line is on screen without its newline
+    std::unique_ptr<QTimer> ticker_;  // the 3-second timer, while the window is shown
 };
 
 }  // namespace quenlo

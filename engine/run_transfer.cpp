@@ -123,6 +123,19 @@ void PauseBeforeRepeat(RunState& s) {
     }
 }
 
+// The run-time error of the failure being handled; called inside a catch block.
+RuntimeError CurrentFailure() {
+    try {
+        throw;
+    } catch (const RuntimeError& error) {
+        return error;
+    } catch (const std::bad_alloc&) {
+        return RuntimeError(runtime_error_number::kOutOfMemory);
+    } catch (...) {
+        return RuntimeError(runtime_error_number::kInvalidCall);
+    }
+}
+
 }  // namespace
 
 void RunTransfer(RunState& s) {
@@ -134,17 +147,14 @@ void RunTransfer(RunState& s) {
     bool parsed = false;
     for (;;) {
         try {
-            PassEnd end = PassEnd::kDone;
+            // A line that fails to parse goes straight to the end of the pass.
+            bool runPass = true;
             if (!parsed) {
                 parsed = true;
                 s.resultCode = CheckCommand(s);
-                if (s.resultCode == result::kOk) {
-                    end = RunPass(s);
-                }
-            } else {
-                end = RunPass(s);
+                runPass = s.resultCode == result::kOk;
             }
-            if (end == PassEnd::kEndRun) {
+            if (runPass && RunPass(s) == PassEnd::kEndRun) {
                 break;
             }
             if (s.rxonMode && !s.cancelRequested) {
@@ -155,12 +165,8 @@ void RunTransfer(RunState& s) {
             }
             ReportResult(s);
             break;
-        } catch (const std::exception& failure) {
-            const auto* runtime = dynamic_cast<const RuntimeError*>(&failure);
-            const RuntimeError error = runtime != nullptr ? *runtime
-                                       : dynamic_cast<const std::bad_alloc*>(&failure) != nullptr
-                                           ? RuntimeError(runtime_error_number::kOutOfMemory)
-                                           : RuntimeError(runtime_error_number::kInvalidCall);
+        } catch (...) {
+            const RuntimeError error = CurrentFailure();
             s.resultMessage = std::to_string(error.number()) + ": " + error.text() + " Error in " +
                               s.currentProcedure;
             s.host->ShowMessage("TARVOS ERROR", s.resultMessage, MessageIcon::kExclamation);

@@ -54,7 +54,7 @@ void BlockReceiver::OnTick(TimeUs now) {
         Note("block stalled after " + std::to_string(block_.size() + 1) + " bytes -> NAK");
         frame_ = Frame::kNone;
         block_.clear();
-        Answer(kNAK);
+        Answer(chNAK);
     }
     if (now - lastByteAt_ >= options_.idleTimeoutUs) {
         Note("nothing received for too long");
@@ -103,22 +103,22 @@ void BlockReceiver::OnByte(char byte) {
 // line noise (or a NUL block check that stayed behind) and is skipped.
 void BlockReceiver::OnIdleByte(char byte) {
     if (phase_ == Phase::kCalling) {
-        if (byte == kENQ) {
+        if (byte == chENQ) {
             Note("ENQ -> ACK");
-            Answer(kACK);
+            Answer(chACK);
             phase_ = Phase::kHeading;
         }
         return;
     }
-    if (byte == kENQ) {
+    if (byte == chENQ) {
         RepeatLastAnswer();
-    } else if (byte == kEOT) {
+    } else if (byte == chEOT) {
         OnEot();
-    } else if (phase_ == Phase::kHeading && byte == kSOH) {
+    } else if (phase_ == Phase::kHeading && byte == chSOH) {
         frame_ = Frame::kHeading;
         block_.clear();
         headingEtxSeen_ = false;
-    } else if (phase_ == Phase::kData && byte == kSTX) {
+    } else if (phase_ == Phase::kData && byte == chSTX) {
         frame_ = Frame::kData;
         block_.clear();
     }
@@ -131,7 +131,7 @@ void BlockReceiver::OnHeadingByte(char byte) {
         return;
     }
     // An ETX too early to end a heading is taken as part of the text, which then fails.
-    if (byte == kETX && block_.size() > kMinHeadingText) {
+    if (byte == chETX && block_.size() > kMinHeadingText) {
         headingEtxSeen_ = true;
         // A block whose check comes out NUL may arrive without it; a NUL that follows anyway is
         // skipped as noise.
@@ -144,20 +144,20 @@ void BlockReceiver::OnHeadingByte(char byte) {
         Note("heading without ETX -> NAK");
         frame_ = Frame::kNone;
         block_.clear();
-        Answer(kNAK);
+        Answer(chNAK);
     }
 }
 
 void BlockReceiver::CheckHeading() {
     frame_ = Frame::kNone;
-    const std::size_t etx = block_.find(kETX, kMinHeadingText);
+    const std::size_t etx = block_.find(chETX, kMinHeadingText);
     const std::string_view body(block_.data(), etx + 1);
     if (options_.bcc) {
         const bool checkArrived = block_.size() == body.size() + 1;
         const char expected = checkArrived ? block_.back() : '\0';
         if (Bcc(body) != expected) {
             Note("heading: bad block check -> NAK");
-            Answer(kNAK);
+            Answer(chNAK);
             return;
         }
     }
@@ -165,13 +165,13 @@ void BlockReceiver::CheckHeading() {
     auto parsed = ParseHeading(body.substr(0, etx), &problem);
     if (!parsed) {
         Note("heading: " + problem + " -> NAK");
-        Answer(kNAK);
+        Answer(chNAK);
         return;
     }
     if (headingsRefused_ < options_.faults.nakHeading) {
         ++headingsRefused_;
         Note("heading: refused on purpose -> NAK");
-        Answer(kNAK);
+        Answer(chNAK);
         return;
     }
     Note("heading " + parsed->name + " records=" + std::to_string(parsed->recordCount) +
@@ -181,7 +181,7 @@ void BlockReceiver::CheckHeading() {
          " -> ACK");
     heading_ = std::move(parsed);
     phase_ = Phase::kData;
-    Answer(kACK);
+    Answer(chACK);
 }
 
 // How many characters a record takes in its block: the heading announces the length of a filled
@@ -203,7 +203,7 @@ void BlockReceiver::OnDataByte(char byte) {
     if (block_.size() == body) {
         // Without a block check, or when the check would be a NUL that may not arrive, the block
         // ends at its ETX.
-        if (!options_.bcc || (block_.back() == kETX && Bcc(block_) == 0)) {
+        if (!options_.bcc || (block_.back() == chETX && Bcc(block_) == 0)) {
             CheckData();
         }
     } else if (block_.size() == body + 1) {
@@ -224,11 +224,11 @@ void BlockReceiver::CheckData() {
     switch (Classify(&why)) {
         case Verdict::kBad:
             Note(label + ": " + why + " -> NAK");
-            Answer(kNAK);
+            Answer(chNAK);
             return;
         case Verdict::kRepeat:
             Note(label + ": repeat of the last block -> ACK");
-            Answer(kACK);
+            Answer(chACK);
             return;
         case Verdict::kNew:
             break;
@@ -244,14 +244,14 @@ void BlockReceiver::CheckData() {
         eotSent_ = true;
         Note(label + ": -> EOT");
         if (!faults.silent) {
-            output_ += kEOT;
+            output_ += chEOT;
         }
         return;
     }
     if (faults.nakBlock == expectedBlock_ && !nakBlockDone_) {
         nakBlockDone_ = true;
         Note(label + ": refused on purpose -> NAK");
-        Answer(kNAK);
+        Answer(chNAK);
         return;
     }
 
@@ -260,13 +260,13 @@ void BlockReceiver::CheckData() {
     ++recordsReceived_;
     ++expectedBlock_;
     Note(label + " -> ACK");
-    Answer(kACK);
+    Answer(chACK);
 }
 
 BlockReceiver::Verdict BlockReceiver::Classify(std::string* why) const {
     const std::size_t bodyLength = DataBodyLength();
     const std::string_view body(block_.data(), bodyLength);
-    if (body.find(kETX) != bodyLength - 1) {
+    if (body.find(chETX) != bodyLength - 1) {
         *why = "ETX out of place";
         return Verdict::kBad;
     }
@@ -299,7 +299,7 @@ BlockReceiver::Verdict BlockReceiver::Classify(std::string* why) const {
 }
 
 void BlockReceiver::OnEot() {
-    if (!Answer(kACK) && !options_.faults.silent) {
+    if (!Answer(chACK) && !options_.faults.silent) {
         // The loader will send EOT again when our ACK does not come.
         Note("EOT -> ACK dropped");
         return;
@@ -317,11 +317,11 @@ bool BlockReceiver::Answer(char answer) {
     }
     const int every = options_.faults.dropAnswerEvery;
     if (every > 0 && answersDecided_ % every == 0) {
-        Note(std::string(answer == kACK ? "ACK" : "NAK") + " dropped on purpose");
+        Note(std::string(answer == chACK ? "ACK" : "NAK") + " dropped on purpose");
         return false;
     }
     output_ += answer;
-    if (answer == kNAK) {
+    if (answer == chNAK) {
         ++naksSent_;
     }
     return true;
@@ -332,7 +332,7 @@ void BlockReceiver::RepeatLastAnswer() {
     if (!lastAnswer_) {
         return;
     }
-    Note(std::string("ENQ -> ") + (*lastAnswer_ == kACK ? "ACK" : "NAK") + " again");
+    Note(std::string("ENQ -> ") + (*lastAnswer_ == chACK ? "ACK" : "NAK") + " again");
     Answer(*lastAnswer_);
 }
 

@@ -7,13 +7,11 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "platform/posix_pty.h"
 #include "platform/posix_serial.h"

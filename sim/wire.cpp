@@ -33,7 +33,7 @@ std::string Printable(std::string_view bytes) {
             text += '<';
             text += kNames[code];
             text += '>';
-        } else if (c == kNAK) {
+        } else if (c == chNAK) {
             text += "<NAK>";
         } else if (code >= 0x20 && code < 0x7F) {
             text += c;

@@ -3,16 +3,9 @@
 #include <string>
 #include <string_view>
 
-namespace quenlo::sim {
+#include "link/control_chars.h"
 
-// The line bytes the handheld reacts to.
-inline constexpr char kSOH = '\x01';
-inline constexpr char kSTX = '\x02';
-inline constexpr char kETX = '\x03';
-inline constexpr char kEOT = '\x04';
-inline constexpr char kENQ = '\x05';
-inline constexpr char kACK = '\x06';
-inline constexpr char kNAK = '\x15';
+namespace quenlo::sim {
 
 // Block check: exclusive-or of every byte given. Callers pass the block body, from the byte after
 // SOH/STX up to and including ETX.

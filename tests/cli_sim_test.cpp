@@ -2,8 +2,10 @@
 // end, the Qt serial port and the simulated handheld, checked by what arrives on the other side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,15 +92,25 @@ class Process {
         }
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
+        if (pid_ > 0) {
+            pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+            EXPECT_GE(pidFd_, 0) << "pidfd_open: " << std::strerror(errno);
+        }
     }
-    ~Process() { Finish(0s); }
+    ~Process() {
+        Finish(0s);
+        if (pidFd_ >= 0) {
+            ::close(pidFd_);
+        }
+    }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
     bool started() const { return pid_ > 0; }
     bool running() const { return started() && !status_; }
 
-    // Waits at most `limit` for the process to end; false when it is still running.
+    // Waits at most `limit` for the process to end, blocking on its pid descriptor; false when it
+    // is still running.
     bool WaitFor(Clock::duration limit) {
         const auto until = Clock::now() + limit;
         while (running()) {
@@ -108,10 +120,13 @@ class Process {
                 status_ = status;
                 break;
             }
-            if (done < 0 || Clock::now() >= until) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            if (done < 0 || left.count() <= 0) {
                 break;
             }
-            std::this_thread::sleep_for(5ms);
+            pollfd ended{pidFd_, POLLIN, 0};
+            ::poll(&ended, 1, static_cast<int>(left.count()));
         }
         return !running();
     }
@@ -135,6 +150,7 @@ class Process {
 
   private:
     pid_t pid_ = -1;
+    int pidFd_ = -1;  // readable once the process has ended
     std::optional<int> status_;
 };
 

@@ -28,10 +28,10 @@ namespace {
 using Records = std::vector<std::string>;
 
 constexpr TimeUs kSecond = 1'000'000;
-const std::string kAck(1, kACK);
-const std::string kNak(1, kNAK);
-const std::string kEnq(1, kENQ);
-const std::string kEot(1, kEOT);
+const std::string kAck(1, chACK);
+const std::string kNak(1, chNAK);
+const std::string kEnq(1, chENQ);
+const std::string kEot(1, chEOT);
 
 std::string Digits(int value, std::size_t width) {
     const std::string text = std::to_string(value);
@@ -40,7 +40,7 @@ std::string Digits(int value, std::size_t width) {
 
 // Blocks as the loader frames them.
 std::string Frame(char start, std::string text, bool bcc = true) {
-    text += kETX;
+    text += chETX;
     return start + text + (bcc ? std::string(1, Bcc(text)) : std::string());
 }
 
@@ -59,7 +59,7 @@ std::string DataHeadingText(const std::string& name, int records, const std::vec
 }
 
 std::string DataBlock(int number, const std::string& record, bool seq = true, bool bcc = true) {
-    return Frame(kSTX, (seq ? Digits(number, 5) : std::string()) + record, bcc);
+    return Frame(chSTX, (seq ? Digits(number, 5) : std::string()) + record, bcc);
 }
 
 std::string ProgramRecord(int number) {
@@ -92,7 +92,7 @@ class Handheld {
         receiver.OnTick(now);
         return receiver.TakeOutput();
     }
-    std::string Heading(const std::string& text) { return Send(Frame(kSOH, text, options.bcc)); }
+    std::string Heading(const std::string& text) { return Send(Frame(chSOH, text, options.bcc)); }
     // Link up and the heading accepted.
     void Start(const std::string& headingText) {
         ASSERT_EQ(Send(kEnq), kAck);
@@ -120,7 +120,7 @@ ReceiverOptions With(Faults faults) {
 }
 
 TEST(SimBcc, KnownBlockCheck) {
-    EXPECT_EQ(Bcc(std::string("00001A") + kETX), 's');
+    EXPECT_EQ(Bcc(std::string("00001A") + chETX), 's');
     EXPECT_EQ(DataBlock(1, "A"), std::string("\x02") + "00001A\x03s");
 }
 
@@ -253,15 +253,15 @@ TEST(SimReceiver, MissingCheckAcceptedOnlyWhenItWouldBeNul) {
     Handheld az;
     ASSERT_EQ(az.Send(kEnq), kAck);
     const std::string text = ProgramHeadingText("Az.PD3", 1);
-    ASSERT_EQ(Bcc(text + kETX), '\0');
-    EXPECT_EQ(az.Send(Frame(kSOH, text, false)), kAck);
+    ASSERT_EQ(Bcc(text + chETX), '\0');
+    EXPECT_EQ(az.Send(Frame(chSOH, text, false)), kAck);
 }
 
 TEST(SimReceiver, BadHeadingsAreRefusedAndEnqAsksForTheLastAnswerAgain) {
     Handheld bht;
     EXPECT_EQ(bht.Send(kEnq), kAck);
     EXPECT_EQ(bht.Send(kEnq), kAck);  // the loader missed the link ACK
-    std::string badCheck = Frame(kSOH, ProgramHeadingText("PROG.PD3", 1));
+    std::string badCheck = Frame(chSOH, ProgramHeadingText("PROG.PD3", 1));
     badCheck.back() = static_cast<char>(badCheck.back() ^ 1);
     EXPECT_EQ(bht.Send(badCheck), kNak);
     EXPECT_EQ(bht.Send(kEnq), kNak);
@@ -290,13 +290,13 @@ void Play(Handheld& bht, int records, const std::string& script) {
             {"ACK", kAck},
             {"NAK", kNak},
             {"-", ""},
-            {"HEAD", Frame(kSOH, ProgramHeadingText("PROG.PD3", records), bcc)}};
+            {"HEAD", Frame(chSOH, ProgramHeadingText("PROG.PD3", records), bcc)}};
         if (named.count(token) != 0) {
             return named.at(token);
         }
         std::string record = ProgramRecord(1);
         if (token == "BADETX") {
-            record[5] = kETX;
+            record[5] = chETX;
             return DataBlock(1, record);
         }
         if (token == "BADBCC") {
@@ -527,7 +527,7 @@ class Loader {
     // Link up and the heading accepted.
     void Call(const std::string& headingText) {
         EXPECT_EQ(Exchange(kEnq), kAck);
-        EXPECT_EQ(Exchange(Frame(kSOH, headingText)), kAck);
+        EXPECT_EQ(Exchange(Frame(chSOH, headingText)), kAck);
     }
 
   private:

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "engine/host.h"
+#include "ui/named_widget.h"
 #include "ui/sys_info.h"
 
 namespace quenlo {
@@ -21,12 +22,6 @@ const char* const AboutBox::kWebAddress = "https://www.marrowdeck.example/quenlo
 namespace {
 
 constexpr const char* kAppTitle = "Quenlo";
-
-QLabel* Label(const char* name, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
 
 // A handheld with a screen and keys: the product's mark.
 QPixmap Logo() {
@@ -55,35 +50,34 @@ AboutBox::AboutBox(QWidget* parent, Host* host) : QDialog(parent), host_(host) {
     setModal(true);
     setWindowTitle(QString("About ") + kAppTitle);
 
-    auto* image = Label("Image1", "", this);
+    auto* image = Named<QLabel>("Image1", "", this);
     image->setPixmap(Logo());
-    auto* title = Label("lblTitle", QString("BHT ") + kAppTitle, this);
+    auto* title = Named<QLabel>("lblTitle", QString("BHT ") + kAppTitle, this);
     QFont big = title->font();
     big.setPointSize(big.pointSize() + 4);
     big.setBold(true);
     title->setFont(big);
-    auto* version = Label(
+    auto* version = Named<QLabel>(
         "lblVersion",
         QString("Version %1.%2.%3 - 30th January 2006").arg(kMajor).arg(kMinor).arg(kRevision),
         this);
-    auto* description = Label("lblDescription",
-                              QString("The BHT Quenlo from Marrowdeck is the easy way to load ") +
-                                  "your DENSO BHT with a new program.",
-                              this);
+    auto* description =
+        Named<QLabel>("lblDescription",
+                      QString("The BHT Quenlo from Marrowdeck is the easy way to load ") +
+                          "your DENSO BHT with a new program.",
+                      this);
     description->setWordWrap(true);
-    auto* visit = Label("Label2", "Visit us at:", this);
-    auto* link = Label("lblLink", QString("<a href=\"%1\">%1</a>").arg(kWebAddress), this);
+    auto* visit = Named<QLabel>("Label2", "Visit us at:", this);
+    auto* link = Named<QLabel>("lblLink", QString("<a href=\"%1\">%1</a>").arg(kWebAddress), this);
     link->setTextFormat(Qt::RichText);
     link->setTextInteractionFlags(Qt::TextBrowserInteraction);
     link->setOpenExternalLinks(false);
     connect(link, &QLabel::linkActivated, this,
             [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); });
 
-    auto* ok = new QPushButton("OK", this);
-    ok->setObjectName("cmdOK");
+    auto* ok = Named<QPushButton>("cmdOK", "OK", this);
     ok->setDefault(true);
-    auto* sysInfo = new QPushButton("&System Info...", this);
-    sysInfo->setObjectName("cmdSysInfo");
+    auto* sysInfo = Named<QPushButton>("cmdSysInfo", "&System Info...", this);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(sysInfo, &QPushButton::clicked, this, [this] {
         StartSysInfo([this] {

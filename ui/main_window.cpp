@@ -13,6 +13,7 @@
 #include "engine/runtime_error.h"
 #include "platform/port_names.h"
 #include "ui/about_box.h"
+#include "ui/named_widget.h"
 #include "ui/ui_text.h"
 
 namespace quenlo {
@@ -22,22 +23,14 @@ namespace {
 constexpr int kPorts = 20;
 
 QComboBox* List(const char* name, const QStringList& entries, QWidget* parent) {
-    auto* list = new QComboBox(parent);
-    list->setObjectName(name);
+    auto* list = Named<QComboBox>(name, parent);
     list->addItems(entries);
     list->setEditable(false);
     return list;
 }
 
-QLabel* Label(const char* name, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
 QPushButton* Button(const char* name, const QString& text, const QString& tip, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
+    auto* button = Named<QPushButton>(name, text, parent);
     button->setToolTip(tip);
     return button;
 }
@@ -75,8 +68,7 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
     setWindowTitle("BHT Quenlo");
     setMinimumWidth(380);
 
-    txtProg_ = new QLineEdit(this);
-    txtProg_->setObjectName("txtProg");
+    txtProg_ = Named<QLineEdit>("txtProg", this);
     cmdBrowse_ = Button("cmdBrowse", "...", "Browse files", this);
     cmdBrowse_->setMaximumWidth(32);
 
@@ -96,42 +88,38 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
     cboData_ = List("cboData", {"8 bits", "7 bits"}, this);
     cboStop_ = List("cboStop", {"1 bit", "2 bits"}, this);
     cboTime_ = List("cboTime", {"30 secs", "60 secs", "90 secs", "120 secs", "max"}, this);
-    chkBCC_ = new QCheckBox("BCC Parity", this);
-    chkBCC_->setObjectName("chkBCC");
+    chkBCC_ = Named<QCheckBox>("chkBCC", "BCC Parity", this);
     chkBCC_->setChecked(true);
-    chkSeq_ = new QCheckBox("Seq Nos.", this);
-    chkSeq_->setObjectName("chkSeq");
+    chkSeq_ = Named<QCheckBox>("chkSeq", "Seq Nos.", this);
     chkSeq_->setChecked(true);
-    txtIRDelay_ = new QLineEdit("0", this);
-    txtIRDelay_->setObjectName("txtIRDelay");
+    txtIRDelay_ = Named<QLineEdit>("txtIRDelay", "0", this);
     txtIRDelay_->setMaxLength(4);
     txtIRDelay_->setMaximumWidth(60);
     cmdSend_ = Button("cmdSend", "Send", "Send file to handheld", this);
     cmdAbout_ = Button("cmdAbout", "About", "About BHT Quenlo", this);
     cmdExit_ = Button("cmdExit", "Exit", "Exit BHT Quenlo", this);
-    auto* portDevice = Label("lblPortDevice", "", this);
+    auto* portDevice = Named<QLabel>("lblPortDevice", "", this);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(Label("lblProgram", "Program File:", this));
+    top->addWidget(Named<QLabel>("lblProgram", "Program File:", this));
     top->addWidget(txtProg_, 1);
     top->addWidget(cmdBrowse_);
 
-    auto* frame = new QGroupBox("Communication Settings", this);
-    frame->setObjectName("fraSettings");
+    auto* frame = Named<QGroupBox>("fraSettings", "Communication Settings", this);
     auto* grid = new QGridLayout(frame);
     const std::pair<const char*, const char*> labels[] = {
         {"lblPort", "COM Port:"},  {"lblSpeed", "Baud Rate:"}, {"lblParity", "Parity:"},
         {"lblData", "Data Bits:"}, {"lblStop", "Stop Bits:"},  {"lblTimeout", "Timeout:"}};
     QComboBox* lists[] = {cboPort_, cboSpeed_, cboParity_, cboData_, cboStop_, cboTime_};
     for (int row = 0; row < 6; ++row) {
-        grid->addWidget(Label(labels[row].first, labels[row].second, frame), row, 0);
+        grid->addWidget(Named<QLabel>(labels[row].first, labels[row].second, frame), row, 0);
         grid->addWidget(lists[row], row, 1);
     }
     grid->addWidget(portDevice, 0, 2);
-    grid->addWidget(Label("lblIRDel", "I-R Delay:", frame), 6, 0);
+    grid->addWidget(Named<QLabel>("lblIRDel", "I-R Delay:", frame), 6, 0);
     auto* delayRow = new QHBoxLayout;
     delayRow->addWidget(txtIRDelay_);
-    delayRow->addWidget(Label("lblIRDelay2", "(0-1000)", frame));
+    delayRow->addWidget(Named<QLabel>("lblIRDelay2", "(0-1000)", frame));
     delayRow->addStretch(1);
     grid->addLayout(delayRow, 6, 1, 1, 2);
     auto* checks = new QHBoxLayout;

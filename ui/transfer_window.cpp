@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "ui/named_widget.h"
 #include "ui/ui_text.h"
 
 namespace quenlo {
@@ -16,17 +17,10 @@ constexpr int kTimerIntervalMs = 3000;
 constexpr int kPointSize = 8;
 
 QLineEdit* ReadOnlyBox(const char* name, QWidget* parent) {
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(name);
+    auto* box = Named<QLineEdit>(name, parent);
     box->setReadOnly(true);
     box->setFocusPolicy(Qt::NoFocus);
     return box;
-}
-
-QLabel* Label(const char* name, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
 }
 
 }  // namespace
@@ -49,35 +43,32 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     fileBox_ = ReadOnlyBox("FileBox", this);
     recCntBox_ = ReadOnlyBox("RecCntBox", this);
     recordsBox_ = ReadOnlyBox("RecordsBox", this);
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setObjectName("ProgressBar1");
+    progressBar_ = Named<QProgressBar>("ProgressBar1", this);
     progressBar_->setRange(0, 100);
     progressBar_->setTextVisible(false);
-    complete_ = Label("complete", "", this);
+    complete_ = Named<QLabel>("complete", "", this);
     complete_->setMinimumWidth(36);
-    msgLabel_ = Label("MsgLabel", "", this);
-    commandButton_ = new QPushButton(this);
-    commandButton_->setObjectName("CommandButton");
-    aboutButton_ = new QPushButton(this);
-    aboutButton_->setObjectName("AboutButton");
-    notice_ = Label("Label1", "Keep the handheld in place until the result is shown.", this);
+    msgLabel_ = Named<QLabel>("MsgLabel", "", this);
+    commandButton_ = Named<QPushButton>("CommandButton", this);
+    aboutButton_ = Named<QPushButton>("AboutButton", this);
+    notice_ =
+        Named<QLabel>("Label1", "Keep the handheld in place until the result is shown.", this);
     QFont narrow("Arial Narrow");
     narrow.setPointSize(kPointSize);
     notice_->setFont(narrow);
-    ymodemTimer_ = new QTimer(this);
-    ymodemTimer_->setObjectName("YModemTimer");
+    ymodemTimer_ = Named<QTimer>("YModemTimer", this);
     ymodemTimer_->setInterval(kTimerIntervalMs);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(Label("Label2", "I/O Status", this), 0, 0);
+    grid->addWidget(Named<QLabel>("Label2", "I/O Status", this), 0, 0);
     grid->addWidget(statusBox_, 0, 1, 1, 3);
-    grid->addWidget(Label("Label3", "File", this), 1, 0);
+    grid->addWidget(Named<QLabel>("Label3", "File", this), 1, 0);
     grid->addWidget(fileBox_, 1, 1, 1, 3);
-    grid->addWidget(Label("Label4", "Record", this), 2, 0);
+    grid->addWidget(Named<QLabel>("Label4", "Record", this), 2, 0);
     grid->addWidget(recCntBox_, 2, 1);
-    grid->addWidget(Label("Label5", "Of", this), 2, 2, Qt::AlignCenter);
+    grid->addWidget(Named<QLabel>("Label5", "Of", this), 2, 2, Qt::AlignCenter);
     grid->addWidget(recordsBox_, 2, 3);
-    grid->addWidget(Label("Label6", "Complete", this), 3, 0);
+    grid->addWidget(Named<QLabel>("Label6", "Complete", this), 3, 0);
     auto* bar = new QHBoxLayout;
     bar->addWidget(progressBar_, 1);
     bar->addWidget(complete_);

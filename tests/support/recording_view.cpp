@@ -6,7 +6,6 @@ void RecordingView::Show(TransferWindowEvents& events) {
     events_ = &events;
     shown = true;
     unloaded = false;
-    ++shows;
     status = file = recCnt = records = complete = message = "";
     caption = "&Cancel";
     progress = 0;
@@ -64,7 +63,6 @@ void RecordingView::SetAboutEnabled(bool enabled) {
     log.push_back(std::string("AboutButton.Enabled=") + (enabled ? "1" : "0"));
 }
 void RecordingView::SetTimerEnabled(bool enabled) {
-    timerEnabled = enabled;
     log.push_back(std::string("YModemTimer=") + (enabled ? "1" : "0"));
 }
 

@@ -34,11 +34,9 @@ class RecordingView : public TransferView {
     bool autoOk = true;
     bool shown = false;
     bool unloaded = false;
-    int shows = 0;
     std::string status, file, recCnt, records, complete, message, caption = "&Cancel";
     int progress = 0;
     bool aboutEnabled = true;
-    bool timerEnabled = false;
     std::vector<std::string> log;  // "StatusBox=Sending Header", "complete= 50%", ...
 
   private:
