@@ -34,7 +34,7 @@ gui: build
 screenshots: build
 	@bash scripts/install-deps.sh xvfb xauth
 	@cmake --build $(BUILD_DIR) -j$(JOBS) --target quenlo-window-shots
-	xvfb-run -a -s "-screen 0 1024x768x24" env ASAN_OPTIONS=detect_leaks=0 \
+	xvfb-run -a -s "-screen 0 1024x768x24" env LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
 	    $(BUILD_DIR)/ui/quenlo-window-shots docs
 
 $(BENCH_DIR)/CMakeCache.txt:
@@ -47,7 +47,7 @@ bench: deps $(BENCH_DIR)/CMakeCache.txt
 	@python3 bench/transfer_bench.py $(BENCH_DIR)
 
 format:
-	@find engine files link send receive platform ui cli sim tests bench \
+	@find $(wildcard base protocol files link send receive run platform ui cli sim tests fuzz bench) \
 	    -name '*.cpp' -o -name '*.h' | xargs -r clang-format -i
 
 clean:

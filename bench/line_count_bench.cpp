@@ -11,8 +11,8 @@
 
 #include <unistd.h>
 
-#include "engine/host.h"
-#include "engine/run_state.h"
+#include "base/host.h"
+#include "base/run_state.h"
 #include "files/field_file.h"
 
 namespace {

@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "engine/run_state.h"
-#include "engine/run_transfer.h"
+#include "base/run_state.h"
 #include "platform/qt_host.h"
 #include "platform/qt_serial_comm.h"
+#include "run/run_transfer.h"
 #include "ui/transfer_window.h"
 
 extern char** environ;

@@ -8,4 +8,8 @@ namespace quenlo {
 // one ends the program at once with the given status.
 void InstallInterruptHandler(std::function<void()> onCancel, int exitStatusOnSecond);
 
+// A file-size limit (ulimit -f) makes a write fail, as a full disk does, instead of ending the
+// program halfway through a reception.
+void LetWritesFailPastTheSizeLimit();
+
 }  // namespace quenlo

@@ -45,4 +45,8 @@ void InstallInterruptHandler(std::function<void()> onCancel, int exitStatusOnSec
     sigaction(SIGTERM, &action, nullptr);
 }
 
+void LetWritesFailPastTheSizeLimit() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 }  // namespace quenlo

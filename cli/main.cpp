@@ -5,26 +5,31 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include "base/run_state.h"
+#include "base/text.h"
 #include "cli/interrupt.h"
 #include "cli/terminal_view.h"
-#include "engine/run_state.h"
-#include "engine/run_transfer.h"
-#include "engine/text.h"
 #include "link/tracing_serial_comm.h"
 #include "platform/qt_host.h"
 #include "platform/qt_serial_comm.h"
+#include "run/run_transfer.h"
 
 namespace {
 
 constexpr int kNoResultStatus = 255;
+// A command line that cannot be read: not a result code, so it cannot be mistaken for one.
+constexpr int kUsageStatus = 64;
+
+constexpr const char* kUsage =
+    "Usage: quenlo-cli [--device PATH] [--trace FILE] [--yes | --no] [--] TOKEN...\n";
 
 constexpr const char* kDescription =
-    "quenlo-cli [--device PATH] [--trace FILE] [--yes | --no] [--] TOKEN...\n\n"
     "Sends a file to a DENSO BHT handheld (or receives one) over a serial or IrDA port.\n"
     "The TOKENs form the option line: the file to send, or a directory to receive into,\n"
     "and options such as +P0 (COM1) .. +P20 (COM21), +B115200 .. +B300, +PN/+PE/+PO, +D7/+D8,\n"
@@ -37,8 +42,48 @@ constexpr const char* kFooter =
     "otherwise /dev/ttyS<n-1> (COM<n> on Windows); --device overrides both.\n"
     "Progress goes to stderr; stdout gets two lines at the end: the status and the result.\n"
     "Ctrl-C cancels the transfer (result 90); a second Ctrl-C quits at once.\n"
-    "Exit status: 0 success, the result code for 1..254, 255 otherwise.\n"
+    "Our own --options may stand anywhere before a bare --; everything else is a TOKEN.\n"
+    "Exit status: 0 success, the result code for 1..254 (1 file not found, 52 time-out, 90\n"
+    "cancelled, 101 port not available, ...), 255 for larger codes and runs without a result,\n"
+    "64 for a command line that cannot be read.\n"
     "Example: quenlo-cli --device /dev/ttyUSB0 PROG.PD3 +B115200 +T60";
+
+// The usage line, first, names the tokens, which CLI11's own line would leave out.
+class UsageFormatter : public CLI::Formatter {
+  public:
+    std::string make_usage(const CLI::App*, std::string) const override { return {}; }
+    std::string make_description(const CLI::App* app) const override {
+        return std::string(kUsage) + "\n" + app->get_description() + "\n";
+    }
+};
+
+// Our own options may stand anywhere before a bare "--"; every other argument is a token of the
+// option line (tokens are paths, or begin with "+" or a single "-").
+struct Arguments {
+    std::vector<std::string> ours{"quenlo-cli"};
+    std::vector<std::string> tokens;
+};
+
+Arguments SplitArguments(int argc, char** argv) {
+    static const std::set<std::string> kWithValue = {"--device", "--trace"};
+    Arguments split;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            split.tokens.insert(split.tokens.end(), argv + i + 1, argv + argc);
+            break;
+        }
+        if (arg.rfind("--", 0) != 0 && arg != "-h") {
+            split.tokens.push_back(arg);
+            continue;
+        }
+        split.ours.push_back(arg);
+        if (kWithValue.count(arg) != 0 && i + 1 < argc) {
+            split.ours.emplace_back(argv[++i]);
+        }
+    }
+    return split;
+}
 
 std::string OptionLine(const std::vector<std::string>& tokens) {
     std::string line;
@@ -70,19 +115,27 @@ int main(int argc, char** argv) {
     std::string tracePath;
     bool yes = false;
     bool no = false;
-    app.add_option("--device", device, "Device to open for whatever port the line selects");
-    app.add_option("--trace", tracePath, "Log every byte sent and received to FILE");
+    app.add_option("--device", device, "Device to open for whatever port the line selects")
+        ->type_name("PATH");
+    app.add_option("--trace", tracePath, "Log every byte sent and received to FILE")
+        ->type_name("FILE");
     auto* yesFlag = app.add_flag("--yes", yes, "Answer Yes to questions when stdin is no terminal");
     auto* noFlag = app.add_flag("--no", no, "Answer No to such questions (the default)");
     yesFlag->excludes(noFlag);
-    app.prefix_command();
     app.footer(kFooter);
-    CLI11_PARSE(app, argc, argv);
-
-    std::vector<std::string> tokens = app.remaining();
-    if (!tokens.empty() && tokens.front() == "--") {
-        tokens.erase(tokens.begin());
+    app.formatter(std::make_shared<UsageFormatter>());
+    const Arguments arguments = SplitArguments(argc, argv);
+    try {
+        std::vector<std::string> reversed(arguments.ours.rbegin(), arguments.ours.rend() - 1);
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        if (app.exit(error) == 0) {
+            return 0;
+        }
+        std::cerr << kUsage;
+        return kUsageStatus;
     }
+    const std::vector<std::string>& tokens = arguments.tokens;
 
     QCoreApplication qapp(argc, argv);
     quenlo::QtSerialComm serial;
@@ -110,6 +163,7 @@ int main(int argc, char** argv) {
     quenlo::RunState state(host, comm, &view);
     state.commandLine = OptionLine(tokens);
     quenlo::InstallInterruptHandler([&view] { view.PressButton(); }, kNoResultStatus);
+    quenlo::LetWritesFailPastTheSizeLimit();
 
     quenlo::RunTransfer(state);
 

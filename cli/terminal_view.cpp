@@ -2,7 +2,7 @@
 
 #include <QTimer>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace quenlo {
 
@@ -50,6 +50,9 @@ void TerminalView::SetTimerEnabled(bool enabled) {
 
 void TerminalView::SetStatus(const std::string& text) {
     const bool changed = text != status_;
+    if (changed) {
+        beforeStatus_ = lastDrawn_;
+    }
     status_ = text;
     Render(changed);
 }
@@ -72,6 +75,14 @@ void TerminalView::SetComplete(const std::string& text) {
 
 void TerminalView::SetButtonCaption(const std::string& text) {
     caption_ = text;
+    if (text == "OK" && isTerminal_ && lineOpen_) {
+        std::fprintf(out_, "\r\033[K%s", beforeStatus_.c_str());
+        if (beforeStatus_.empty()) {
+            lineOpen_ = false;
+        }
+        std::fflush(out_);
+        lastDrawn_ = beforeStatus_;
+    }
     if (text == "OK") {
         // Nobody is there to click OK: click it as soon as the engine waits for it.
         QTimer::singleShot(0, [this] { PressButton(); });
@@ -85,7 +96,7 @@ void TerminalView::PressButton() {
 }
 
 std::string TerminalView::Line() const {
-    std::string line = TrimBlanks(status_);
+    std::string line(TrimBlanks(status_));
     if (!file_.empty() && file_ != status_) {
         line += "  " + file_;
     }
@@ -93,7 +104,7 @@ std::string TerminalView::Line() const {
         line += "  record" + recCnt_ + " of" + records_;
     }
     if (!complete_.empty()) {
-        line += "  " + TrimBlanks(complete_);
+        line += "  " + std::string(TrimBlanks(complete_));
     }
     return Latin1ToUtf8(line);
 }
@@ -114,10 +125,11 @@ void TerminalView::Render(bool force) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (!force && now - lastDraw_ < kRedrawInterval) {
+    if (resultShown() || (!force && now - lastDraw_ < kRedrawInterval)) {
         return;
     }
     lastDraw_ = now;
+    lastDrawn_ = line;
     std::fprintf(out_, "\r\033[K%s", line.c_str());
     std::fflush(out_);
     lineOpen_ = true;

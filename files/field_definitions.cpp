@@ -1,7 +1,7 @@
 #include "files/field_definitions.h"
 
-#include "engine/number_text.h"
-#include "engine/text.h"
+#include "base/number_text.h"
+#include "base/text.h"
 
 namespace quenlo {
 

@@ -2,13 +2,11 @@
 
 #include <string>
 
-#include "engine/result_codes.h"
-#include "engine/run_state.h"
+#include "base/result_codes.h"
+#include "base/run_state.h"
+#include "protocol/heading.h"
 
 namespace quenlo {
-
-inline constexpr int kMaxFieldWidth = 99;
-inline constexpr int kMaxRecordWithFields = 255;  // field count + sum of widths
 
 // Defines the fields from a list of widths separated by ",", ";" or a blank. The list is consumed:
 // on return it holds what was left unread. Returns 0, 4, 5, 6 or 9.

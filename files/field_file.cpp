@@ -3,16 +3,16 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/host.h"
-#include "engine/text.h"
+#include "base/host.h"
+#include "base/text.h"
 #include "files/field_definitions.h"
 #include "files/file_open.h"
+#include "protocol/heading.h"
 
 namespace quenlo {
 
 namespace {
 
-constexpr std::int64_t kMaxRecords = 32767;
 constexpr const char* kLineEnd = "\r\n";
 
 std::string TwoDigits(int n) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/result_codes.h"
-#include "engine/run_state.h"
+#include "base/result_codes.h"
+#include "base/run_state.h"
 
 namespace quenlo {
 

@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-#include "engine/text.h"
+#include "base/text.h"
+#include "protocol/file_kinds.h"
 
 namespace quenlo {
 
@@ -11,17 +12,6 @@ namespace {
 // The characters of a short name, in single-byte text; "\xA3" is the pound sign.
 constexpr std::string_view kNameCharacters =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789`!\xA3$%^&()-_{}@'~#.";
-
-struct ProgramKind {
-    std::string_view extension;
-    std::int16_t recordLength;
-    bool ymodem;
-};
-
-constexpr ProgramKind kProgramKinds[] = {
-    {"PD3", 128, false}, {"PD4", 1024, true}, {"FN3", 130, false},
-    {"FN4", 1024, true}, {"EX3", 130, false}, {"CAB", 1024, true},
-};
 
 // "/" separates directories as "\" does, so that paths of this machine can be typed as they are.
 bool IsPathSeparator(char c) {
@@ -92,12 +82,11 @@ ResultCode CheckFilename(RunState& state) {
     } else if (length > 8) {
         return result::kWrongFileNameFormat;
     }
-    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    for (const auto& kind : kProgramKinds) {
-        if (dot != std::string::npos && extension == kind.extension) {
+    if (dot != std::string::npos) {
+        if (const ProgramKind* kind = ProgramKindOf(ExtensionOf(name))) {
             state.programFile = true;
-            state.recordLength = kind.recordLength;
-            if (kind.ymodem) {
+            state.recordLength = static_cast<std::int16_t>(kind->recordLength);
+            if (kind->ymodem) {
                 state.ymodemMode = true;
             }
             return result::kOk;
@@ -105,6 +94,19 @@ ResultCode CheckFilename(RunState& state) {
     }
     state.fieldFileName = name.substr(0, dot) + ".FLD";
     return result::kOk;
+}
+
+bool IsDeviceName(const std::string& name) {
+    static constexpr std::string_view kDevices[] = {
+        "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+        "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    const std::string base = UpperCase(name.substr(0, name.find('.')));
+    for (const std::string_view device : kDevices) {
+        if (base == device) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace quenlo

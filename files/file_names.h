@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/result_codes.h"
-#include "engine/run_state.h"
+#include "base/result_codes.h"
+#include "base/run_state.h"
 
 namespace quenlo {
 
@@ -19,5 +19,9 @@ ResultCode CheckValid(RunState& state, const std::string& text, std::int16_t acc
 
 // Checks fileName as an 8.3 name and classifies it by its extension. Returns 0 or 2.
 ResultCode CheckFilename(RunState& state);
+
+// True for a name Windows gives to a device (CON, COM1, ...): a received file of that name would
+// open the device, so no reception may take it.
+bool IsDeviceName(const std::string& name);
 
 }  // namespace quenlo

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "engine/runtime_error.h"
+#include "base/runtime_error.h"
 #include "files/native_path.h"
 
 namespace quenlo {

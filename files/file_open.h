@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/result_codes.h"
-#include "engine/run_state.h"
+#include "base/result_codes.h"
+#include "base/run_state.h"
 
 namespace quenlo {
 

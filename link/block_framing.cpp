@@ -1,25 +1,16 @@
 #include "link/block_framing.h"
 
-#include "link/control_chars.h"
+#include "protocol/control_chars.h"
 
 namespace quenlo {
 
 namespace {
 
-char ExclusiveOr(std::string_view text) {
-    unsigned char code = 0;
-    for (const char c : text) {
-        code ^= static_cast<unsigned char>(c);
-    }
-    return static_cast<char>(code);
-}
-
-std::string Frame(RunState& state, char start, std::string body) {
-    body.push_back(chETX);
-    std::string block(1, start);
-    block += body;
+// The check byte of a framed block is AddBcc's work, so a failure after framing is reported under
+// its name, as it always has been.
+std::string Framed(RunState& state, std::string block) {
     if (state.bccEnabled) {
-        block.push_back(AddBcc(state, body));
+        state.currentProcedure = "AddBcc";
     }
     return block;
 }
@@ -28,26 +19,21 @@ std::string Frame(RunState& state, char start, std::string body) {
 
 char AddBcc(RunState& state, std::string_view body) {
     state.currentProcedure = "AddBcc";
-    return ExclusiveOr(body);
+    return Bcc(body);
 }
 
 char BccCheck(RunState& state, std::string_view text) {
     state.currentProcedure = "BccCheck";
-    return text.empty() ? chNUL : ExclusiveOr(text.substr(0, text.size() - 1));
+    return text.empty() ? chNUL : Bcc(text.substr(0, text.size() - 1));
 }
 
 std::string FrameHeadingBlock(RunState& state, std::string_view headingText) {
-    return Frame(state, chSOH, std::string(headingText));
+    return Framed(state, quenlo::FrameHeadingBlock(headingText, BlockOptionsOf(state)));
 }
 
 std::string FrameDataBlock(RunState& state, std::string_view sequenceText,
                            std::string_view record) {
-    std::string body;
-    if (state.seqEnabled) {
-        body += sequenceText;
-    }
-    body += record;
-    return Frame(state, chSTX, std::move(body));
+    return Framed(state, quenlo::FrameDataBlock(sequenceText, record, BlockOptionsOf(state)));
 }
 
 }  // namespace quenlo

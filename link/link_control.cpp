@@ -1,10 +1,10 @@
 #include "link/link_control.h"
 
-#include "engine/deadline.h"
-#include "engine/host.h"
-#include "engine/runtime_error.h"
-#include "link/control_chars.h"
+#include "base/deadline.h"
+#include "base/host.h"
+#include "base/runtime_error.h"
 #include "link/serial_comm.h"
+#include "protocol/control_chars.h"
 
 namespace quenlo {
 
@@ -34,6 +34,13 @@ void FlushInput(RunState& state) {
     while (state.comm->InputCount() > 0) {
         state.comm->Input();
     }
+}
+
+ResultCode LineError(RunState& state) {
+    const std::int32_t event = state.comm->LastEvent();
+    const bool error = event == comm_event::kBreak ||
+                       (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError);
+    return error ? static_cast<ResultCode>(event) : result::kOk;
 }
 
 ResultCode SendText(RunState& state, std::string_view text) {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/result_codes.h"
-#include "engine/run_state.h"
+#include "base/result_codes.h"
+#include "base/run_state.h"
 
 namespace quenlo {
 
@@ -30,6 +30,11 @@ void FlushInput(RunState& state);
 // Queues text, waits until it has left the port (or Cancel), pauses irDelay milliseconds.
 // Returns 0, or the line-error event (1000, 1002..1010) that the senders pass on.
 ResultCode SendText(RunState& state, std::string_view text);
+
+// The line error (1000, 1002..1010) the port reports, or 0. A device that went away (unplugged,
+// the other end closed) stays away: a wait that cannot be answered any more ends with this code
+// instead of running out its time-out.
+ResultCode LineError(RunState& state);
 
 // Waits at most one 3-second slice for the handheld's one-character answer. Only the first
 // character of what is read counts.

@@ -104,17 +104,23 @@ std::size_t PosixPty::UnreadOutput() const {
 void PosixPty::Drain(int maxMillis) const {
     // The kernel tells no one when the other side reads, so this looks now and then; it runs
     // once, at the end. Right after a write the bytes may not be counted as waiting yet, so the
-    // queue must stay empty for a while before the other side has surely read them.
+    // queue must stay empty for a while before the other side has surely read them. A queue that
+    // stops shrinking has no reader any more (the loader closed the port): no use waiting on.
     using Clock = std::chrono::steady_clock;
     constexpr auto kSettled = std::chrono::milliseconds(100);
+    constexpr auto kAbandoned = std::chrono::milliseconds(500);
     constexpr auto kStep = std::chrono::milliseconds(5);
     const auto start = Clock::now();
     const auto limit = std::chrono::milliseconds(maxMillis);
-    auto emptySince = start;
+    auto changedAt = start;
+    std::size_t last = UnreadOutput();
     for (auto now = start; now - start < limit; now = Clock::now()) {
-        if (UnreadOutput() > 0) {
-            emptySince = now;
-        } else if (now - emptySince >= kSettled) {
+        const std::size_t unread = UnreadOutput();
+        if (unread != last) {
+            last = unread;
+            changedAt = now;
+        }
+        if (now - changedAt >= (unread == 0 ? kSettled : kAbandoned)) {
             return;
         }
         std::this_thread::sleep_for(kStep);

@@ -11,18 +11,13 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/text.h"
+#include "base/text.h"
 #include "platform/os_checks.h"
 
 namespace quenlo {
 namespace {
 
 // Engine texts are ISO 8859-1; std::filesystem takes UTF-8 through char8_t on every platform.
-std::filesystem::path PathFromEngine(const std::string& text) {
-    const std::string utf8 = Latin1ToUtf8(text);
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 std::string LowerAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') {
@@ -83,7 +78,7 @@ bool QtHost::AskYesNo(const std::string& title, const std::string& text) {
     if (!std::getline(in_, answer)) {
         return defaultAnswer_;
     }
-    answer = LowerAscii(TrimBlanks(answer));
+    answer = LowerAscii(std::string(TrimBlanks(answer)));
     if (answer == "y" || answer == "yes") {
         return true;
     }
@@ -93,9 +88,9 @@ bool QtHost::AskYesNo(const std::string& title, const std::string& text) {
     return defaultAnswer_;
 }
 
-std::optional<std::uint64_t> QtHost::FreeSpace(const std::string& path) {
+std::optional<std::uint64_t> QtHost::FreeSpace(const std::filesystem::path& directory) {
     std::error_code error;
-    const std::filesystem::space_info space = std::filesystem::space(PathFromEngine(path), error);
+    const std::filesystem::space_info space = std::filesystem::space(directory, error);
     if (error) {
         return std::nullopt;
     }

@@ -2,7 +2,7 @@
 
 #include <iosfwd>
 
-#include "engine/host.h"
+#include "base/host.h"
 
 namespace quenlo {
 
@@ -25,7 +25,7 @@ class QtHost : public Host {
     // "TITLE: TEXT [y/N] " and one line of answer when interactive; the default otherwise, and
     // when the line is empty or input has ended.
     bool AskYesNo(const std::string& title, const std::string& text) override;
-    std::optional<std::uint64_t> FreeSpace(const std::string& path) override;
+    std::optional<std::uint64_t> FreeSpace(const std::filesystem::path& directory) override;
     LocalDateTime Now() override;
     std::string CurrentDirectory() override;
 

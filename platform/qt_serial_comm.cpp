@@ -23,10 +23,11 @@
 #include <limits>
 #include <utility>
 
-#include "engine/runtime_error.h"
-#include "engine/text.h"
+#include "base/runtime_error.h"
+#include "base/text.h"
 #include "platform/os_checks.h"
 #include "platform/port_names.h"
+#include "protocol/fields.h"
 
 namespace quenlo {
 namespace {
@@ -35,20 +36,6 @@ constexpr std::int32_t kInvalidPropertyValue = 380;
 constexpr std::int32_t kInvalidPortNumber = 8002;
 constexpr std::int32_t kCannotSetCommState = 8015;
 constexpr std::int32_t kPortNotOpen = 8018;
-
-std::optional<int> SmallNumber(std::string_view field) {
-    if (field.empty() || field.size() > 9) {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (char c : field) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
 
 std::int32_t Clamped(qint64 count) {
     return static_cast<std::int32_t>(
@@ -77,9 +64,9 @@ std::optional<LineSettings> ParseLineSettings(std::string_view text) {
         return std::nullopt;
     }
     LineSettings settings;
-    const auto baud = SmallNumber(fields[0]);
-    const auto dataBits = SmallNumber(fields[2]);
-    const auto stopBits = SmallNumber(fields[3]);
+    const auto baud = DecimalValue(fields[0]);
+    const auto dataBits = DecimalValue(fields[2]);
+    const auto stopBits = DecimalValue(fields[3]);
     const std::string parity = UpperCase(fields[1]);
     if (!baud || *baud == 0 || !dataBits || !stopBits ||
         (parity != "N" && parity != "E" && parity != "O")) {
@@ -208,13 +195,28 @@ void QtSerialComm::SetPortOpen(bool open) {
     ApplyLines();
 }
 
+// Qt reads the device only on an event-loop turn, and the engine often asks before one has come:
+// its flush right after opening would see nothing and leave a stale answer for the first wait to
+// take. So the count first takes in what the device holds now, which makes every flush and every
+// wait honest. Never blocks; a device found gone on the way is reported as usual.
+void QtSerialComm::TakeInWaitingBytes() {
+    // Bounded, so that a peer that never stops sending cannot keep us here.
+    for (int round = 0; round < 64 && port_.isOpen() && !lost_; ++round) {
+        if (!port_.waitForReadyRead(0)) {
+            break;
+        }
+    }
+}
+
 std::int32_t QtSerialComm::InputCount() {
+    TakeInWaitingBytes();
     const qint64 waiting = static_cast<qint64>(inputLeft_.size()) +
                            (port_.isOpen() ? port_.bytesAvailable() : qint64{0});
     return Clamped(waiting);
 }
 
 std::string QtSerialComm::Input() {
+    TakeInWaitingBytes();
     std::string text = std::move(inputLeft_);
     inputLeft_.clear();
     if (port_.isOpen()) {

@@ -54,6 +54,8 @@ class QtSerialComm : public SerialComm {
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return open_; }
 
+    // Both count and read what the device holds at the moment, not only what an event-loop turn
+    // has already taken in.
     std::int32_t InputCount() override;
     std::string Input() override;
     // On a closed port: RuntimeError 8018.
@@ -76,6 +78,7 @@ class QtSerialComm : public SerialComm {
   private:
     void ApplySettings(const LineSettings& settings);
     void ApplyLines();
+    void TakeInWaitingBytes();
     void OnBytesWritten();
     void OnError(QSerialPort::SerialPortError error);
     void DropDevice();

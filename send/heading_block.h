@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/run_state.h"
+#include "base/run_state.h"
 
 namespace quenlo {
 

@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "engine/number_text.h"
-#include "engine/text.h"
-#include "engine/transfer_view.h"
+#include "base/number_text.h"
+#include "base/text.h"
+#include "base/transfer_view.h"
 #include "files/file_open.h"
-#include "link/control_chars.h"
 #include "link/link_control.h"
+#include "protocol/control_chars.h"
 #include "send/heading_block.h"
 #include "send/record_reader.h"
 
@@ -67,7 +67,10 @@ void Sender::ApplyCommonRules(std::int16_t reply) {
             s_.transferState = ts::kClosing;
             break;
         case answer::kSilent:
-            if (++s_.timerTicks >= s_.timeoutCount) {
+            if (const ResultCode lost = LineError(s_); lost != result::kOk) {
+                result_ = lost;
+                s_.transferState = ts::kStopped;
+            } else if (++s_.timerTicks >= s_.timeoutCount) {
                 SendText(s_, kEot);
                 result_ = result::kCommTimeout;
                 s_.transferState = ts::kStopped;
@@ -149,8 +152,8 @@ bool Sender::SendRecord() {
     }
     ClearCounters();
     view_.SetRecordCount(" " + s_.blockSeqText);
-    const int percent = static_cast<int>(
-        RoundHalfEven(static_cast<double>(s_.blockSeq - 1) / s_.recordCount * 100.0));
+    const int percent =
+        static_cast<int>(RoundedQuotient(std::int64_t{s_.blockSeq - 1} * 100, s_.recordCount));
     view_.SetProgress(percent);
     view_.SetComplete(" " + std::to_string(percent) + "%");
     if (s_.blockSeq > s_.recordCount) {
@@ -173,6 +176,9 @@ void Sender::Close() {
             s_.transferState = ts::kCompleted;
         } else if (s_.linkStatus == answer::kCancelled) {
             result_ = result::kCancelled;
+            s_.transferState = ts::kStopped;
+        } else if (const ResultCode lost = LineError(s_); lost != result::kOk) {
+            result_ = lost;
             s_.transferState = ts::kStopped;
         } else if (++s_.timerTicks >= s_.timeoutCount) {
             result_ = result::kCommTimeout;

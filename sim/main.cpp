@@ -1,23 +1,31 @@
 // bht-sim: a simulated BHT handheld on a pseudo-terminal or a serial device. It takes one file
 // from the loader by the block protocol, checks every block, writes the file and prints one
-// summary line. Faults can be switched on to exercise the loader's recovery.
+// summary line; or, with --send, uploads a file to the loader. Faults of the handheld and of the
+// line can be switched on to exercise the loader's recovery.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/posix_pty.h"
 #include "platform/posix_serial.h"
-#include "sim/block_receiver.h"
-#include "sim/line_pacer.h"
+#include "protocol/block_receiver.h"
+#include "protocol/block_sender.h"
+#include "protocol/ymodem_receiver.h"
+#include "protocol/ymodem_sender.h"
+#include "sim/directory_store.h"
+#include "sim/line.h"
 #include "sim/session.h"
+#include "sim/upload.h"
 
 namespace {
 
@@ -25,7 +33,7 @@ namespace {
 constexpr int kDrainLimitMs = 3000;
 
 constexpr int kUsageExit = 2;
-constexpr int kDefaultBaud = 19200;
+constexpr int kDefaultDeviceBaud = 19200;
 
 int stopPipe[2] = {-1, -1};
 
@@ -53,21 +61,19 @@ bool CatchStopSignals() {
            ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
-// Closing the pseudo-terminal hangs up the loader's side and throws away what it has not read,
-// the last answer included. The kernel moves written bytes to that side's queue a moment after the
-// write, and until then the queue looks empty; so it must stay empty for a while before our bytes
-// count as read. Three seconds are long enough for a loader to pick up the last answer.
 int Usage(const std::string& message) {
     std::cerr << "bht-sim: " << message << '\n';
     return kUsageExit;
 }
 
+quenlo::sim::Time Seconds(double seconds) {
+    return quenlo::sim::Time(static_cast<long long>(std::llround(seconds * 1e6)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    using quenlo::sim::TimeUs;
-
-    CLI::App app{"A simulated BHT handheld that receives one file from the loader."};
+    CLI::App app{"A simulated BHT handheld: it receives one file from the loader, or uploads one."};
     app.set_version_flag("--version", "bht-sim 1.3.0");
 
     std::string ptyLink;
@@ -82,7 +88,12 @@ int main(int argc, char** argv) {
     bool once = true;
     int baud = 0;
     double timeoutSeconds = 60;
-    quenlo::sim::Faults faults;
+    std::string fields;
+    quenlo::protocol::HandheldFaults faults;
+    quenlo::protocol::SenderFaults senderFaults;
+    quenlo::sim::LineFaults fromLoader;
+    quenlo::sim::LineFaults toLoader;
+    double delayMs = 0;
 
     auto* ptyOption =
         app.add_option("--pty", ptyLink, "Create a pseudo-terminal and a symbolic link LINK to it")
@@ -94,13 +105,17 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->type_name("DIR");
     app.add_option("--send", sendFile, "Upload FILE to the loader instead")->type_name("FILE");
+    app.add_option("--fields", fields,
+                   "Field widths of a data file to upload (default: the fields line of NAME.FLD)")
+        ->type_name("W,W,...");
     app.add_flag("--ymodem", ymodem, "Use YMODEM instead of the block protocol");
     app.add_flag("--no-bcc", noBcc, "Blocks come without a block check byte (loader -PB)");
     app.add_flag("--no-seq", noSeq, "Data blocks come without block numbers (loader -SN)");
     app.add_flag("--cmp", packed, "Records come packed, written as received (loader +CMP)");
     app.add_option("--baud", baud,
-                   "Line rate: paces both ways on a pseudo-terminal (10 bits a byte), sets the "
-                   "device's rate (default 19200)")
+                   "Line rate: paces both directions at 10 bits a byte; on a --device it also "
+                   "sets the rate (19200 when not given). Without it a pseudo-terminal is not "
+                   "paced.")
         ->check(CLI::PositiveNumber);
     app.add_option("--timeout", timeoutSeconds,
                    "Give up after this many seconds without a byte (status timeout)")
@@ -110,35 +125,76 @@ int main(int argc, char** argv) {
     app.add_flag("--once", once, "Take one file, then exit (the default)");
     app.add_flag("-v,--verbose", verbose, "Trace every block and answer on stderr");
 
-    auto* faultGroup = app.add_option_group("Faults");
-    faultGroup->add_option("--nak-block", faults.nakBlock, "NAK data block K once")
+    auto* handheld = app.add_option_group("Faults of the handheld");
+    handheld->add_option("--nak-heading", faults.nakHeading, "NAK the heading N times")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
+    handheld->add_option("--nak-block", faults.nakBlock, "NAK data block K (see --nak-times)")
         ->check(CLI::PositiveNumber)
         ->type_name("K");
-    faultGroup->add_option("--nak-heading", faults.nakHeading, "NAK the heading N times")
+    handheld->add_option("--nak-times", faults.nakTimes, "How often --nak-block refuses it")
+        ->capture_default_str()
         ->check(CLI::PositiveNumber)
         ->type_name("N");
-    faultGroup->add_flag("--silent", faults.silent, "Never answer");
-    faultGroup->add_option("--eot-at-block", faults.eotAtBlock, "Answer data block K with EOT")
+    handheld->add_option("--eot-at-block", faults.eotAtBlock, "Answer data block K with EOT")
         ->check(CLI::PositiveNumber)
         ->type_name("K");
-    faultGroup
-        ->add_option("--drop-answer-every", faults.dropAnswerEvery,
-                     "Leave every Nth ACK/NAK unsent")
+
+    auto* uploader = app.add_option_group("Faults of an uploading handheld (--send)");
+    uploader
+        ->add_option("--repeat-block", senderFaults.repeatBlock,
+                     "Send data block K twice, with the same number")
+        ->check(CLI::PositiveNumber)
+        ->type_name("K");
+    uploader
+        ->add_option("--bad-check-block", senderFaults.badCheckBlock,
+                     "Send data block K first with a wrong check byte")
+        ->check(CLI::PositiveNumber)
+        ->type_name("K");
+    uploader->add_flag("--drop-nul-checks", senderFaults.dropNulChecks,
+                       "Leave off check bytes that come out NUL");
+    uploader
+        ->add_option("--stray-before-block", senderFaults.strayBeforeBlock,
+                     "Put noise on the line right before data block K")
+        ->check(CLI::PositiveNumber)
+        ->type_name("K");
+    uploader
+        ->add_option("--enq-before-block", senderFaults.enqBeforeBlock,
+                     "Send a lone ENQ before data block K")
+        ->check(CLI::PositiveNumber)
+        ->type_name("K");
+
+    auto* line = app.add_option_group("Faults of the line");
+    line->add_flag("--silent", toLoader.silent, "Nothing the handheld sends arrives");
+    line->add_option("--drop-answer-every", toLoader.dropEvery,
+                     "Every Nth byte the handheld sends is lost")
         ->check(CLI::PositiveNumber)
         ->type_name("N");
-    faultGroup
-        ->add_option("--corrupt-every", faults.corruptEvery,
-                     "Flip one bit of every Nth data block as it arrives")
+    line->add_option("--corrupt-every", fromLoader.corruptEvery,
+                     "One bit of every Nth byte from the loader is flipped")
         ->check(CLI::PositiveNumber)
         ->type_name("N");
-    faultGroup->add_option("--seed", faults.seed, "Seed for the bits --corrupt-every flips")
+    line->add_option("--drop-rate", fromLoader.dropRate, "Chance that a byte is lost, each way")
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
+    line->add_option("--corrupt-rate", fromLoader.corruptRate,
+                     "Chance that a byte is damaged, each way")
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
+    line->add_option("--delay-rate", fromLoader.delayRate,
+                     "Chance that a byte comes late (see --delay-ms), each way")
+        ->check(CLI::Range(0.0, 1.0))
+        ->type_name("P");
+    line->add_option("--delay-ms", delayMs, "How late a late byte comes")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("MS");
+    line->add_option("--cut-after", fromLoader.cutAfter,
+                     "The line dies after N bytes from the loader: bht-sim vanishes (exit 4)")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
+    line->add_option("--seed", fromLoader.seed, "Seed for the random faults and flipped bits")
         ->capture_default_str()
         ->type_name("S");
-    faultGroup
-        ->add_option("--exit-after-block", faults.exitAfterBlock,
-                     "Vanish when data block K arrives (exit 4)")
-        ->check(CLI::PositiveNumber)
-        ->type_name("K");
 
     try {
         app.parse(argc, argv);
@@ -147,11 +203,19 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : kUsageExit;
     }
 
-    if (ymodem) {
-        return Usage("--ymodem is not available yet");
-    }
-    if (!sendFile.empty()) {
-        return Usage("--send is not available yet");
+    std::string error;
+    std::optional<quenlo::protocol::Upload> upload;
+    std::unique_ptr<quenlo::sim::PathSource> source;
+    if (!sendFile.empty() && ymodem) {
+        source = quenlo::sim::PathSource::Open(sendFile, error);
+        if (!source) {
+            return Usage(error);
+        }
+    } else if (!sendFile.empty()) {
+        upload = quenlo::sim::LoadUpload(sendFile, fields, error);
+        if (!upload) {
+            return Usage(error);
+        }
     }
     if (ptyLink.empty() && devicePath.empty()) {
         return Usage("give --pty LINK or --device PATH");
@@ -166,8 +230,13 @@ int main(int argc, char** argv) {
     if (!CatchStopSignals()) {
         return Usage("cannot catch signals");
     }
+    // The random faults strike both ways; the other direction gets its own stream of chances.
+    toLoader.dropRate = fromLoader.dropRate;
+    toLoader.corruptRate = fromLoader.corruptRate;
+    toLoader.delayRate = fromLoader.delayRate;
+    fromLoader.delay = toLoader.delay = Seconds(delayMs / 1000.0);
+    toLoader.seed = fromLoader.seed + 1;
 
-    std::string error;
     std::unique_ptr<quenlo::PosixPty> pty;
     std::unique_ptr<quenlo::PosixSerial> serial;
     quenlo::sim::SessionSetup setup;
@@ -184,7 +253,8 @@ int main(int argc, char** argv) {
         setup.drain = [&pty] { pty->Drain(kDrainLimitMs); };
         paceBaud = baud;
     } else {
-        serial = quenlo::PosixSerial::Open(devicePath, baud != 0 ? baud : kDefaultBaud, &error);
+        serial =
+            quenlo::PosixSerial::Open(devicePath, baud != 0 ? baud : kDefaultDeviceBaud, &error);
         if (!serial) {
             return Usage(error);
         }
@@ -192,19 +262,44 @@ int main(int argc, char** argv) {
         setup.drain = [&serial] { serial->Drain(); };
     }
     setup.stopFd = stopPipe[0];
-    setup.dir = dir;
     setup.verbose = verbose;
 
-    quenlo::sim::ReceiverOptions options;
-    options.bcc = !noBcc;
-    options.seq = !noSeq;
-    options.packed = packed;
-    options.idleTimeoutUs = static_cast<TimeUs>(std::llround(timeoutSeconds * 1e6));
-    options.faults = faults;
-
-    quenlo::sim::BlockReceiver receiver(options, quenlo::sim::MonotonicNow());
-    quenlo::sim::LinePacer pacer(paceBaud);
-    const quenlo::sim::SessionReport report = quenlo::sim::RunSession(setup, receiver, pacer);
+    quenlo::sim::DirectoryStore store(dir);
+    std::unique_ptr<quenlo::protocol::PeerMachine> machine;
+    const quenlo::BlockOptions blocks{!noBcc, !noSeq};
+    if (source) {
+        quenlo::protocol::YmodemSenderOptions options;
+        options.startLimit = Seconds(timeoutSeconds);
+        machine = std::make_unique<quenlo::protocol::YmodemSender>(options, source.get(),
+                                                                   quenlo::sim::MonotonicNow());
+    } else if (ymodem) {
+        quenlo::protocol::YmodemReceiverOptions options;
+        options.startLimit = Seconds(timeoutSeconds);
+        // A loader that opens its port throws away what came before: invite again soon.
+        options.inviteInterval = std::chrono::milliseconds(500);
+        machine = std::make_unique<quenlo::protocol::YmodemReceiver>(options, &store,
+                                                                     quenlo::sim::MonotonicNow());
+    } else if (upload) {
+        quenlo::protocol::BlockSenderOptions options;
+        options.blocks = blocks;
+        options.faults = senderFaults;
+        // Call for as long as the loader may take to come, up to the time-out.
+        options.callTries = std::max(1, static_cast<int>(timeoutSeconds / 3.5));
+        machine = std::make_unique<quenlo::protocol::BlockSender>(options, std::move(*upload),
+                                                                  quenlo::sim::MonotonicNow());
+    } else {
+        quenlo::protocol::BlockReceiverOptions options;
+        options.blocks = blocks;
+        options.packed = packed;
+        options.idleTimeout = Seconds(timeoutSeconds);
+        options.faults = faults;
+        machine = std::make_unique<quenlo::protocol::BlockReceiver>(options, store,
+                                                                    quenlo::sim::MonotonicNow());
+    }
+    quenlo::sim::Line inbound(paceBaud, fromLoader);
+    quenlo::sim::Line outbound(paceBaud, toLoader);
+    const auto report = quenlo::sim::RunSession(setup, *machine, inbound, outbound,
+                                                fromLoader.any() || toLoader.any());
 
     if (pty) {
         pty->Close();

@@ -13,16 +13,16 @@
 #include <sys/prctl.h>
 #endif
 
-#include "sim/record_sink.h"
-
 namespace quenlo::sim {
 namespace {
+
+using protocol::Outcome;
 
 // Waits until a descriptor is ready or the deadline passes. Paced bytes at 115200 Bd are 87 us
 // apart, so Linux gets ppoll() and its microseconds: whole milliseconds would make every answer up
 // to a millisecond late. Elsewhere poll() rounds up, so that it never wakes just before a deadline.
-int WaitReady(pollfd* fds, nfds_t count, std::optional<TimeUs> deadline, TimeUs now) {
-    const TimeUs left = deadline ? std::max<TimeUs>(*deadline - now, 0) : -1;
+int WaitReady(pollfd* fds, nfds_t count, std::optional<Time> deadline, Time now) {
+    const long long left = deadline ? std::max<long long>((*deadline - now).count(), 0) : -1;
 #if defined(__linux__)
     timespec timeout{};
     timeout.tv_sec = static_cast<time_t>(left / 1'000'000);
@@ -33,7 +33,7 @@ int WaitReady(pollfd* fds, nfds_t count, std::optional<TimeUs> deadline, TimeUs 
 #endif
 }
 
-std::optional<TimeUs> Earliest(std::optional<TimeUs> a, std::optional<TimeUs> b) {
+std::optional<Time> Earliest(std::optional<Time> a, std::optional<Time> b) {
     if (!a) {
         return b;
     }
@@ -45,24 +45,23 @@ std::optional<TimeUs> Earliest(std::optional<TimeUs> a, std::optional<TimeUs> b)
 
 class Session {
   public:
-    Session(const SessionSetup& setup, BlockReceiver& receiver, LinePacer& pacer)
-        : setup_(setup), receiver_(receiver), pacer_(pacer), inbound_(pacer.baud()) {}
+    Session(const SessionSetup& setup, protocol::PeerMachine& machine, Line& toMachine,
+            Line& toLoader)
+        : setup_(setup), machine_(machine), toMachine_(toMachine), toLoader_(toLoader) {}
 
-    SessionReport Run();
+    SessionReport Run(bool faultyLine);
 
   private:
-    void Deliver(TimeUs now);
-    void Collect(TimeUs now);
+    void Deliver(Time now);
+    void Collect(Time now);
     bool Write();
     bool Read();
     void Fail(std::string why);
 
     const SessionSetup& setup_;
-    BlockReceiver& receiver_;
-    LinePacer& pacer_;
-    // What the loader wrote, still crossing the line towards the receiver.
-    LinePacer inbound_;
-    RecordSink sink_;
+    protocol::PeerMachine& machine_;
+    Line& toMachine_;
+    Line& toLoader_;
     std::string unwritten_;
     SessionReport report_;
 };
@@ -74,34 +73,21 @@ void Session::Fail(std::string why) {
     }
 }
 
-// Hands the receiver the bytes that are through by now, each at the moment it got through, and
-// queues any answer from that same moment: a pass that wakes a little late still answers on time.
-void Session::Deliver(TimeUs now) {
-    for (auto due = inbound_.NextDue(); due && *due <= now; due = inbound_.NextDue()) {
-        receiver_.OnBytes(inbound_.TakeDue(*due), *due);
-        pacer_.Enqueue(receiver_.TakeOutput(), *due);
+// Hands the machine the bytes that are through by now, each burst at the moment it got through,
+// and queues any answer from that same moment: a pass that wakes a little late still answers on
+// time.
+void Session::Deliver(Time now) {
+    while (auto burst = toMachine_.TakeBurst(now)) {
+        machine_.OnBytes(burst->bytes, burst->at);
+        toLoader_.Enqueue(machine_.TakeOutput(), burst->at);
     }
 }
 
-// Moves what the receiver produced on to the pacer, the file and the trace.
-void Session::Collect(TimeUs now) {
-    pacer_.Enqueue(receiver_.TakeOutput(), now);
-    if (setup_.verbose) {
-        for (const std::string& note : receiver_.TakeNotes()) {
+void Session::Collect(Time now) {
+    toLoader_.Enqueue(machine_.TakeOutput(), now);
+    for (const std::string& note : machine_.TakeNotes()) {
+        if (setup_.verbose) {
             std::cerr << "bht-sim: " << note << '\n';
-        }
-    } else {
-        receiver_.TakeNotes();
-    }
-    std::string error;
-    if (receiver_.heading() && !sink_.isOpen() && !report_.failed) {
-        if (!sink_.Open(setup_.dir, receiver_.heading()->name, &error)) {
-            Fail(error);
-        }
-    }
-    for (const std::string& record : receiver_.TakeRecords()) {
-        if (sink_.isOpen() && !sink_.Append(record, &error)) {
-            Fail(error);
         }
     }
 }
@@ -129,8 +115,8 @@ bool Session::Read() {
     for (;;) {
         const ssize_t got = ::read(setup_.fd, buffer, sizeof buffer);
         if (got > 0) {
-            inbound_.Enqueue(std::string_view(buffer, static_cast<std::size_t>(got)),
-                             MonotonicNow());
+            toMachine_.Enqueue(std::string_view(buffer, static_cast<std::size_t>(got)),
+                               MonotonicNow());
             continue;
         }
         if (got < 0 && errno == EINTR) {
@@ -145,38 +131,44 @@ bool Session::Read() {
     }
 }
 
-SessionReport Session::Run() {
+SessionReport Session::Run(bool faultyLine) {
 #if defined(__linux__)
-    if (pacer_.baud() > 0) {
+    if (toLoader_.baud() > 0) {
         // Linux lets a sleep run up to 50 us long by default; that is half a byte at 115200 Bd.
         ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     }
 #endif
     for (;;) {
-        TimeUs now = MonotonicNow();
+        const Time now = MonotonicNow();
         // Bytes first: a block whose last byte is through now must not count as stalled.
         Deliver(now);
-        receiver_.OnTick(now);
+        if (const auto due = machine_.NextDeadline(); due && *due <= now) {
+            machine_.OnTick(now);
+        }
         Collect(now);
-        if (report_.failed || receiver_.outcome() == Outcome::kVanished) {
+        if (toMachine_.isCut() || toLoader_.isCut()) {
+            report_.vanished = true;
             break;
         }
-        unwritten_ += pacer_.TakeDue(now);
+        if (report_.failed) {
+            break;
+        }
+        unwritten_ += toLoader_.TakeDue(now);
         if (!Write()) {
             break;
         }
-        if (receiver_.finished() && pacer_.empty() && unwritten_.empty()) {
+        if (machine_.finished() && toLoader_.empty() && unwritten_.empty()) {
             break;
         }
 
         pollfd fds[2] = {};
         fds[0].fd = setup_.fd;
-        fds[0].events = static_cast<short>((receiver_.finished() ? 0 : POLLIN) |
+        fds[0].events = static_cast<short>((machine_.finished() ? 0 : POLLIN) |
                                            (unwritten_.empty() ? 0 : POLLOUT));
         fds[1].fd = setup_.stopFd;
         fds[1].events = POLLIN;
         const auto deadline =
-            Earliest(receiver_.NextDeadline(), Earliest(pacer_.NextDue(), inbound_.NextDue()));
+            Earliest(machine_.NextDeadline(), Earliest(toLoader_.NextDue(), toMachine_.NextDue()));
         const int ready = WaitReady(fds, setup_.stopFd >= 0 ? 2 : 1, deadline, now);
         if (ready < 0 && errno != EINTR) {
             Fail(std::string("poll: ") + std::strerror(errno));
@@ -199,21 +191,13 @@ SessionReport Session::Run() {
         }
     }
 
-    report_.outcome = receiver_.outcome();
-    if (const auto& heading = receiver_.heading()) {
-        report_.name = heading->name;
-        report_.announced = heading->recordCount;
+    report_.outcome = machine_.outcome();
+    report_.summary = machine_.Summary();
+    if (!faultyLine && machine_.protocolErrors() > 0) {
+        Fail("the loader sent " + std::to_string(machine_.protocolErrors()) +
+             " bytes a handheld refuses (run with -v to see them)");
     }
-    report_.received = receiver_.recordsReceived();
-    report_.naks = receiver_.naksSent();
-
-    std::string error;
-    if (report_.outcome == Outcome::kOk && !report_.failed && sink_.isOpen() &&
-        !sink_.Commit(&error)) {
-        Fail(error);
-    }
-    sink_.Abandon();
-    if (report_.outcome != Outcome::kVanished && setup_.drain) {
+    if (!report_.vanished && setup_.drain) {
         setup_.drain();
     }
     return report_;
@@ -221,32 +205,23 @@ SessionReport Session::Run() {
 
 }  // namespace
 
-TimeUs MonotonicNow() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+Time MonotonicNow() {
+    return std::chrono::duration_cast<Time>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-SessionReport RunSession(const SessionSetup& setup, BlockReceiver& receiver, LinePacer& pacer) {
-    return Session(setup, receiver, pacer).Run();
+SessionReport RunSession(const SessionSetup& setup, protocol::PeerMachine& machine, Line& toMachine,
+                         Line& toLoader, bool faultyLine) {
+    return Session(setup, machine, toMachine, toLoader).Run(faultyLine);
 }
 
 std::string SessionReport::status() const {
+    if (vanished) {
+        return "vanished";
+    }
     if (failed) {
         return "error";
     }
-    switch (outcome) {
-        case Outcome::kOk:
-            return "ok";
-        case Outcome::kTimeout:
-            return "timeout";
-        case Outcome::kVanished:
-            return "vanished";
-        case Outcome::kIncomplete:
-        case Outcome::kRunning:
-            return "incomplete";
-    }
-    return "error";
+    return outcome == Outcome::kRunning ? "incomplete" : protocol::OutcomeName(outcome);
 }
 
 int SessionReport::exitCode() const {
@@ -264,10 +239,7 @@ int SessionReport::exitCode() const {
 }
 
 std::string SessionReport::SummaryLine() const {
-    std::string line = "bht-sim: received " + (name.empty() ? std::string("-") : name) +
-                       " records=" + std::to_string(received) + "/" + std::to_string(announced) +
-                       " naks=" + std::to_string(naks) + " status=" + status();
-    return line;
+    return "bht-sim: " + summary + " status=" + status();
 }
 
 }  // namespace quenlo::sim

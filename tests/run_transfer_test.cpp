@@ -1,129 +1,128 @@
-// Whole runs from an option line: parse, port set-up, transfer, the reported result, the
-// catch-all for run-time failures, repeat passes.
-#include "engine/run_transfer.h"
+// Whole runs from an option line: parse, port set-up, transfer, the reported result and its text,
+// the catch-all for run-time failures, repeat passes.
+#include "run/run_transfer.h"
 
 #include <gtest/gtest.h>
 
+#include "base/result_message.h"
 #include "support/engine_fixture.h"
 
 namespace quenlo {
 namespace {
 
-using testing::EngineFixture;
-
-class RunTransferTest : public EngineFixture {
+class RunTransferTest : public testing::EngineFixture {
   protected:
-    void Run(const std::string& line) {
-        state.commandLine = line;
+    void Run(const std::string& commandLine) {
+        Handheld();                     // a fresh one for every run
+        state.cancelRequested = false;  // as in a fresh program: the last OK click set it
+        line.log.clear();
+        host.messages.clear();
+        state.commandLine = commandLine;
         RunTransfer(state);
     }
-    // The set-up calls from the first port number on.
-    std::vector<std::string> SetupLog() const { return line.log; }
+    std::vector<std::string> LogFrom(std::size_t first, std::size_t count) const {
+        return {line.log.begin() + static_cast<long>(first),
+                line.log.begin() + static_cast<long>(first + count)};
+    }
 };
 
-TEST_F(RunTransferTest, DefaultsSendAProgramFileAndReportSuccess) {
-    const std::string path = WriteLines("PROG.PD3", 4);
-    Run(path + " +P0 +B19200 +PN +D8 +S1 +T30 +PB +SN ");
+TEST_F(RunTransferTest, SendsAProgramFileAndReportsSuccess) {
+    Run(WriteLines("PROG.PD3", 4) + " +P0 +B19200 +PN +D8 +S1 +T30 +PB +SN ");
     EXPECT_EQ(state.resultCode, 0);
     EXPECT_EQ(view.status, "Program Sent OK");
     EXPECT_EQ(view.message, "Err(0) Transfer Complete");
     EXPECT_EQ(view.caption, "OK");
     EXPECT_TRUE(view.unloaded);
-    EXPECT_EQ(handheld.records.size(), 4u);
-    EXPECT_EQ(SetupLog(), (std::vector<std::string>{"PortNumber=1", "Settings=19200,N,8,1",
-                                                    "InputLength=0", "LineA=0", "EventThreshold=1",
-                                                    "EndOfFileStop=0", "Open", "Close"}));
-    EXPECT_FALSE(line.PortOpen());
+    EXPECT_EQ(store.files["PROG.PD3"].size(), 4u * 130);
+    EXPECT_EQ(line.log, (std::vector<std::string>{"PortNumber=1", "Settings=19200,N,8,1",
+                                                  "InputLength=0", "LineA=0", "EventThreshold=1",
+                                                  "EndOfFileStop=0", "Open", "Close"}));
     EXPECT_FALSE(state.AnyFileOpen());
+    // The window was reset before the transfer.
+    const auto reset = std::find(view.log.begin(), view.log.end(), "StatusBox=Establish Link");
+    ASSERT_LE(reset + 8, view.log.end());
+    EXPECT_EQ(std::vector<std::string>(reset, reset + 8),
+              (std::vector<std::string>{"StatusBox=Establish Link",
+                                        "FileBox=", "RecCntBox=", "RecordsBox=", "complete=",
+                                        "MsgLabel=", "MsgLabel.Visible=1", "ProgressBar1=0"}));
 }
 
-TEST_F(RunTransferTest, WindowIsResetBeforeTheTransfer) {
-    Run(WriteLines("PROG.PD3", 1));
-    const auto& log = view.log;
-    const auto establish = std::find(log.begin(), log.end(), "StatusBox=Establish Link");
-    ASSERT_NE(establish, log.end());
-    const std::vector<std::string> reset(establish, establish + 8);
-    EXPECT_EQ(reset, (std::vector<std::string>{
-                         "StatusBox=Establish Link", "FileBox=", "RecCntBox=", "RecordsBox=",
-                         "complete=", "MsgLabel=", "MsgLabel.Visible=1", "ProgressBar1=0"}));
-}
-
-TEST_F(RunTransferTest, UnknownOptionIsReportedWithoutOpeningThePort) {
-    Run("+P0 +XYZ");
-    EXPECT_EQ(line.opens, 0);
-    EXPECT_EQ(view.status, "Transfer Error");
-    EXPECT_EQ(view.message, "Err(9) Option mismatch.");
-    EXPECT_TRUE(view.unloaded);
-}
-
-TEST_F(RunTransferTest, MissingPortIs101WithItsNumber) {
+TEST_F(RunTransferTest, FailuresBeforeTheTransferAreReportedWithTheirText) {
     const std::string path = WriteLines("PROG.PD3", 1);
-    line.openFailure = 68;
-    Run(path + " +P4");
-    EXPECT_EQ(state.resultCode, 101);
-    EXPECT_EQ(view.message, "Err(101) Communications Port COM5 not available.");
-}
-
-TEST_F(RunTransferTest, OtherOpenFailureIs102) {
-    const std::string path = WriteLines("PROG.PD3", 1);
-    line.openFailure = 8002;
-    Run(path + " +P11");
-    EXPECT_EQ(view.message, "Err(102) Communications Port COM12 error.");
-}
-
-TEST_F(RunTransferTest, IrdaLineStatesByBaudRate) {
-    const std::string path = WriteLines("PROG.PD3", 1);
-    Run(path + " +IR +B9600");
-    EXPECT_EQ(std::vector<std::string>(line.log.begin() + 3, line.log.begin() + 9),
-              (std::vector<std::string>{"LineA=0", "EventThreshold=1", "EndOfFileStop=0", "LineB=0",
-                                        "LineA=1", "Open"}));
-    line.log.clear();
-    Run(path + " +IR +B19200");
-    EXPECT_EQ(std::vector<std::string>(line.log.begin() + 6, line.log.begin() + 9),
-              (std::vector<std::string>{"LineB=1", "LineA=0", "Open"}));
-}
-
-TEST_F(RunTransferTest, IrdaAt115200OpensFlushesAndClosesBeforeTheRealOpening) {
-    const std::string path = WriteLines("PROG.PD3", 1);
-    line.Deliver("stale", 0.0);
-    Run(path + " +IR +B115200");
-    EXPECT_EQ(std::vector<std::string>(line.log.begin() + 6, line.log.begin() + 12),
-              (std::vector<std::string>{"LineA=0", "Open", "Close", "LineB=1", "LineA=1", "Open"}));
-    EXPECT_EQ(state.resultCode, 0);
-}
-
-TEST_F(RunTransferTest, IrdaAtAnUnsupportedRateEndsWithoutAResult) {
-    const std::string path = WriteLines("PROG.PD3", 1);
-    for (const std::string rate : {"38400", "4800"}) {
-        host.messages.clear();
-        Run(path + " +IR +B" + rate);
-        ASSERT_EQ(host.messages.size(), 1u);
-        EXPECT_EQ(host.messages[0].text, "Baud Rate not supported by IRDA interface");
-        EXPECT_EQ(host.messages[0].title, "Quenlo");
-        EXPECT_EQ(line.opens, 0);
-        EXPECT_EQ(view.caption, "&Cancel");  // no result was shown
+    const struct {
+        std::string line;
+        std::optional<std::int32_t> openFailure;
+        const char* message;
+    } rows[] = {
+        {"+P0 +XYZ", {}, "Err(9) Option mismatch."},
+        {path + " +P4", 68, "Err(101) Communications Port COM5 not available."},
+        {path + " +P11", 8002, "Err(102) Communications Port COM12 error."},
+        {dir.enginePath() + "GONE.TXT", {}, "Err(1) File: GONE.TXT  not found."},
+    };
+    for (const auto& row : rows) {
+        line.openFailure = row.openFailure;
+        const int opens = line.opens;
+        Run(row.line);
+        EXPECT_EQ(line.opens, opens) << row.line;  // never opened
+        EXPECT_EQ(view.status, "Transfer Error");
+        EXPECT_EQ(view.message, row.message);
         EXPECT_TRUE(view.unloaded);
     }
 }
 
-TEST_F(RunTransferTest, RuntimeFailureInCheckCommandIsReportedByTheCatchAll) {
+TEST_F(RunTransferTest, ResultTextsThatCarryValues) {
+    ResultMessageInputs in;
+    in.transferState = 3;
+    const std::pair<std::int32_t, const char*> general[] = {
+        {0, "Err(99) General Failure"},
+        {-57, "Err(99) General Failure"},
+        {55, "Err(99) General Failure (55)"},
+        {75, "Err(99) General Failure (75)"},
+        {57, "Err(99) General Failure Error [57E 0 ] 3"},
+        {72, "Err(99) General Failure Error [72E 0 ] 3"},
+    };
+    for (const auto& [number, text] : general) {
+        in.fileErrNumber = number;
+        EXPECT_EQ(ResultMessageFor(99, in), text);
+    }
+    EXPECT_EQ(ResultMessageFor(1004, in), "Error1004 OCCURED");
+    EXPECT_EQ(ResultMessageFor(-1, in), "Error-1 OCCURED");
+    EXPECT_EQ(ResultMessageFor(53, in), "Err(53) Communications error.");
+}
+
+TEST_F(RunTransferTest, IrdaLinesByBaudRate) {
+    const std::string path = WriteLines("PROG.PD3", 1);
+    Run(path + " +IR +B9600");
+    EXPECT_EQ(LogFrom(6, 3), (std::vector<std::string>{"LineB=0", "LineA=1", "Open"}));
+    Run(path + " +IR +B19200");
+    EXPECT_EQ(LogFrom(6, 3), (std::vector<std::string>{"LineB=1", "LineA=0", "Open"}));
+    // At 115200 the adapter learns the speed from an open and close at low lines.
+    Run(path + " +IR +B115200");
+    EXPECT_EQ(LogFrom(6, 6),
+              (std::vector<std::string>{"LineA=0", "Open", "Close", "LineB=1", "LineA=1", "Open"}));
+    EXPECT_EQ(state.resultCode, 0);
+    for (const char* rate : {"38400", "4800"}) {
+        const int opens = line.opens;
+        Run(path + " +IR +B" + rate);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text, "Baud Rate not supported by IRDA interface");
+        EXPECT_EQ(line.opens, opens);
+        EXPECT_EQ(view.caption, "&Cancel");  // no result shown
+        EXPECT_TRUE(view.unloaded);
+    }
+}
+
+TEST_F(RunTransferTest, RuntimeFailuresReachTheCatchAll) {
     Run("+IRD99999999999");
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].title, "TARVOS ERROR");
     EXPECT_EQ(host.messages[0].text, "6: Overflow Error in CheckCommand");
-    EXPECT_EQ(host.messages[0].icon, MessageIcon::kExclamation);
-    EXPECT_EQ(state.resultMessage, "6: Overflow Error in CheckCommand");
     EXPECT_EQ(view.caption, "&Cancel");
-    EXPECT_TRUE(view.unloaded);
-    EXPECT_EQ(line.opens, 0);
-}
 
-TEST_F(RunTransferTest, FileShrinkingDuringTheRunFailsInGetNextRecordAndClosesEverything) {
+    // The file shrinks after it was counted: reading past its end.
     const std::string path = WriteLines("PROG.PD3", 3);
-    bool shrunk = false;
     onYield = [&] {
-        if (!shrunk && view.status == "Establish Link") {
-            shrunk = true;
+        if (view.status == "Establish Link") {
             dir.Write("PROG.PD3", "ONLY\r\n");
         }
     };
@@ -135,78 +134,61 @@ TEST_F(RunTransferTest, FileShrinkingDuringTheRunFailsInGetNextRecordAndClosesEv
     EXPECT_TRUE(view.unloaded);
 }
 
-class ResultWaitTest : public RunTransferTest {
-  protected:
-    ResultWaitTest() {
-        view.autoOk = false;
-        onYield = [this] {
-            if (view.caption == "OK") {
-                waitedForOk = true;
-                view.Click();
-            }
-        };
+TEST_F(RunTransferTest, WaitForOkUnlessExAfterSuccessOrDde) {
+    view.autoOk = false;
+    bool waited = false;
+    onYield = [&] {
+        if (view.caption == "OK") {
+            waited = true;
+            view.Click();
+        }
+    };
+    const std::string path = WriteLines("PROG.PD3", 1);
+    for (const auto& [options, waits] : {std::pair{"", true}, {" +EX", false}, {" +DDE", false}}) {
+        waited = false;
+        Run(path + options);
+        EXPECT_EQ(waited, waits) << options;
     }
-    bool waitedForOk = false;
-};
-
-TEST_F(ResultWaitTest, PlainRunWaitsForOk) {
-    Run(WriteLines("PROG.PD3", 1));
-    EXPECT_TRUE(waitedForOk);
-}
-
-TEST_F(ResultWaitTest, ExSkipsTheWaitOnlyAfterSuccess) {
-    Run(WriteLines("PROG.PD3", 1) + " +EX");
-    EXPECT_FALSE(waitedForOk);
-    EXPECT_EQ(view.status, "Program Sent OK");
-    Run("+EX +BAD");
-    EXPECT_TRUE(waitedForOk);
-}
-
-TEST_F(ResultWaitTest, DdeNeverWaits) {
-    Run("+DDE +BAD");
-    EXPECT_FALSE(waitedForOk);
-    EXPECT_EQ(view.message, "Err(9) Option mismatch.");
-}
-
-TEST_F(RunTransferTest, ReceivingIsNotAvailableYetAndSaysSo) {
-    Run("+P0");
-    EXPECT_EQ(state.resultCode, 99);
-    EXPECT_EQ(view.message, "Err(99) General Failure");
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "Receiving is not available yet");
-}
-
-TEST_F(RunTransferTest, RepeatReceivePassesUntilCancel) {
-    ClickAfter(20.0);
-    Run("+RXON");
-    EXPECT_GT(line.opens, 3);  // a pass every 3-second slice until the click
-    EXPECT_EQ(view.message, "Err(99) General Failure");
-    EXPECT_FALSE(line.PortOpen());
-}
-
-TEST_F(RunTransferTest, RepeatReceiveStartsPassesEvenAfterAParseFailure) {
-    ClickAfter(7.0);
-    Run("+RXON +BAD");
-    EXPECT_GE(line.opens, 1);
-    EXPECT_TRUE(view.unloaded);
+    for (const auto& [options, waits] : {std::pair{"+EX +BAD", true}, {"+DDE +BAD", false}}) {
+        waited = false;
+        Run(options);
+        EXPECT_EQ(waited, waits) << options;
+    }
 }
 
 TEST_F(RunTransferTest, NextRunParsesItsOwnLineFromTheDefaults) {
     Run("+B9600 +XYZ");
     EXPECT_EQ(state.resultCode, 9);
-    const std::string path = WriteLines("PROG.PD3", 1);
-    Run(path);
+    Run(WriteLines("PROG.PD3", 1));
     EXPECT_EQ(state.resultCode, 0);
     EXPECT_EQ(line.log[1], "Settings=19200,N,8,1");
 }
 
-TEST_F(RunTransferTest, CancelledSendReportsAbortedByCancel) {
-    const std::string path = WriteLines("PROG.PD3", 40);
-    handheld.answerDelay = 1.0;
-    ClickAfter(5.0);
+TEST_F(RunTransferTest, CancelledSendIsAbortedByCancel) {
+    const std::string path = WriteLines("PROG.PD3", 400);
+    ClickAfter(3.0);
     Run(path);
     EXPECT_EQ(view.message, "Err(90) Aborted by Cancel.");
     EXPECT_EQ(view.status, "Transfer Error");
+}
+
+TEST_F(RunTransferTest, RepeatPassesEndAfterTheClickWhenEverItComes) {
+    // Passes that fail at once (no port) pause one slice; a click at any moment, in the pause
+    // too, ends the run after that pass.
+    for (const auto& [click, passes] : {std::pair{1.0, 1}, {4.5, 2}, {20.0, 7}}) {
+        onYield = [&] { line.openFailure = 68; };
+        line.openFailure = 68;
+        ClickAfter(click);
+        Run("+RXON");
+        EXPECT_EQ(std::count(line.log.begin(), line.log.end(), "PortNumber=1"), passes) << click;
+        EXPECT_EQ(view.message, "Err(101) Communications Port COM1 not available.");
+        EXPECT_TRUE(view.unloaded);
+    }
+    // A parse failure starts the passes all the same.
+    ClickAfter(7.0);
+    Run("+RXON +BAD");
+    EXPECT_EQ(std::count(line.log.begin(), line.log.end(), "PortNumber=1"), 2);
+    EXPECT_TRUE(view.unloaded);
 }
 
 }  // namespace

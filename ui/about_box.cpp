@@ -11,7 +11,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "engine/host.h"
+#include "base/host.h"
 #include "ui/named_widget.h"
 #include "ui/sys_info.h"
 

@@ -1,9 +1,9 @@
 // quenlo: the desktop loader.
 #include <QApplication>
 
-#include "engine/run_state.h"
-#include "engine/run_transfer.h"
+#include "base/run_state.h"
 #include "platform/qt_serial_comm.h"
+#include "run/run_transfer.h"
 #include "ui/gui_host.h"
 #include "ui/main_window.h"
 #include "ui/transfer_window.h"

@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "engine/host.h"
-#include "engine/runtime_error.h"
+#include "base/host.h"
+#include "base/runtime_error.h"
 #include "platform/port_names.h"
 #include "ui/about_box.h"
 #include "ui/named_widget.h"
@@ -21,6 +21,8 @@ namespace quenlo {
 namespace {
 
 constexpr int kPorts = 20;
+// Room for the device beside the COM list, in average characters.
+constexpr int kDeviceChars = 28;
 
 QComboBox* List(const char* name, const QStringList& entries, QWidget* parent) {
     auto* list = Named<QComboBox>(name, parent);
@@ -150,8 +152,15 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
     for (QComboBox* list : lists) {
         list->setCurrentIndex(0);
     }
-    const auto showDevice = [this, portDevice](int index) {
-        portDevice->setText(QString::fromStdString(DeviceForPort(index + 1)));
+    // A long device path (an adapter's by-id name, a pseudo-terminal's link) would widen the
+    // window: the label shortens it in the middle and the tool tip holds it whole.
+    const int deviceRoom = portDevice->fontMetrics().averageCharWidth() * kDeviceChars;
+    portDevice->setMaximumWidth(deviceRoom);
+    const auto showDevice = [portDevice, deviceRoom](int index) {
+        const QString device = QString::fromStdString(DeviceForPort(index + 1));
+        portDevice->setText(
+            portDevice->fontMetrics().elidedText(device, Qt::ElideMiddle, deviceRoom));
+        portDevice->setToolTip(device);
     };
     showDevice(0);
     connect(cboPort_, &QComboBox::currentIndexChanged, this, showDevice);

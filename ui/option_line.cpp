@@ -2,7 +2,8 @@
 
 #include <QRegularExpression>
 
-#include "engine/text.h"
+#include "base/number_text.h"
+#include "base/text.h"
 #include "ui/ui_text.h"
 
 namespace quenlo {
@@ -13,14 +14,14 @@ const char* const kTimeoutOptions[] = {"+T30 ", "+T60 ", "+T90 ", "+T120 ", "+T0
 }  // namespace
 
 std::optional<double> NumericValue(const QString& text) {
-    static const QRegularExpression number(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)");
+    // Only what the engine reads whole: "1e3" would reach it as 1. ASCII digits only, as the
+    // engine knows no others.
+    static const QRegularExpression number(R"(^[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)$)");
     const QString trimmed = text.trimmed();
     if (!number.match(trimmed).hasMatch()) {
         return std::nullopt;
     }
-    bool ok = false;
-    const double value = trimmed.toDouble(&ok);  // QString::toDouble ignores the locale
-    return ok ? std::optional<double>(value) : std::nullopt;
+    return LeadingNumber(ToEngine(trimmed));
 }
 
 std::optional<Refusal> CheckChoices(const MainWindowChoices& c) {

@@ -20,8 +20,9 @@ struct MainWindowChoices {
     QString irDelay;       // txtIRDelay
 };
 
-// The number a text box holds, the way operators type numbers: blanks around it, a sign, a
-// decimal fraction, an exponent. Nothing when it is not a number (an empty box included).
+// The number a text box holds, as the engine will read it from the option line: blanks around
+// it, an optional sign, digits and a decimal fraction. Nothing for any other text (an exponent,
+// an empty box), which the engine would read differently or not at all.
 std::optional<double> NumericValue(const QString& text);
 
 // The refusal of the Send checks, in order: title and text of the message; nothing when the

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "engine/transfer_view.h"
+#include "base/transfer_view.h"
 
 namespace quenlo {
 

@@ -3,23 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "engine/run_state.h"
+#include "base/run_state.h"
+#include "protocol/block_receiver.h"
+#include "protocol/block_sender.h"
 #include "support/fake_host.h"
 #include "support/memory_serial_comm.h"
 #include "support/recording_view.h"
-#include "support/scripted_handheld.h"
 #include "support/temp_dir.h"
 
 namespace quenlo::testing {
 
-// The engine wired to an in-memory line, a scripted handheld, a recording window and a host in
-// virtual time: whole exchanges, time-outs included, run in milliseconds.
+// The engine wired to an in-memory line, a recording window and a host in virtual time: whole
+// exchanges, time-outs included, run in milliseconds. The handheld, when there is one, is the
+// real protocol machine that bht-sim runs.
 class EngineFixture : public ::testing::Test {
   protected:
     EngineFixture() {
-        line.peer = &handheld;
+        view.clock = [this] { return host.ClockSeconds(); };
+        host.eventSources.push_back([this] { return view.NextTick(); });
         host.onYield = [this] {
             if (clickAt >= 0 && host.ClockSeconds() >= clickAt) {
                 clickAt = -1;
@@ -32,11 +36,42 @@ class EngineFixture : public ::testing::Test {
         };
     }
 
+    // A handheld that takes a file by the block protocol, behind a line at 19200 Bd unless told
+    // otherwise.
+    protocol::BlockReceiver& Handheld(protocol::BlockReceiverOptions options = {},
+                                      sim::LineFaults toHandheld = {},
+                                      sim::LineFaults toLoader = {}, int baud = 19200) {
+        receiver = std::make_unique<protocol::BlockReceiver>(options, store, line.Now());
+        line.Attach(*receiver, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
+        return *receiver;
+    }
+
+    // A handheld that uploads a file by the block protocol, behind a line at 19200 Bd unless told
+    // otherwise.
+    protocol::BlockSender& Uploader(protocol::Upload upload,
+                                    protocol::BlockSenderOptions options = {},
+                                    sim::LineFaults toHandheld = {}, sim::LineFaults toLoader = {},
+                                    int baud = 19200) {
+        sender = std::make_unique<protocol::BlockSender>(options, std::move(upload), line.Now());
+        line.Attach(*sender, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
+        return *sender;
+    }
+
+    // Any other machine as the handheld.
+    template <typename Machine>
+    Machine& Peer(std::unique_ptr<Machine> machine, sim::LineFaults toHandheld = {},
+                  sim::LineFaults toLoader = {}, int baud = 19200) {
+        Machine& attached = *machine;
+        line.Attach(attached, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
+        peer = std::move(machine);
+        return attached;
+    }
+
     // A file of `lines` lines "LINE0001", "LINE0002", ... ended by CR LF; returns its full path.
-    std::string WriteLines(const std::string& name, int lines, const std::string& stem = "LINE") {
+    std::string WriteLines(const std::string& name, int lines) {
         std::string text;
         for (int i = 1; i <= lines; ++i) {
-            text += stem + std::to_string(1000 + i).substr(1) + "\r\n";
+            text += "LINE" + std::to_string(10000 + i).substr(1) + "\r\n";
         }
         dir.Write(name, text);
         return dir.enginePath() + name;
@@ -49,7 +84,10 @@ class EngineFixture : public ::testing::Test {
     FakeHost host;
     MemorySerialComm line{host};
     RecordingView view;
-    ScriptedHandheld handheld;
+    MemoryStore store;
+    std::unique_ptr<protocol::BlockReceiver> receiver;
+    std::unique_ptr<protocol::BlockSender> sender;
+    std::unique_ptr<protocol::PeerMachine> peer;
     TempDir dir;
     RunState state{host, &line, &view};
     std::function<void()> onYield;

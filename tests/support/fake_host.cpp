@@ -7,8 +7,8 @@ namespace quenlo::testing {
 void FakeHost::Yield(std::chrono::milliseconds maxWait) {
     ++yieldCount;
     double step = std::min(yieldStepSeconds, static_cast<double>(maxWait.count()) / 1000.0);
-    if (nextEventAt) {
-        if (const auto due = nextEventAt(); due && *due > now_ && *due - now_ < step) {
+    for (const auto& source : eventSources) {
+        if (const auto due = source(); due && *due > now_ && *due - now_ < step) {
             step = *due - now_;
         }
     }
@@ -33,7 +33,7 @@ bool FakeHost::AskYesNo(const std::string& title, const std::string& text) {
     return yesNoAnswer;
 }
 
-std::optional<std::uint64_t> FakeHost::FreeSpace(const std::string& /*path*/) {
+std::optional<std::uint64_t> FakeHost::FreeSpace(const std::filesystem::path& /*directory*/) {
     return freeSpace;
 }
 

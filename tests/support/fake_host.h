@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
+#include "base/host.h"
 
 namespace quenlo::testing {
 
@@ -23,7 +23,7 @@ class FakeHost : public Host {
     void SleepMs(std::int32_t milliseconds) override;
     void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& title, const std::string& text) override;
-    std::optional<std::uint64_t> FreeSpace(const std::string& path) override;
+    std::optional<std::uint64_t> FreeSpace(const std::filesystem::path& directory) override;
     LocalDateTime Now() override { return dateTime; }
     std::string CurrentDirectory() override { return currentDirectory; }
 
@@ -32,8 +32,9 @@ class FakeHost : public Host {
     // Called on every yield, after the clock has moved: the place where tests click buttons or
     // let a scripted peer answer.
     std::function<void()> onYield;
-    // When something is due (an answer on the line): a waiting yield jumps there.
-    std::function<std::optional<double>()> nextEventAt;
+    // When something is due (an answer on the line, a timer tick): a waiting yield jumps to the
+    // earliest.
+    std::vector<std::function<std::optional<double>()>> eventSources;
     // A yield with a wait limit moves the clock to the next due event or by the whole limit,
     // whichever is sooner, and never by more than this (so scheduled clicks are not skipped).
     double yieldStepSeconds = 0.5;

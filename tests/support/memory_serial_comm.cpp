@@ -1,13 +1,55 @@
 #include "support/memory_serial_comm.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
-#include "engine/runtime_error.h"
+#include "base/runtime_error.h"
 
 namespace quenlo::testing {
 
+bool MemoryStore::Begin(const std::string& name, std::string& /*error*/) {
+    openName = name;
+    open.clear();
+    return true;
+}
+
+bool MemoryStore::Append(std::string_view bytes, std::string& error) {
+    if (failAfter && open.size() + bytes.size() > *failAfter) {
+        error = "full";
+        return false;
+    }
+    open += bytes;
+    return true;
+}
+
+bool MemoryStore::Commit(std::string& /*error*/) {
+    files[openName] = std::exchange(open, {});
+    return true;
+}
+
+void MemoryStore::Abandon() {
+    open.clear();
+    ++abandoned;
+}
+
 MemorySerialComm::MemorySerialComm(FakeHost& host) : host_(host) {
-    host_.nextEventAt = [this] { return NextDeliveryAt(); };
+    host_.eventSources.push_back([this] { return NextEventAt(); });
+}
+
+void MemorySerialComm::Attach(protocol::PeerMachine& machine, sim::Line toMachine,
+                              sim::Line toLoader) {
+    machine_ = &machine;
+    toMachine_ = std::move(toMachine);
+    toLoader_ = std::move(toLoader);
+}
+
+void MemorySerialComm::Deliver(std::string_view bytes, double delaySeconds) {
+    toLoader_.Enqueue(bytes, Now() + protocol::Time(std::llround(delaySeconds * 1e6)));
+}
+
+protocol::Time MemorySerialComm::Now() const {
+    return protocol::Time(std::llround(host_.ClockSeconds() * 1e6));
 }
 
 void MemorySerialComm::SetPortNumber(std::int16_t number) {
@@ -57,43 +99,58 @@ void MemorySerialComm::SetPortOpen(bool open) {
     open_ = open;
 }
 
-std::int32_t MemorySerialComm::InputCount() {
-    const double now = host_.ClockSeconds();
-    while (!pending_.empty() && pending_.front().at <= now) {
-        input_ += pending_.front().bytes;
-        pending_.pop_front();
+void MemorySerialComm::Pump() {
+    const protocol::Time now = Now();
+    while (machine_ != nullptr) {
+        const auto due = toMachine_.NextDue();
+        const auto deadline = machine_->NextDeadline();
+        if (due && *due <= now && (!deadline || *due <= *deadline)) {
+            const auto burst = toMachine_.TakeBurst(now);
+            machine_->OnBytes(burst->bytes, burst->at);
+            toLoader_.Enqueue(machine_->TakeOutput(), burst->at);
+        } else if (deadline && *deadline <= now) {
+            machine_->OnTick(*deadline);
+            toLoader_.Enqueue(machine_->TakeOutput(), *deadline);
+        } else {
+            break;
+        }
+        machine_->TakeNotes();
     }
+    input_ += toLoader_.TakeDue(now);
+}
+
+std::optional<double> MemorySerialComm::NextEventAt() const {
+    std::optional<protocol::Time> next = toLoader_.NextDue();
+    for (const auto candidate :
+         {toMachine_.NextDue(), machine_ ? machine_->NextDeadline() : std::nullopt}) {
+        if (candidate && (!next || *candidate < *next)) {
+            next = candidate;
+        }
+    }
+    if (!next) {
+        return std::nullopt;
+    }
+    return static_cast<double>(next->count()) / 1e6;
+}
+
+std::int32_t MemorySerialComm::InputCount() {
+    Pump();
     return static_cast<std::int32_t>(input_.size());
 }
 
 std::string MemorySerialComm::Input() {
-    InputCount();
-    std::string taken;
-    taken.swap(input_);
-    return taken;
+    Pump();
+    return std::exchange(input_, {});
 }
 
 void MemorySerialComm::Output(std::string_view text) {
     sent.emplace_back(text);
     lastEvent_ =
         (eventOutputNumber != 0 && sent.size() == eventOutputNumber) ? eventAfterOutput : 1;
-    if (peer != nullptr) {
-        peer->OnReceived(text, *this);
+    if (machine_ != nullptr) {
+        Pump();
+        toMachine_.Enqueue(text, Now());
     }
-}
-
-void MemorySerialComm::Deliver(std::string bytes, double delaySeconds) {
-    const Delivery delivery{host_.ClockSeconds() + delaySeconds, std::move(bytes)};
-    const auto at = std::upper_bound(pending_.begin(), pending_.end(), delivery.at,
-                                     [](double t, const Delivery& d) { return t < d.at; });
-    pending_.insert(at, delivery);
-}
-
-std::optional<double> MemorySerialComm::NextDeliveryAt() const {
-    if (pending_.empty()) {
-        return std::nullopt;
-    }
-    return pending_.front().at;
 }
 
 }  // namespace quenlo::testing

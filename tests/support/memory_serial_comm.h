@@ -1,31 +1,65 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "link/serial_comm.h"
+#include "protocol/peer_machine.h"
+#include "sim/line.h"
 #include "support/fake_host.h"
 
 namespace quenlo::testing {
 
-class MemorySerialComm;
-
-// The far end of an in-memory line: sees each text the engine queues and may answer later.
-class LinePeer {
+// A handheld's store in memory: what it keeps, and what it threw away.
+class MemoryStore : public protocol::FileStore {
   public:
-    virtual ~LinePeer() = default;
-    virtual void OnReceived(std::string_view text, MemorySerialComm& line) = 0;
+    bool Begin(const std::string& name, std::string& error) override;
+    bool Append(std::string_view bytes, std::string& error) override;
+    bool Commit(std::string& error) override;
+    void Abandon() override;
+
+    std::map<std::string, std::string> files;  // committed, by name
+    std::string open;                          // the file being written
+    std::string openName;
+    std::optional<std::size_t> failAfter;  // Append fails once this many bytes are in
+    int abandoned = 0;
 };
 
-// A serial port in memory, in the fake host's virtual time: output leaves at once, answers
-// arrive when the clock reaches them. Records every set-up call in order.
+// A file to send, in memory.
+class MemorySource : public protocol::FileSource {
+  public:
+    MemorySource(std::string name, std::string data)
+        : name_(std::move(name)), data_(std::move(data)) {}
+    std::string Name() const override { return name_; }
+    std::uint64_t Size() const override { return data_.size(); }
+    bool Read(std::uint64_t offset, std::size_t length, std::string& out, std::string&) override {
+        out = data_.substr(static_cast<std::size_t>(offset), length);
+        return true;
+    }
+
+  private:
+    std::string name_;
+    std::string data_;
+};
+
+// A serial port in memory, in the fake host's virtual time. Behind it a protocol machine plays the
+// handheld over the two directions of a sim::Line, which may pace, delay, drop, damage or cut
+// bytes; or, without a machine, a test delivers answers itself. Records what the engine sent, and
+// every set-up call in order.
 class MemorySerialComm : public SerialComm {
   public:
     explicit MemorySerialComm(FakeHost& host);
+
+    // Puts the machine at the far end of the line.
+    void Attach(protocol::PeerMachine& machine, sim::Line toMachine = sim::Line(),
+                sim::Line toLoader = sim::Line());
+    // Bytes that reach the engine's input after delaySeconds, in the order given.
+    void Deliver(std::string_view bytes, double delaySeconds);
+    protocol::Time Now() const;
 
     void SetPortNumber(std::int16_t number) override;
     std::int16_t PortNumber() const override { return portNumber_; }
@@ -47,14 +81,6 @@ class MemorySerialComm : public SerialComm {
     void SetTransferOption(std::int16_t option) override;
     void SetTransferAbort(bool abort) override;
 
-    // Bytes that reach the engine's input after delaySeconds of virtual time.
-    void Deliver(std::string bytes, double delaySeconds);
-    // When the next delivery is due, for the host to jump its clock there.
-    std::optional<double> NextDeliveryAt() const;
-
-    FakeHost& host() { return host_; }
-
-    LinePeer* peer = nullptr;
     // Thrown (as a run-time error number) by the next opening.
     std::optional<std::int32_t> openFailure;
     // Event reported after the n-th output (counted from 1); otherwise 1, "sent".
@@ -66,17 +92,18 @@ class MemorySerialComm : public SerialComm {
     int opens = 0;
 
   private:
-    struct Delivery {
-        double at;
-        std::string bytes;
-    };
+    // Lets the far end catch up with the clock: every burst and deadline up to now, in order.
+    void Pump();
+    std::optional<double> NextEventAt() const;
 
     FakeHost& host_;
+    protocol::PeerMachine* machine_ = nullptr;
+    sim::Line toMachine_;
+    sim::Line toLoader_;
     std::int16_t portNumber_ = 0;
     bool open_ = false;
     std::int32_t lastEvent_ = 0;
     std::string input_;
-    std::deque<Delivery> pending_;
 };
 
 }  // namespace quenlo::testing

@@ -64,6 +64,10 @@ void RecordingView::SetAboutEnabled(bool enabled) {
 }
 void RecordingView::SetTimerEnabled(bool enabled) {
     log.push_back(std::string("YModemTimer=") + (enabled ? "1" : "0"));
+    nextTick_.reset();
+    if (enabled && clock) {
+        nextTick_ = clock() + 3.0;
+    }
 }
 
 void RecordingView::Click() {
@@ -73,6 +77,10 @@ void RecordingView::Click() {
 }
 
 void RecordingView::OnYield() {
+    while (nextTick_ && clock && clock() >= *nextTick_ && events_ != nullptr) {
+        *nextTick_ += 3.0;
+        events_->TimerTicked();
+    }
     if (autoOk && caption == "OK") {
         Click();
     }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "engine/transfer_view.h"
+#include "base/transfer_view.h"
 
 namespace quenlo::testing {
 
@@ -28,8 +30,13 @@ class RecordingView : public TransferView {
 
     // Clicks the button, as the operator would, if the window is shown.
     void Click();
-    // Call on every host yield: clicks OK once the result is on show (when autoOk is set).
+    // Call on every host yield: ticks the 3-second timer while it runs, and clicks OK once the
+    // result is on show (when autoOk is set).
     void OnYield();
+    // When the running timer ticks next.
+    std::optional<double> NextTick() const { return nextTick_; }
+
+    std::function<double()> clock;  // the host's, for the timer
 
     bool autoOk = true;
     bool shown = false;
@@ -41,6 +48,7 @@ class RecordingView : public TransferView {
 
   private:
     TransferWindowEvents* events_ = nullptr;
+    std::optional<double> nextTick_;
 };
 
 }  // namespace quenlo::testing

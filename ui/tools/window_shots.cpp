@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "engine/transfer_view.h"
+#include "base/transfer_view.h"
 #include "ui/about_box.h"
 #include "ui/gui_host.h"
 #include "ui/main_window.h"

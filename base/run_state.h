@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/engine_file.h"
+#include "base/result_codes.h"
+#include "protocol/heading.h"
+
+namespace quenlo {
+
+class FileTransfer;
+class Host;
+class SerialComm;
+class TransferView;
+
+inline constexpr const char* kVersionText = "ENG-32 2.72";
+
+// The transfer settings: everything the option line can set. SetDefaults restores this whole
+// struct at the start of every run.
+struct TransferSettings {
+    std::int16_t portNumber = 1;
+    std::string baudRate = "19200";
+    std::string parity = "N";
+    std::string dataBits = "8";
+    std::string stopBits = "1";
+    bool bccEnabled = true;
+    bool seqEnabled = true;
+    std::int16_t timeoutCount = 10;  // in 3-second slices
+    bool irdaMode = false;
+    std::int32_t irDelay = 0;  // milliseconds after each transmission
+    bool ymodemMode = false;
+    bool rxonMode = false;
+    bool cmpMode = false;
+    bool exMode = false;
+    bool ddeMode = false;
+    bool appendMode = false;
+    bool ewMode = false;
+    bool rsgMode = false;
+    bool sendMode = false;
+    std::string filePath;  // directory with its final "\", or the receive directory
+    std::string fileName;
+    bool programFile = false;
+    std::string fieldFileName;
+    std::int16_t fieldCount = 0;
+    std::int16_t recordLength = 0;
+    // Entry i (1..16) is the width of field i as decimal text; entry 0 is unused.
+    std::array<std::string, kMaxFields + 1> fieldLengths{};
+};
+
+// Values of transferState: where a transfer stands, and how it ended.
+namespace transfer_state {
+inline constexpr std::int16_t kEstablishing = 1;
+inline constexpr std::int16_t kHeading = 2;
+inline constexpr std::int16_t kData = 3;
+inline constexpr std::int16_t kClosing = 4;
+inline constexpr std::int16_t kCompleted = 5;
+inline constexpr std::int16_t kStopped = 6;
+}  // namespace transfer_state
+
+// File numbers under which the engine opens its files.
+enum class FileNumber : int { kSend = 1, kReceive = 2, kFieldFile = 3 };
+
+// All state of one transfer run. The procedures share it, the way the loader's procedures always
+// have, instead of passing records between them.
+struct RunState : TransferSettings {
+    explicit RunState(Host& host, SerialComm* comm = nullptr, TransferView* view = nullptr)
+        : host(&host), comm(comm), view(view) {}
+
+    Host* host;
+    SerialComm* comm;    // serialComm, the port of the transfer window
+    TransferView* view;  // frmTarvos
+    // The port's YMODEM facility, while a YMODEM transfer runs.
+    FileTransfer* transfer = nullptr;
+
+    std::string commandLine;
+    std::string currentOption;
+    ResultCode resultCode = result::kOk;
+    std::string resultMessage;
+    std::string currentProcedure;
+    std::int16_t recordCount = 0;  // not reset by SetDefaults
+
+    // Last failed file write, for the suffix of "Err(99) General Failure".
+    std::int32_t fileErrNumber = 0;
+    std::int32_t fileErrLine = 0;
+
+    std::string portSettings;
+
+    // Shared with the transfer window: its button sets the flag, its timer adds ticks.
+    bool cancelRequested = false;
+    std::int16_t timerTicks = 0;
+
+    // Link and sending state.
+    std::int16_t linkStatus = 0;
+    std::string inputText;
+    std::int16_t transferState = 0;
+    std::int16_t txRetries = 0;
+    std::int32_t blockSeq = 1;  // runs to one past the record count, so wider than 16 bits
+    std::string blockSeqText = "00000";
+    std::string headerBlock;
+    std::string currentBlock;
+    std::string nextRecord;
+
+    // Receiving state.
+    std::int16_t rxRetries = 0;
+    std::string rxBuffer;
+    std::int16_t rxBlockLength = 0;
+    std::string rxRecord;
+    bool rxFileCreated = false;
+    // Size of the output file before this reception appended to it (+APP); what was there before
+    // must survive a reception that fails.
+    std::uint64_t rxAppendedFrom = 0;
+
+    // The engine's open files, indexed by FileNumber; none outlives a run.
+    std::array<std::unique_ptr<EngineFile>, 4> files{};
+
+    std::unique_ptr<EngineFile>& file(FileNumber number) {
+        return files[static_cast<std::size_t>(number)];
+    }
+    void CloseFile(FileNumber number) { file(number).reset(); }
+    void CloseAllFiles();
+    bool AnyFileOpen() const;
+};
+
+// Puts every transfer setting to its default (recordCount excepted).
+void SetDefaults(RunState& state);
+
+}  // namespace quenlo

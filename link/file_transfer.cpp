@@ -1,0 +1,170 @@
+#include "link/file_transfer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/host.h"
+#include "base/number_text.h"
+#include "base/transfer_view.h"
+#include "link/link_control.h"
+#include "link/serial_comm.h"
+#include "protocol/fields.h"
+
+namespace quenlo {
+
+namespace {
+// The longest the caller waits without looking: window events and the transfer's bytes wake it
+// sooner.
+constexpr std::chrono::milliseconds kLongestWait{1000};
+}  // namespace
+
+FileTransfer::FileTransfer(SerialComm& comm, Host& host) : comm_(comm), host_(host) {}
+
+FileTransfer::~FileTransfer() = default;
+
+protocol::Time FileTransfer::Now() const {
+    return protocol::Time(std::llround(host_.ClockSeconds() * 1e6));
+}
+
+void FileTransfer::SendFile(protocol::FileSource& source, const std::string& path) {
+    protocol::YmodemSenderOptions options;
+    options.startLimit = protocol::Time{0};  // the caller decides how long to wait for the start
+    sender_ = std::make_unique<protocol::YmodemSender>(options, &source, Now());
+    machine_ = sender_.get();
+    sendPath_ = path;
+    lineLost_ = false;
+    abortedHere_ = false;
+    Pump();
+}
+
+void FileTransfer::ReceiveStart(protocol::FileStore& store) {
+    protocol::YmodemReceiverOptions options;
+    options.startLimit = protocol::Time{0};
+    receiver_ = std::make_unique<protocol::YmodemReceiver>(options, &store, Now());
+    machine_ = receiver_.get();
+    lineLost_ = false;
+    abortedHere_ = false;
+    Pump();
+}
+
+void FileTransfer::SetTransferAbort(bool abort) {
+    if (!abort || machine_ == nullptr || machine_->finished()) {
+        return;
+    }
+    if (sender_) {
+        sender_->Abort(Now());
+    } else {
+        receiver_->Abort(Now());
+    }
+    abortedHere_ = true;
+    Pump();
+}
+
+// Bytes that came go to the machine, what it answers goes out, and its time limits run.
+void FileTransfer::Pump() {
+    if (machine_ == nullptr || lineLost_ || !comm_.PortOpen()) {
+        return;
+    }
+    if (!machine_->finished() && comm_.InputCount() > 0) {
+        machine_->OnBytes(comm_.Input(), Now());
+    }
+    const auto due = machine_->NextDeadline();
+    if (due && *due <= Now()) {
+        machine_->OnTick(Now());
+    }
+    const std::string output = machine_->TakeOutput();
+    machine_->TakeNotes();
+    if (!output.empty()) {
+        comm_.Output(output);
+    }
+    // A device that went away fails the transfer: its time-outs would only say so later.
+    const std::int32_t event = comm_.LastEvent();
+    lineLost_ = event == comm_event::kBreak ||
+                (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError);
+}
+
+std::int16_t FileTransfer::TransferStatus() {
+    namespace st = transfer_status;
+    Pump();
+    if (machine_ == nullptr) {
+        return st::kFailed;
+    }
+    switch (machine_->outcome()) {
+        case protocol::Outcome::kOk:
+            return st::kFinished;
+        case protocol::Outcome::kFailed:
+            return st::kFailed;
+        case protocol::Outcome::kAborted:
+            // Stopped on request: idle, not an error of the transfer's own.
+            return abortedHere_ ? st::kFailed : st::kEndedWithError;
+        case protocol::Outcome::kRunning:
+            break;
+        default:
+            return st::kEndedWithError;
+    }
+    if (lineLost_) {
+        return st::kFailed;
+    }
+    if (TransferBytes() > 0) {
+        return st::kMoving;
+    }
+    return (sender_ ? sender_->started() : receiver_->started()) ? st::kStarting : st::kWaiting;
+}
+
+std::uint64_t FileTransfer::TransferBytes() {
+    Pump();
+    return sender_ ? sender_->bytesTransferred() : receiver_ ? receiver_->bytesTransferred() : 0;
+}
+
+std::uint64_t FileTransfer::TransferSize() {
+    Pump();
+    return sender_ ? sender_->fileSize() : receiver_ ? receiver_->fileSize() : 0;
+}
+
+std::string FileTransfer::TransferFileName() {
+    Pump();
+    if (sender_) {
+        return sendPath_;
+    }
+    return receiver_ && !receiver_->fileName().empty() ? directory_ + receiver_->fileName()
+                                                       : std::string();
+}
+
+std::chrono::milliseconds FileTransfer::NextWait() {
+    const auto due = machine_ != nullptr ? machine_->NextDeadline() : std::nullopt;
+    if (!due) {
+        return kLongestWait;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Now());
+    return std::clamp(left, std::chrono::milliseconds(0), kLongestWait);
+}
+
+std::string BlockCountText(std::uint64_t bytes) {
+    return " " + ZeroFilled(RoundedQuotient(static_cast<std::int64_t>(bytes),
+                                            static_cast<std::int64_t>(kTransferBlockSize)),
+                            5);
+}
+
+void CancelTransfer(RunState& s, ResultCode& result) {
+    s.transfer->SetTransferAbort(true);
+    while (s.transfer->TransferStatus() > 0) {
+        YieldToWindow(s, s.transfer->NextWait());
+    }
+    result = result::kCancelled;
+}
+
+void ShowTransferProgress(RunState& s, std::uint64_t bytes, std::uint64_t size) {
+    if (bytes <= size && size > 0) {
+        const auto percent = static_cast<int>(RoundedQuotient(
+            static_cast<std::int64_t>(bytes - 1) * 100, static_cast<std::int64_t>(size)));
+        s.view->SetRecordCount(BlockCountText(bytes));
+        s.view->SetProgress(percent);
+        s.view->SetComplete(" " + std::to_string(percent) + "%");
+    } else {
+        s.view->SetRecordCount(BlockCountText(size));
+        s.view->SetProgress(100);
+        s.view->SetComplete(" 100%");
+    }
+}
+
+}  // namespace quenlo

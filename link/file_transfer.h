@@ -1,0 +1,84 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/result_codes.h"
+#include "base/run_state.h"
+#include "protocol/peer_machine.h"
+#include "protocol/ymodem_receiver.h"
+#include "protocol/ymodem_sender.h"
+
+namespace quenlo {
+
+class Host;
+class SerialComm;
+
+// Values of TransferStatus.
+namespace transfer_status {
+inline constexpr std::int16_t kFailed = -1;  // failed, or not started
+inline constexpr std::int16_t kFinished = 0;
+inline constexpr std::int16_t kWaiting = 1;   // started, the other side has not answered yet
+inline constexpr std::int16_t kStarting = 2;  // block 0 went through, no data yet
+inline constexpr std::int16_t kMoving = 4;    // data moving
+inline constexpr std::int16_t kEndedWithError = 5;
+}  // namespace transfer_status
+
+// The serial component's file-transfer facility: YMODEM carried out over the port's bytes. It
+// works while the engine polls it: every read of its status or counters moves the bytes that
+// came and went since, and lets the transfer's time limits run out. The files are its caller's,
+// as a source to send from or a store to receive into.
+class FileTransfer {
+  public:
+    FileTransfer(SerialComm& comm, Host& host);
+    ~FileTransfer();
+    FileTransfer(const FileTransfer&) = delete;
+    FileTransfer& operator=(const FileTransfer&) = delete;
+
+    // Starts sending `source` (path: its full name, for TransferFileName).
+    void SendFile(protocol::FileSource& source, const std::string& path);
+    // Where received files go, as TransferFileName shows it (ending in a separator).
+    void SetReceiveDirectory(const std::string& directory) { directory_ = directory; }
+    // Starts receiving into `store`, each file under the name the sender gives.
+    void ReceiveStart(protocol::FileStore& store);
+    // True stops the running transfer (CAN on the line).
+    void SetTransferAbort(bool abort);
+
+    std::int16_t TransferStatus();
+    std::uint64_t TransferBytes();
+    std::uint64_t TransferSize();
+    std::string TransferFileName();
+
+    // How long the caller may wait before the transfer needs the next look.
+    std::chrono::milliseconds NextWait();
+
+  private:
+    protocol::Time Now() const;
+    void Pump();
+
+    SerialComm& comm_;
+    Host& host_;
+    std::string directory_;
+    std::string sendPath_;
+    std::unique_ptr<protocol::YmodemSender> sender_;
+    std::unique_ptr<protocol::YmodemReceiver> receiver_;
+    protocol::PeerMachine* machine_ = nullptr;
+    bool lineLost_ = false;
+    bool abortedHere_ = false;
+};
+
+// The transfer window counts a YMODEM transfer in blocks of this size.
+inline constexpr std::uint64_t kTransferBlockSize = 1024;
+
+// " " and the number of such blocks in `bytes`, rounded, in five digits: " 00005" for 5000.
+std::string BlockCountText(std::uint64_t bytes);
+
+// Stops the running transfer and waits until the facility is idle; the result becomes 90.
+void CancelTransfer(RunState& state, ResultCode& result);
+
+// The transfer window's count of 1024-byte blocks and percentage for `bytes` of `size`.
+void ShowTransferProgress(RunState& state, std::uint64_t bytes, std::uint64_t size);
+
+}  // namespace quenlo

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quenlo {
+
+// Numbers inside blocks and files are decimal text left-filled with "0" to a fixed width: the
+// digits of n behind `width` zeros, the rightmost `width` characters kept.
+std::string ZeroFilled(long long n, std::size_t width);
+
+// The value of a run of 1 to 9 decimal digits; nothing for an empty run or any other character.
+std::optional<int> DecimalValue(std::string_view digits);
+
+// The text without the blanks at either end (names are blank-padded to their field).
+std::string_view TrimBlanks(std::string_view text);
+
+// The line's character set is ISO 8859-1, one byte a character. UTF-8 to single-byte text:
+// characters outside ISO 8859-1 become "?", which no name check accepts.
+std::string Utf8ToLatin1(std::string_view utf8);
+std::string Latin1ToUtf8(std::string_view latin1);
+
+// Bytes as readable text for traces: printable characters as they are, control characters by
+// name (<ACK>, <STX>) and the rest in hex (<x9B>).
+std::string Printable(std::string_view bytes);
+
+}  // namespace quenlo

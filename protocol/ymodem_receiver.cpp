@@ -1,0 +1,285 @@
+#include "protocol/ymodem_receiver.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "protocol/control_chars.h"
+
+namespace quenlo::protocol {
+namespace {
+
+constexpr int kCancelBytes = 8;
+
+// A name from the line, fit for a trace line.
+std::string Printable(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
+YmodemReceiver::YmodemReceiver(YmodemReceiverOptions options, FileStore* store, Time now)
+    : options_(std::move(options)),
+      store_(store),
+      reader_(options_.crc ? CheckKind::kCrc16 : CheckKind::kChecksum) {
+    if (options_.startLimit > Time::zero()) {
+        startDeadline_ = now + options_.startLimit;
+    }
+    output_.push_back(Invitation());
+    deadline_ = now + options_.inviteInterval;
+}
+
+void YmodemReceiver::OnBytes(std::string_view bytes, Time now) {
+    if (bytes.empty()) {
+        return;  // no progress: the stall limit keeps running
+    }
+    std::size_t pos = 0;
+    while (!finished()) {
+        const FrameReader::Event event = reader_.Next(bytes, pos);
+        if (event == FrameReader::Event::kNeedMore) {
+            break;
+        }
+        if (event == FrameReader::Event::kBlock) {
+            OnFrame(now);
+        } else if (event == FrameReader::Event::kEot) {
+            OnEot(now);
+        } else {
+            Finish(Outcome::kAborted, "cancelled by the sender");
+        }
+    }
+    if (!finished() && reader_.partial()) {
+        stallDeadline_ = now + options_.blockStall;
+    }
+}
+
+void YmodemReceiver::OnFrame(Time now) {
+    const ParsedBlock block =
+        ParseBlock(reader_.frame(), options_.crc ? CheckKind::kCrc16 : CheckKind::kChecksum);
+    if (block.status != BlockStatus::kGood) {
+        Retry(chNAK, Outcome::kAborted, "block " + std::to_string(block.number) + " damaged", now);
+        return;
+    }
+    if (phase_ == Phase::kData) {
+        OnData(block.number, block.data, now);
+    } else if (block.number == 0) {
+        OnHeader(block.data, now);
+    } else {
+        Retry(chNAK, Outcome::kAborted,
+              "block " + std::to_string(block.number) + " where block 0 belongs", now);
+    }
+}
+
+void YmodemReceiver::OnHeader(std::string_view data, Time now) {
+    const ParsedHeader header = ParseHeader(data);
+    if (header.kind == HeaderKind::kBatchEnd) {
+        Answer(std::string(1, chACK), now);
+        Finish(Outcome::kOk, "batch ended after " + std::to_string(files_.size()) + " file(s)");
+        return;
+    }
+    if (header.kind == HeaderKind::kMalformed) {
+        GiveUp(Outcome::kFailed, "block 0 unreadable");
+        return;
+    }
+    const std::optional<std::string> name = SafeFileName(header.file.name);
+    if (!name) {
+        GiveUp(Outcome::kFailed, "refused the name \"" + Printable(header.file.name) + "\"");
+        return;
+    }
+    std::string error;
+    if (!store_->Begin(*name, error)) {
+        GiveUp(Outcome::kFailed, "cannot store " + *name + ": " + error);
+        return;
+    }
+    fileOpen_ = true;
+    name_ = *name;
+    size_ = header.file.size;
+    written_ = 0;
+    expected_ = 1;
+    blocks_ = 0;
+    eotRefused_ = false;
+    retries_ = 0;
+    started_ = true;
+    startDeadline_.reset();
+    phase_ = Phase::kData;
+    Note("block 0: " + name_ + (size_ ? ", " + std::to_string(*size_) + " bytes" : ""));
+    Answer(std::string{chACK, Invitation()}, now);
+}
+
+void YmodemReceiver::OnData(std::uint8_t number, std::string_view data, Time now) {
+    if (number == expected_) {
+        std::uint64_t take = data.size();
+        if (size_) {
+            take = std::min(take, *size_ - written_);
+        }
+        std::string error;
+        if (take > 0 && !store_->Append(data.substr(0, static_cast<std::size_t>(take)), error)) {
+            GiveUp(Outcome::kFailed, "cannot write " + name_ + ": " + error);
+            return;
+        }
+        written_ += take;
+        ++expected_;
+        ++blocks_;
+        retries_ = 0;
+        eotRefused_ = false;
+        Answer(std::string(1, chACK), now);
+    } else if (number == static_cast<std::uint8_t>(expected_ - 1)) {
+        // Our ACK was lost and the block came again; block 0 again also wants the data invitation.
+        Note("block " + std::to_string(number) + " again -> ACK");
+        Answer(blocks_ == 0 ? std::string{chACK, Invitation()} : std::string(1, chACK), now);
+    } else {
+        Retry(chNAK, Outcome::kAborted,
+              "block " + std::to_string(number) + " where block " + std::to_string(expected_) +
+                  " belongs",
+              now);
+    }
+}
+
+void YmodemReceiver::OnEot(Time now) {
+    if (phase_ == Phase::kData) {
+        if (!eotRefused_) {
+            // A stray EOT must not end a file: only one that comes again does.
+            eotRefused_ = true;
+            Note("EOT -> NAK");
+            Answer(std::string(1, chNAK), now);
+        } else {
+            EndFile(now);
+        }
+    } else if (phase_ == Phase::kHeader) {
+        Note("EOT again -> ACK");
+        Answer(std::string{chACK, Invitation()}, now);
+    }
+}
+
+void YmodemReceiver::EndFile(Time now) {
+    if (size_ && written_ < *size_) {
+        GiveUp(Outcome::kIncomplete, "the sender ended " + name_ + " after " +
+                                         std::to_string(written_) + " of " +
+                                         std::to_string(*size_) + " bytes");
+        return;
+    }
+    std::string error;
+    if (!store_->Commit(error)) {
+        GiveUp(Outcome::kFailed, "cannot keep " + name_ + ": " + error);
+        return;
+    }
+    fileOpen_ = false;
+    files_.push_back({name_, written_});
+    phase_ = Phase::kHeader;
+    retries_ = 0;
+    Note(name_ + " received, " + std::to_string(written_) + " bytes");
+    Answer(std::string{chACK, Invitation()}, now);
+}
+
+void YmodemReceiver::Answer(std::string_view bytes, Time now) {
+    output_ += bytes;
+    deadline_ =
+        now + (phase_ == Phase::kFirstHeader ? options_.inviteInterval : options_.blockTimeout);
+}
+
+void YmodemReceiver::Retry(char answer, Outcome whenExhausted, const std::string& why, Time now) {
+    if (++retries_ > options_.retryLimit) {
+        GiveUp(whenExhausted, why + ", " + std::to_string(options_.retryLimit) + " retries spent");
+        return;
+    }
+    if (answer == chNAK) {
+        ++naks_;
+    }
+    Note(why + (answer == chNAK ? " -> NAK" : " -> invitation"));
+    Answer(std::string(1, answer), now);
+}
+
+void YmodemReceiver::OnTick(Time now) {
+    if (finished()) {
+        return;
+    }
+    if (reader_.partial()) {
+        if (now < stallDeadline_) {
+            return;
+        }
+        reader_.Reset();
+        if (phase_ == Phase::kFirstHeader) {
+            // Likely noise before any sender: a NAK now would read as a call for checksums.
+            Note("false start dropped -> invitation");
+            output_.push_back(Invitation());
+            deadline_ = now + options_.inviteInterval;
+        } else {
+            Retry(chNAK, Outcome::kTimeout, "block stalled", now);
+        }
+        return;
+    }
+    if (phase_ == Phase::kFirstHeader) {
+        if (startDeadline_ && now >= *startDeadline_) {
+            GiveUp(Outcome::kTimeout, "no sender came");
+        } else if (now >= deadline_) {
+            output_.push_back(Invitation());
+            deadline_ = now + options_.inviteInterval;
+        }
+        return;
+    }
+    if (now < deadline_) {
+        return;
+    }
+    // Until the first data block the sender waits for an invitation, after it for a NAK.
+    const bool invite = phase_ == Phase::kHeader || (blocks_ == 0 && !eotRefused_);
+    Retry(invite ? Invitation() : chNAK, Outcome::kTimeout, "nothing came", now);
+}
+
+std::optional<Time> YmodemReceiver::NextDeadline() const {
+    if (finished()) {
+        return std::nullopt;
+    }
+    if (reader_.partial()) {
+        return stallDeadline_;
+    }
+    if (startDeadline_ && phase_ == Phase::kFirstHeader) {
+        return std::min(deadline_, *startDeadline_);
+    }
+    return deadline_;
+}
+
+std::string YmodemReceiver::TakeOutput() {
+    return std::exchange(output_, {});
+}
+
+std::vector<std::string> YmodemReceiver::TakeNotes() {
+    return std::exchange(notes_, {});
+}
+
+std::string YmodemReceiver::Summary() const {
+    return (name_.empty() ? std::string("-") : name_) + " bytes=" + std::to_string(written_) + "/" +
+           std::to_string(fileSize()) + " files=" + std::to_string(files_.size()) +
+           " naks=" + std::to_string(naks_);
+}
+
+void YmodemReceiver::Abort(Time) {
+    if (!finished()) {
+        GiveUp(Outcome::kAborted, "aborted");
+    }
+}
+
+void YmodemReceiver::GiveUp(Outcome outcome, const std::string& why) {
+    output_.append(kCancelBytes, chCAN);
+    Finish(outcome, why);
+}
+
+void YmodemReceiver::Finish(Outcome outcome, const std::string& why) {
+    if (fileOpen_) {
+        store_->Abandon();
+        fileOpen_ = false;
+    }
+    outcome_ = outcome;
+    phase_ = Phase::kDone;
+    reader_.Reset();
+    Note(why);
+}
+
+void YmodemReceiver::Note(std::string text) {
+    notes_.push_back(std::move(text));
+}
+
+}  // namespace quenlo::protocol

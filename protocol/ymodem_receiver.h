@@ -1,0 +1,115 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/peer_machine.h"
+#include "protocol/ymodem_block.h"
+
+namespace quenlo::protocol {
+
+struct YmodemReceiverOptions {
+    // The invitation goes out again this often while no block 0 comes.
+    Time inviteInterval = std::chrono::seconds(3);
+    // How long to invite before giving up on a sender; zero invites for ever.
+    Time startLimit = std::chrono::seconds(60);
+    // How long the next block (or EOT, or the next file's block 0) may take before it is asked
+    // for again.
+    Time blockTimeout = std::chrono::seconds(10);
+    // A block whose bytes stop coming for this long is dropped and NAKed.
+    Time blockStall = std::chrono::seconds(1);
+    // Requests for one block (after damage or a time-out) before giving up.
+    int retryLimit = 10;
+    // CRC-16, asked for with 'C'; false asks with NAK for 1-byte checksums.
+    bool crc = true;
+};
+
+struct ReceivedFile {
+    std::string name;  // as stored
+    std::uint64_t size = 0;
+};
+
+// YMODEM batch receiver: invites, takes files until the empty block 0, and writes each through
+// the store, cut to the size block 0 gives. A name is reduced to its last path component and
+// handed to the store before any data; a name that stays unsafe, or a store that refuses it, ends
+// the reception with CAN. A file cut short by failure or cancellation is abandoned; files of the
+// batch that completed stay.
+class YmodemReceiver : public PeerMachine {
+  public:
+    // `store` must outlive the machine. The first invitation is output at once.
+    YmodemReceiver(YmodemReceiverOptions options, FileStore* store, Time now);
+
+    void OnBytes(std::string_view bytes, Time now) override;
+    void OnTick(Time now) override;
+    std::optional<Time> NextDeadline() const override;
+    std::string TakeOutput() override;
+    std::vector<std::string> TakeNotes() override;
+    Outcome outcome() const override { return outcome_; }
+    std::string Summary() const override;
+
+    // Sends CAN eight times, abandons the file in progress and ends with kAborted.
+    void Abort(Time now);
+
+    // The file in progress, or the last one.
+    const std::string& fileName() const { return name_; }
+    // As block 0 gave it; 0 when it gave none.
+    std::uint64_t fileSize() const { return size_.value_or(0); }
+    // Bytes of the file in progress written so far.
+    std::uint64_t bytesTransferred() const { return written_; }
+    // A first block 0 was accepted.
+    bool started() const { return started_; }
+    const std::vector<ReceivedFile>& filesReceived() const { return files_; }
+    int naksSent() const { return naks_; }
+
+  private:
+    enum class Phase {
+        kFirstHeader,  // inviting, no file yet
+        kHeader,       // a file done, waiting for the next block 0
+        kData,
+        kDone,
+    };
+
+    void OnFrame(Time now);
+    void OnHeader(std::string_view data, Time now);
+    void OnData(std::uint8_t number, std::string_view data, Time now);
+    void OnEot(Time now);
+    void EndFile(Time now);
+    void Answer(std::string_view bytes, Time now);
+    // Asks again with `answer`, or gives up with `whenExhausted` once the retries are spent.
+    void Retry(char answer, Outcome whenExhausted, const std::string& why, Time now);
+    void GiveUp(Outcome outcome, const std::string& why);
+    void Finish(Outcome outcome, const std::string& why);
+    void Note(std::string text);
+    char Invitation() const { return options_.crc ? chCRC : chNAK; }
+
+    YmodemReceiverOptions options_;
+    FileStore* store_;
+    FrameReader reader_;
+    Phase phase_ = Phase::kFirstHeader;
+    Outcome outcome_ = Outcome::kRunning;
+    bool started_ = false;
+
+    bool fileOpen_ = false;
+    std::string name_;
+    std::optional<std::uint64_t> size_;
+    std::uint64_t written_ = 0;
+    std::uint8_t expected_ = 1;
+    std::uint64_t blocks_ = 0;  // data blocks of this file accepted
+    bool eotRefused_ = false;   // the first EOT got its NAK
+
+    std::optional<Time> startDeadline_;
+    Time deadline_{};
+    Time stallDeadline_{};
+    int retries_ = 0;
+    int naks_ = 0;
+
+    std::vector<ReceivedFile> files_;
+    std::string output_;
+    std::vector<std::string> notes_;
+};
+
+}  // namespace quenlo::protocol

@@ -1,0 +1,367 @@
+#include "receive/receive_file.h"
+
+#include <string>
+
+#include "base/deadline.h"
+#include "base/host.h"
+#include "base/number_text.h"
+#include "base/transfer_view.h"
+#include "files/field_file.h"
+#include "files/file_open.h"
+#include "files/received_file.h"
+#include "link/block_framing.h"
+#include "link/link_control.h"
+#include "link/serial_comm.h"
+#include "protocol/control_chars.h"
+#include "protocol/fields.h"
+#include "receive/receive_header.h"
+
+namespace quenlo {
+
+namespace {
+
+namespace ts = transfer_state;
+
+const std::string kAck(1, chACK);
+const std::string kNak(1, chNAK);
+const std::string kEot(1, chEOT);
+
+class Receiver {
+  public:
+    explicit Receiver(RunState& state) : s_(state), view_(*state.view) {}
+
+    ResultCode Run();
+
+  private:
+    // Sends a one-character answer; a failed send ends the reception at once.
+    bool Answer(const std::string& answer) {
+        const ResultCode sent = SendText(s_, answer);
+        if (sent > 1000) {
+            result_ = sent;
+            s_.transferState = ts::kStopped;
+            return false;
+        }
+        return true;
+    }
+    void ClearCounters() {
+        s_.timerTicks = 0;
+        s_.rxRetries = 0;
+    }
+    void CountSilentSlice() {
+        if (const ResultCode lost = LineError(s_); lost != result::kOk) {
+            result_ = lost;
+            s_.transferState = ts::kStopped;
+        } else if (++s_.timerTicks == s_.timeoutCount) {
+            result_ = result::kCommFailedAtStart;
+            s_.transferState = ts::kStopped;
+        }
+    }
+    void Refuse() {
+        FlushInput(s_);
+        if (!Answer(kNak)) {
+            return;
+        }
+        if (++s_.rxRetries == kMaxRefusals) {
+            result_ = result::kCommTooManyNaks;
+            s_.transferState = ts::kClosing;
+        }
+    }
+    void Cancelled() {
+        FlushInput(s_);
+        result_ = result::kCancelled;
+        s_.transferState = ts::kStopped;
+    }
+    void Call();
+    void TakeHeading();
+    void PrepareRecordWindow();
+    void TakeRecord();
+    void Close();
+    void End();
+
+    RunState& s_;
+    TransferView& view_;
+    ResultCode result_ = result::kOk;
+};
+
+void Receiver::Call() {
+    const std::int16_t answer = WaitAnswerBHT(s_);
+    if (answer == answer::kEnq) {
+        if (Answer(kAck)) {
+            ClearCounters();
+            s_.transferState = ts::kHeading;
+            view_.SetAboutEnabled(false);
+        }
+    } else if (answer == answer::kCancelled) {
+        FlushInput(s_);
+        SendText(s_, kEot);
+        result_ = result::kCancelled;
+        s_.transferState = ts::kStopped;
+    } else {
+        FlushInput(s_);
+        CountSilentSlice();
+    }
+}
+
+void Receiver::TakeHeading() {
+    namespace hs = header_status;
+    s_.linkStatus = ReceiveHeader(s_);
+    switch (s_.linkStatus) {
+        case hs::kAccepted:
+            if (Answer(kAck)) {
+                ClearCounters();
+                s_.transferState = s_.recordCount < 1 ? ts::kClosing : ts::kData;
+            }
+            break;
+        case hs::kDamaged:
+            Refuse();
+            break;
+        case hs::kNothing:
+            FlushInput(s_);
+            CountSilentSlice();
+            break;
+        case hs::kCancelled:
+            FlushInput(s_);
+            SendText(s_, kEot);
+            result_ = result::kCancelled;
+            s_.transferState = ts::kStopped;
+            break;
+        case hs::kCalling:
+            // The handheld did not hear our ACK and calls again.
+            FlushInput(s_);
+            SendText(s_, kAck);
+            break;
+        default:  // 70, 71, 72
+            FlushInput(s_);
+            result_ = s_.linkStatus;
+            s_.transferState = ts::kStopped;
+            break;
+    }
+}
+
+void Receiver::PrepareRecordWindow() {
+    const bool noRecords = s_.transferState == ts::kClosing;
+    view_.SetStatus(s_.programFile ? "Receiving Program " : "Receiving File ");
+    view_.SetFile(s_.fileName);
+    view_.SetRecords(" " + ZeroFilled(s_.recordCount, kSeqDigits));
+    view_.SetRecordCount(" 00000");
+    if (noRecords) {
+        view_.SetProgress(100);
+        view_.SetComplete("100%");
+    }
+    YieldToWindow(s_);
+}
+
+void Receiver::TakeRecord() {
+    namespace ds = data_status;
+    switch (ReceiveData(s_)) {
+        case ds::kAccepted: {
+            // The ACK goes out before the record is written.
+            if (!Answer(kAck)) {
+                return;
+            }
+            view_.SetRecordCount(" " + s_.blockSeqText);
+            const int percent =
+                static_cast<int>(RoundedQuotient(std::int64_t{s_.blockSeq} * 100, s_.recordCount));
+            view_.SetProgress(percent);
+            view_.SetComplete(" " + std::to_string(percent) + "%");
+            YieldToWindow(s_);
+            const ResultCode written = WriteRecord(s_);
+            if (written == result::kOk) {
+                ++s_.blockSeq;
+                ClearCounters();
+                s_.blockSeqText = ZeroFilled(s_.blockSeq, kSeqDigits);
+                if (s_.blockSeq > s_.recordCount) {
+                    s_.transferState = ts::kClosing;
+                }
+            } else if (written == ds::kCancelled) {
+                Cancelled();
+            } else {
+                // The disk will not take more: waiting for the handheld's EOT while it goes on
+                // sending would only end in a time-out that hides why.
+                result_ = written;
+                s_.transferState = ts::kStopped;
+            }
+            break;
+        }
+        case ds::kDamaged:
+            Refuse();
+            break;
+        case ds::kNothing:
+            FlushInput(s_);
+            CountSilentSlice();
+            break;
+        case ds::kCancelled:
+            Cancelled();
+            break;
+        case ds::kRepeat:
+            Answer(kAck);
+            break;
+        default:
+            break;
+    }
+}
+
+void Receiver::Close() {
+    while (s_.transferState == ts::kClosing) {
+        const std::int16_t answer = WaitAnswerBHT(s_);
+        if (answer == answer::kCancelled) {
+            FlushInput(s_);
+            SendText(s_, kEot);
+            result_ = result::kCancelled;
+            s_.transferState = ts::kStopped;
+        } else if (answer == answer::kEot) {
+            if (Answer(kAck)) {
+                s_.transferState = ts::kCompleted;
+            }
+        } else {
+            CountSilentSlice();
+        }
+    }
+}
+
+void Receiver::End() {
+    auto& file = s_.file(FileNumber::kReceive);
+    const int closeError = file ? file->Close() : 0;
+    s_.CloseFile(FileNumber::kReceive);
+    if (closeError != 0 && result_ == result::kOk) {
+        // The last records never reached the disk.
+        s_.fileErrNumber = RuntimeErrorForErrno(closeError, true);
+        s_.fileErrLine = 0;
+        result_ = MapFileError(s_.fileErrNumber);
+    }
+    // Only a file that came whole stays: after refusals or a failure it would lack records.
+    const bool whole = s_.transferState == ts::kCompleted && result_ == result::kOk;
+    if (s_.rxFileCreated && !whole) {
+        // With +APP only what this reception appended goes; the earlier records stay.
+        DiscardReceivedFile(s_.filePath, s_.fileName, s_.rxAppendedFrom);
+    }
+    if (whole && !s_.programFile) {
+        WriteFieldFile(s_);
+    }
+    if (s_.transferState == ts::kStopped) {
+        s_.linkStatus = SendText(s_, kEot);
+        s_.linkStatus = SendText(s_, kAck);
+    }
+}
+
+ResultCode Receiver::Run() {
+    s_.currentProcedure = "ReceiveFile";
+    s_.rxFileCreated = false;
+    ClearCounters();
+    s_.blockSeq = 1;
+    s_.blockSeqText = "00001";
+    s_.transferState = ts::kEstablishing;
+
+    while (s_.transferState == ts::kEstablishing) {
+        Call();
+    }
+    if (s_.transferState == ts::kHeading) {
+        view_.SetStatus("Receive Header");
+        YieldToWindow(s_);
+    }
+    while (s_.transferState == ts::kHeading) {
+        TakeHeading();
+    }
+    if (s_.transferState == ts::kData ||
+        (s_.transferState == ts::kClosing && result_ == result::kOk)) {
+        PrepareRecordWindow();
+    }
+    while (s_.transferState == ts::kData) {
+        TakeRecord();
+    }
+    view_.SetStatus("Closing Link");
+    YieldToWindow(s_);
+    Close();
+    End();
+    return result_;
+}
+
+}  // namespace
+
+std::int16_t ReceiveData(RunState& s) {
+    namespace ds = data_status;
+    s.currentProcedure = "ReceiveData";
+    const Deadline slice(*s.host, kSliceSeconds);
+    s.rxBuffer.clear();
+    const auto blockLength = static_cast<std::size_t>(s.rxBlockLength);
+    while (!slice.Expired() && static_cast<std::size_t>(s.comm->InputCount()) < blockLength) {
+        // Part of the block may be waiting already: wait for more, not for what is there.
+        s.host->Yield(slice.Remaining());
+        if (s.cancelRequested) {
+            return ds::kCancelled;
+        }
+    }
+    if (s.comm->InputCount() >= 1) {
+        s.rxBuffer = s.comm->Input();
+    }
+    if (s.rxBuffer == std::string(1, chENQ)) {
+        return ds::kDamaged;
+    }
+    // Where the ETX of a whole block stands: the block may end at it when a NUL check was lost.
+    const std::size_t etxAt = s.bccEnabled ? blockLength - 1 : blockLength;  // counted from 1
+    const auto firstEtx = s.rxBuffer.find(chETX);
+    if (firstEtx == std::string::npos || firstEtx + 1 < etxAt) {
+        return ds::kNothing;
+    }
+    const auto stx = s.rxBuffer.find(chSTX);
+    if (stx == std::string::npos) {
+        return ds::kNothing;
+    }
+    std::string block = s.rxBuffer.substr(stx);
+    const auto etx = block.find(chETX);
+    if (etx == std::string::npos) {
+        return ds::kNothing;
+    }
+    if (etx + 1 != etxAt) {
+        return ds::kDamaged;
+    }
+    if (block.size() == blockLength) {
+        if (s.bccEnabled && BccCheck(s, block.substr(1)) != block.back()) {
+            return ds::kDamaged;
+        }
+    } else if (block.size() == blockLength - 1) {
+        if (s.bccEnabled && Bcc(std::string_view(block).substr(1)) != chNUL) {
+            return ds::kDamaged;
+        }
+    } else {
+        FlushInput(s);
+        return ds::kDamaged;
+    }
+    block.erase(0, 1);
+    if (s.seqEnabled) {
+        const std::string number = block.substr(0, kSeqDigits);
+        if (number != s.blockSeqText) {
+            const auto value = DecimalValue(number);
+            const auto expected = DecimalValue(s.blockSeqText);
+            return value && expected && *value == *expected - 1 ? ds::kRepeat : ds::kDamaged;
+        }
+        block.erase(0, kSeqDigits);
+    }
+    s.rxRecord = block.substr(0, static_cast<std::size_t>(s.recordLength));
+    return ds::kAccepted;
+}
+
+ResultCode WriteRecord(RunState& s) {
+    ResultCode status = result::kOk;
+    auto& file = s.file(FileNumber::kReceive);
+    // Each record goes to the disk as it comes, so a full disk shows at the record, not later.
+    int error = file ? file->Write(s.rxRecord + "\r\n") : EBADF;
+    if (error == 0) {
+        error = file->Flush();
+    }
+    if (error != 0) {
+        s.fileErrNumber = RuntimeErrorForErrno(error, true);
+        s.fileErrLine = 0;
+        status = MapFileError(s.fileErrNumber);
+    }
+    if (s.cancelRequested) {
+        status = data_status::kCancelled;
+    }
+    return status;
+}
+
+ResultCode ReceiveFile(RunState& state) {
+    return Receiver(state).Run();
+}
+
+}  // namespace quenlo

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/result_codes.h"
+#include "base/run_state.h"
+
+namespace quenlo {
+
+// What ReceiveData found in one 3-second attempt.
+namespace data_status {
+inline constexpr std::int16_t kAccepted = 0;   // the expected block; its record in rxRecord
+inline constexpr std::int16_t kDamaged = 1;    // damaged, or not the expected one: NAK
+inline constexpr std::int16_t kNothing = 2;    // no complete block within the slice
+inline constexpr std::int16_t kCancelled = 3;  // Cancel was pressed
+inline constexpr std::int16_t kRepeat = 5;     // the previous block again: ACK, do not write
+}  // namespace data_status
+
+// Refusals in a row that make the receiver give up.
+inline constexpr std::int16_t kMaxRefusals = 10;
+
+// Receives one file from the handheld by the block protocol into filePath over the open port:
+// answers its call, takes the heading and the data blocks, writes each record as a line and, for
+// a data file, the field file beside it.
+ResultCode ReceiveFile(RunState& state);
+
+// Waits at most one slice for a whole data block and checks it.
+std::int16_t ReceiveData(RunState& state);
+
+// Writes rxRecord as one line of the output file: 0, 3 when Cancel was pressed, or the code of
+// the failed write.
+ResultCode WriteRecord(RunState& state);
+
+}  // namespace quenlo

@@ -1,0 +1,153 @@
+#include "receive/receive_header.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/deadline.h"
+#include "base/host.h"
+#include "base/text.h"
+#include "files/file_names.h"
+#include "files/file_open.h"
+#include "files/native_path.h"
+#include "files/received_file.h"
+#include "link/block_framing.h"
+#include "link/link_control.h"
+#include "link/serial_comm.h"
+#include "protocol/control_chars.h"
+#include "protocol/heading.h"
+
+namespace quenlo {
+
+namespace {
+
+// The first ETX must stand at position 19 or later of the collected text to end a heading (SOH
+// and at least 17 characters of text come before it).
+constexpr std::size_t kFirstEtxAt = 19;
+// With the check byte on, a heading read up to its ETX waits this long for the check byte behind
+// it: on a paced line it arrives a byte time after the ETX (33 ms at 300 Bd).
+constexpr double kCheckByteGrace = 0.2;
+
+// A complete heading frame: an SOH whose first ETX after it stands far enough on. An ENQ in such a
+// text is the frame's own check byte (or in its name), not the handheld still calling.
+bool HoldsHeadingFrame(const std::string& text) {
+    const auto soh = text.find(chSOH);
+    if (soh == std::string::npos) {
+        return false;
+    }
+    const auto etx = text.find(chETX, soh);
+    return etx != std::string::npos && etx - soh + 1 >= kFirstEtxAt;
+}
+
+}  // namespace
+
+std::int64_t FreeSpace(RunState& state, const std::string& directory) {
+    state.currentProcedure = "FreeSpace";
+    const auto free = state.host->FreeSpace(NativePath(directory.empty() ? "." : directory));
+    return free ? static_cast<std::int64_t>(std::min<std::uint64_t>(*free, INT64_MAX)) : -1;
+}
+
+std::int16_t ReceiveHeader(RunState& s) {
+    namespace hs = header_status;
+    s.currentProcedure = "ReceiveHeader";
+    std::int16_t status = hs::kNothing;
+    s.rxBuffer.clear();
+    const Deadline slice(*s.host, kSliceSeconds);
+    std::optional<Deadline> checkByte;
+    while (!slice.Expired() && !(checkByte && checkByte->Expired())) {
+        YieldToWindow(s, checkByte ? checkByte->Remaining() : slice.Remaining());
+        if (s.cancelRequested) {
+            return hs::kCancelled;
+        }
+        if (s.comm->InputCount() >= 1) {
+            s.inputText = s.comm->Input();
+            s.rxBuffer += s.inputText;
+        }
+        const auto etx = s.rxBuffer.find(chETX);
+        if (etx != std::string::npos && etx + 1 >= kFirstEtxAt) {
+            status = hs::kDamaged;
+            if (!s.bccEnabled || etx + 1 < s.rxBuffer.size()) {
+                break;
+            }
+            if (!checkByte) {
+                checkByte.emplace(*s.host, kCheckByteGrace);
+            }
+        }
+    }
+    if (s.rxBuffer.find(chENQ) != std::string::npos && !HoldsHeadingFrame(s.rxBuffer)) {
+        return hs::kCalling;
+    }
+    if (status == hs::kNothing) {
+        return hs::kNothing;
+    }
+
+    // The frame.
+    const auto soh = s.rxBuffer.find(chSOH);
+    if (soh == std::string::npos) {
+        return hs::kNothing;
+    }
+    const std::string frame = s.rxBuffer.substr(soh);
+    const auto etx = frame.find(chETX);
+    if (etx == std::string::npos) {
+        return hs::kNothing;
+    }
+    if (etx + 1 <= 18) {
+        return hs::kDamaged;
+    }
+    if (s.bccEnabled) {
+        const std::string afterSoh = frame.substr(1);
+        const bool oneCheckByte = frame.size() == etx + 2;
+        const bool intact =
+            oneCheckByte ? BccCheck(s, afterSoh) == afterSoh.back() : Bcc(afterSoh) == chNUL;
+        if (!intact) {
+            return hs::kDamaged;
+        }
+    }
+    const std::string text = frame.substr(1, etx - 1);
+
+    // The heading text.
+    s.recordLength = 0;
+    ParsedHeading parsed = ParseHeadingText(text);
+    s.fileName = std::string(TrimBlanks(text.substr(0, kHeadingNameWidth)));
+    if (CheckFilename(s) != result::kOk || IsDeviceName(s.fileName)) {
+        return result::kIllegalFileOrHeading;
+    }
+    if (parsed.fault == HeadingFault::kMalformed) {
+        return hs::kDamaged;
+    }
+    if (parsed.fault == HeadingFault::kOutOfRange) {
+        return result::kIllegalFileOrHeading;
+    }
+    const Heading& heading = parsed.heading;
+    s.recordCount = static_cast<std::int16_t>(heading.recordCount);
+    s.recordLength = static_cast<std::int16_t>(heading.recordLength);
+    if (!s.programFile) {
+        s.fieldCount = static_cast<std::int16_t>(heading.fieldLengths.size());
+        for (std::size_t i = 0; i < heading.fieldLengths.size(); ++i) {
+            s.fieldLengths[i + 1] = std::to_string(heading.fieldLengths[i]);
+        }
+    }
+    s.rxBlockLength = static_cast<std::int16_t>(
+        DataBlockLength(static_cast<std::size_t>(s.recordLength), BlockOptionsOf(s)));
+
+    // The output file, and room for all of it.
+    s.rxAppendedFrom = s.appendMode ? ExistingFileSize(s.filePath, s.fileName) : 0;
+    const ResultCode opened = OpenFile(s, s.filePath, s.fileName, FileNumber::kReceive, "O");
+    if (opened != result::kOk) {
+        s.linkStatus = opened;
+        return result::kPathNotFound;
+    }
+    s.rxFileCreated = true;
+    const std::int64_t needed = std::int64_t{s.recordCount} * (std::int64_t{s.recordLength} + 2);
+    std::int64_t available = FreeSpace(s, s.filePath);
+    if (available < 0) {
+        const std::string kilobytes = std::to_string(needed / 1000);
+        if (s.host->AskYesNo(
+                "Free Space DLL error (0)",
+                "Can not calculate free space \r is there > " + kilobytes + "kBytes free0")) {
+            available = needed;
+        }
+    }
+    return needed > available ? result::kDiskFull : hs::kAccepted;
+}
+
+}  // namespace quenlo

@@ -1,0 +1,132 @@
+#include "receive/receive_ymodem.h"
+
+#include <algorithm>
+
+#include "base/host.h"
+#include "base/number_text.h"
+#include "base/text.h"
+#include "base/transfer_view.h"
+#include "files/file_names.h"
+#include "files/transfer_files.h"
+#include "link/file_transfer.h"
+#include "link/link_control.h"
+#include "protocol/fields.h"
+
+namespace quenlo {
+
+namespace {
+
+// Where the name starts in a full path: after its last separator, looked for from the second
+// character from the end backwards (0 when there is none).
+std::size_t NameStart(const std::string& path) {
+    if (path.size() < 2) {
+        return 0;
+    }
+    const auto separator = path.find_last_of("\\/", path.size() - 2);
+    return separator == std::string::npos ? 0 : separator + 1;
+}
+ResultCode ReceiveByYModem(RunState& s) {
+    namespace st = transfer_status;
+    s.currentProcedure = "ReceiveYModem";
+    ResultCode result = result::kOk;
+    const auto orResult = [&result](ResultCode code) {
+        return result == result::kOk ? code : result;
+    };
+    FileTransfer& transfer = *s.transfer;
+    TransferView& view = *s.view;
+    view.SetTimerEnabled(true);
+    s.timerTicks = 0;
+    s.cancelRequested = false;
+
+    // Each name the handheld announces is judged before anything of its file is written.
+    bool refused = false;
+    TargetDirectory directory(s.filePath, [&](const std::string& name) {
+        s.fileName = name;
+        refused = CheckFilename(s) != result::kOk || IsDeviceName(name);
+        return !refused;
+    });
+    transfer.SetReceiveDirectory(s.filePath.empty() ? s.host->CurrentDirectory() : s.filePath);
+    transfer.ReceiveStart(directory);
+
+    for (;;) {
+        YieldToWindow(s, transfer.NextWait());
+        if (s.cancelRequested) {
+            CancelTransfer(s, result);
+        }
+        if (transfer.TransferBytes() > 0 || transfer.TransferStatus() != st::kWaiting ||
+            s.timerTicks >= s.timeoutCount || s.cancelRequested) {
+            break;
+        }
+    }
+    view.SetTimerEnabled(false);
+    if (refused) {
+        return result::kIllegalFileOrHeading;
+    }
+    if (s.timerTicks >= s.timeoutCount) {
+        return orResult(result::kCommTimeout);
+    }
+    if (transfer.TransferStatus() == st::kFailed) {
+        return orResult(result::kCommFailedAtStart);
+    }
+    std::string path = transfer.TransferFileName();
+    const std::size_t nameAt = NameStart(path);
+    s.fileName = path.substr(nameAt);
+    if (CheckFilename(s) != result::kOk) {
+        CancelTransfer(s, result);
+        return result::kIllegalFileOrHeading;
+    }
+    s.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
+    view.SetStatus(s.programFile ? "Receiving Program " : "Receiving File ");
+    std::string shownFile;  // what FileBox and RecordsBox show; the run emptied both
+    std::string shownRecords;
+
+    for (;;) {
+        YieldToWindow(s, transfer.NextWait());
+        if (s.cancelRequested) {
+            CancelTransfer(s, result);
+        }
+        const std::int16_t status = transfer.TransferStatus();
+        if (refused) {
+            return result::kIllegalFileOrHeading;
+        }
+        switch (status) {
+            case st::kFailed:
+                return orResult(result::kCommRefused);
+            case st::kFinished:
+                return result;
+            case st::kEndedWithError:
+                return orResult(result::kCommEndedByPeer);
+            case st::kMoving: {
+                // At most one change a pass: the name, the size, or the count.
+                path = transfer.TransferFileName();
+                const std::string name = path.substr(std::min(nameAt, path.size()));
+                const std::uint64_t size = transfer.TransferSize();
+                const std::uint64_t bytes = transfer.TransferBytes();
+                const std::string records = BlockCountText(size);
+                if (name != shownFile) {
+                    s.fileName = shownFile = name;
+                    view.SetFile(name);
+                } else if (records != shownRecords) {
+                    shownRecords = records;
+                    view.SetRecords(records);
+                } else if (bytes > 0) {
+                    ShowTransferProgress(s, bytes, size);
+                }
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+ResultCode ReceiveYModem(RunState& s) {
+    const ResultCode result = ReceiveByYModem(s);
+    // The window says "Received OK" for a transfer that completed, as for the block protocol.
+    s.transferState = result == result::kOk ? 5 : 6;
+    return result;
+}
+
+}  // namespace quenlo

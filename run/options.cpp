@@ -1,0 +1,137 @@
+#include "run/options.h"
+
+#include <string_view>
+
+#include "base/number_text.h"
+#include "files/field_definitions.h"
+#include "files/field_file.h"
+#include "files/file_names.h"
+
+namespace quenlo {
+
+namespace {
+
+constexpr std::int16_t kNoTimeout = 32500;  // about 27 hours of 3-second slices
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Applies a token that is one of the fixed options; false when it is none of them.
+bool ApplyFixedOption(RunState& s, const std::string& t) {
+    for (int n = 0; n <= 20; ++n) {
+        if (t == "+P" + std::to_string(n)) {
+            s.portNumber = static_cast<std::int16_t>(n + 1);
+            return true;
+        }
+    }
+    for (const char* rate :
+         {"115200", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"}) {
+        if (t == std::string("+B") + rate) {
+            s.baudRate = rate;
+            return true;
+        }
+    }
+    if (t == "+PN" || t == "+PE" || t == "+PO") {
+        s.parity = t.substr(2);
+    } else if (t == "+D7" || t == "+D8") {
+        s.dataBits = t.substr(2);
+    } else if (t == "+S1" || t == "+S2") {
+        s.stopBits = t.substr(2);
+    } else if (t == "+PB" || t == "-PB") {
+        s.bccEnabled = t[0] == '+';
+    } else if (t == "+SN" || t == "-SN") {
+        s.seqEnabled = t[0] == '+';
+    } else if (t == "+EX") {
+        s.exMode = true;
+    } else if (t == "+EW") {
+        s.ewMode = true;
+    } else if (t == "+IR") {
+        s.irdaMode = true;
+    } else if (t == "+DDE") {
+        s.ddeMode = true;
+    } else if (t == "+APP") {
+        s.appendMode = true;
+    } else if (t == "+T0") {
+        s.timeoutCount = kNoTimeout;
+    } else if (t == "+T30") {
+        s.timeoutCount = 10;
+    } else if (t == "+T60") {
+        s.timeoutCount = 20;
+    } else if (t == "+T90") {
+        s.timeoutCount = 30;
+    } else if (t == "+T120") {
+        s.timeoutCount = 40;
+    } else if (t == "+RSG") {
+        s.rsgMode = true;
+    } else if (t == "+CMP") {
+        s.cmpMode = true;
+    } else if (t == "+RXON") {
+        s.rxonMode = true;
+    } else if (t == "+YMOD") {
+        s.ymodemMode = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+ResultCode ApplyToken(RunState& s, const std::string& token) {
+    if (ApplyFixedOption(s, token)) {
+        return result::kOk;
+    }
+    if (StartsWith(token, "+F")) {
+        std::string list = token.substr(2);
+        return SetFields(s, list);
+    }
+    if (StartsWith(token, "+IRD")) {
+        return SetIrDelay(s, token.substr(4));
+    }
+    if (StartsWith(token, "+") || StartsWith(token, "-")) {
+        return result::kOptionMismatch;
+    }
+    return CheckFileArg(s);
+}
+
+}  // namespace
+
+ResultCode SetIrDelay(RunState& state, const std::string& text) {
+    state.irDelay = ToInt32Rounded(LeadingNumber(text));
+    return result::kOk;
+}
+
+ResultCode CheckCommand(RunState& s) {
+    s.currentProcedure = "CheckCommand";
+    s.resultCode = result::kOk;
+    while (s.commandLine.size() >= 2) {
+        const auto space = s.commandLine.find(' ');
+        s.currentOption = s.commandLine.substr(0, space);
+        s.resultCode = ApplyToken(s, s.currentOption);
+        if (s.resultCode != result::kOk) {
+            return s.resultCode;
+        }
+        s.commandLine.erase(0, s.currentOption.size());
+        const auto rest = s.commandLine.find_first_not_of(' ');
+        s.commandLine.erase(0, rest == std::string::npos ? s.commandLine.size() : rest);
+    }
+    if (!s.sendMode) {
+        return result::kOk;
+    }
+    s.resultCode = Test_File(s);
+    if (s.resultCode != result::kOk) {
+        return s.resultCode;
+    }
+    if (s.fieldCount != 0 && s.programFile) {
+        s.resultCode = result::kParameterMismatch;
+        return s.resultCode;
+    }
+    if (s.fieldCount == 0 && !s.programFile) {
+        s.resultCode = CheckFieldFile(s);
+        if (s.resultCode != result::kOk) {
+            return s.resultCode;
+        }
+    }
+    return result::kOk;
+}
+
+}  // namespace quenlo

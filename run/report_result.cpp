@@ -1,0 +1,54 @@
+#include "run/report_result.h"
+
+#include "base/host.h"
+#include "base/result_message.h"
+#include "base/transfer_view.h"
+#include "link/serial_comm.h"
+
+namespace quenlo {
+
+namespace {
+// The wait for OK blocks in the host; this only bounds one wait.
+constexpr std::chrono::milliseconds kOkWait{1000};
+}  // namespace
+
+std::string ResultMessageOf(const RunState& state) {
+    ResultMessageInputs inputs;
+    inputs.fileName = state.fileName;
+    inputs.portNumber = state.comm != nullptr ? state.comm->PortNumber() : state.portNumber;
+    inputs.fileErrNumber = state.fileErrNumber;
+    inputs.fileErrLine = state.fileErrLine;
+    inputs.transferState = state.transferState;
+    return ResultMessageFor(state.resultCode, inputs);
+}
+
+void ReportResult(RunState& state) {
+    TransferView& view = *state.view;
+    if (state.resultCode <= 0) {
+        state.resultMessage = state.programFile ? "Program " : "File ";
+        if (state.transferState == transfer_state::kCompleted) {
+            state.resultMessage += state.sendMode ? "Sent OK" : "Received OK";
+        }
+        view.SetStatus(state.resultMessage);
+        view.SetMessage("Err(0) Transfer Complete");
+        view.SetButtonCaption("OK");
+        if (state.exMode) {
+            return;
+        }
+    } else {
+        state.resultMessage = ResultMessageOf(state);
+        view.SetStatus("Transfer Error");
+        view.SetMessage(state.resultMessage);
+        view.SetButtonCaption("OK");
+    }
+    if (state.ddeMode) {
+        return;
+    }
+    state.cancelRequested = false;
+    view.FocusButton();
+    while (!state.cancelRequested) {
+        state.host->Yield(kOkWait);
+    }
+}
+
+}  // namespace quenlo

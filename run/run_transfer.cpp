@@ -1,0 +1,214 @@
+#include "run/run_transfer.h"
+
+#include <new>
+#include <utility>
+
+#include "base/deadline.h"
+#include "base/host.h"
+#include "base/runtime_error.h"
+#include "base/transfer_view.h"
+#include "link/file_transfer.h"
+#include "link/link_control.h"
+#include "link/serial_comm.h"
+#include "receive/receive_file.h"
+#include "receive/receive_ymodem.h"
+#include "run/options.h"
+#include "run/report_result.h"
+#include "send/transmit_file.h"
+#include "send/transmit_ymodem.h"
+
+namespace quenlo {
+
+namespace {
+
+constexpr std::int16_t kYmodemProtocol = 3;
+
+// Receives the transfer window's clicks and ticks for the run.
+class WindowEvents : public TransferWindowEvents {
+  public:
+    explicit WindowEvents(RunState& state) : state_(state) {}
+    void CommandButtonClicked() override {
+        state_.cancelRequested = true;
+        clicked_ = true;
+    }
+    void TimerTicked() override {
+        // Saturate rather than wrap: a wrapped counter would restart a time-out.
+        if (state_.timerTicks < INT16_MAX) {
+            ++state_.timerTicks;
+        }
+    }
+
+    // The button was clicked since the last pass began. The waits clear cancelRequested when they
+    // start, so a click between two waits of a repeat-receive run would be lost; it still ends
+    // the run after the pass.
+    bool TakeClick() { return std::exchange(clicked_, false); }
+
+  private:
+    RunState& state_;
+    bool clicked_ = false;
+};
+
+// kDone: the transfer ran; kFailedAtOnce: the pass ended before the port was open.
+enum class PassEnd { kDone, kFailedAtOnce, kEndRun };
+
+ResultCode Transfer(RunState& s) {
+    if (!s.ymodemMode) {
+        return s.sendMode ? TransmitFile(s) : ReceiveFile(s);
+    }
+    FileTransfer transfer(*s.comm, *s.host);
+    s.transfer = &transfer;
+    const ResultCode result = s.sendMode ? TransmitYModem(s) : ReceiveYModem(s);
+    s.transfer = nullptr;
+    return result;
+}
+
+void ClosePortIfOpen(SerialComm& comm) {
+    if (comm.PortOpen()) {
+        comm.SetPortOpen(false);
+    }
+}
+
+// Steps 4 to 10 of a pass: set up and open the port, move one file.
+PassEnd RunPass(RunState& s) {
+    SerialComm& comm = *s.comm;
+    TransferView& view = *s.view;
+    s.portSettings = s.baudRate + "," + s.parity + "," + s.dataBits + "," + s.stopBits;
+    comm.SetPortNumber(s.portNumber);
+    comm.SetSettings(s.portSettings);
+    comm.SetInputLength(0);
+    comm.SetLineA(false);
+    comm.SetEventThreshold(1);
+    comm.SetEndOfFileStop(false);
+    if (s.ymodemMode) {
+        comm.SetTransferOption(0);
+        comm.SetTransferProtocol(kYmodemProtocol);
+        comm.SetTransferAbort(false);
+    }
+    if (s.irdaMode) {
+        if (s.baudRate == "9600") {
+            comm.SetLineB(false);
+            comm.SetLineA(true);
+        } else if (s.baudRate == "19200") {
+            comm.SetLineB(true);
+            comm.SetLineA(false);
+        } else if (s.baudRate == "115200") {
+            // The adapter learns the speed from an open and close at low lines.
+            comm.SetLineA(false);
+            s.resultCode = OpenPort(s);
+            if (s.resultCode != result::kOk) {
+                return PassEnd::kFailedAtOnce;
+            }
+            FlushInput(s);
+            comm.SetPortOpen(false);
+            comm.SetLineB(true);
+            comm.SetLineA(true);
+        } else {
+            s.host->ShowMessage("Quenlo", "Baud Rate not supported by IRDA interface",
+                                MessageIcon::kNone);
+            return PassEnd::kEndRun;
+        }
+    }
+    s.resultCode = OpenPort(s);
+    if (s.resultCode != result::kOk) {
+        return PassEnd::kFailedAtOnce;
+    }
+    FlushInput(s);
+    view.FocusButton();
+    view.SetStatus("Establish Link");
+    view.SetFile("");
+    view.SetRecordCount("");
+    view.SetRecords("");
+    view.SetComplete("");
+    view.SetMessage("");
+    view.SetMessageVisible(true);
+    view.SetProgress(0);
+    s.host->Yield(std::chrono::milliseconds(0));
+    s.resultCode = Transfer(s);
+    ClosePortIfOpen(comm);
+    return PassEnd::kDone;
+}
+
+// Repeat-receive passes that fail at once (no port, bad line) would otherwise follow each other
+// without a pause: wait one slice, during which Cancel still ends the run.
+void PauseBeforeRepeat(RunState& s) {
+    const Deadline slice(*s.host, kSliceSeconds);
+    while (!slice.Expired() && !s.cancelRequested) {
+        s.host->Yield(slice.Remaining());
+    }
+}
+
+// Whether a repeat-receive run goes on with another pass after this one.
+bool RepeatPass(RunState& s, WindowEvents& events) {
+    const bool clicked = events.TakeClick();
+    return s.rxonMode && !s.cancelRequested && !clicked;
+}
+
+// The run-time error of the failure being handled; called inside a catch block.
+RuntimeError CurrentFailure() {
+    try {
+        throw;
+    } catch (const RuntimeError& error) {
+        return error;
+    } catch (const std::bad_alloc&) {
+        return RuntimeError(runtime_error_number::kOutOfMemory);
+    } catch (...) {
+        return RuntimeError(runtime_error_number::kInvalidCall);
+    }
+}
+
+}  // namespace
+
+void RunTransfer(RunState& s) {
+    WindowEvents events(s);
+    s.view->Show(events);
+    SetDefaults(s);
+    s.view->FocusButton();
+
+    bool parsed = false;
+    for (;;) {
+        try {
+            // A line that fails to parse goes straight to the end of the pass.
+            PassEnd end = PassEnd::kFailedAtOnce;
+            if (!parsed) {
+                parsed = true;
+                s.resultCode = CheckCommand(s);
+                if (s.resultCode == result::kOk) {
+                    end = RunPass(s);
+                }
+            } else {
+                end = RunPass(s);
+            }
+            if (end == PassEnd::kEndRun) {
+                break;
+            }
+            if (end == PassEnd::kFailedAtOnce && s.rxonMode && !s.cancelRequested) {
+                PauseBeforeRepeat(s);
+            }
+            if (RepeatPass(s, events)) {
+                continue;
+            }
+            ReportResult(s);
+            break;
+        } catch (...) {
+            const RuntimeError error = CurrentFailure();
+            s.resultMessage = std::to_string(error.number()) + ": " + error.text() + " Error in " +
+                              s.currentProcedure;
+            s.host->ShowMessage("TARVOS ERROR", s.resultMessage, MessageIcon::kExclamation);
+            parsed = true;
+            ClosePortIfOpen(*s.comm);
+            s.CloseAllFiles();
+            if (s.rxonMode && !s.cancelRequested) {
+                PauseBeforeRepeat(s);
+            }
+            if (RepeatPass(s, events)) {
+                continue;
+            }
+            break;
+        }
+    }
+    ClosePortIfOpen(*s.comm);
+    s.CloseAllFiles();
+    s.view->Unload();
+}
+
+}  // namespace quenlo

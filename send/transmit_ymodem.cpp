@@ -1,0 +1,93 @@
+#include "send/transmit_ymodem.h"
+
+#include "base/number_text.h"
+#include "base/transfer_view.h"
+#include "files/file_open.h"
+#include "files/transfer_files.h"
+#include "link/file_transfer.h"
+#include "link/link_control.h"
+#include "protocol/fields.h"
+
+namespace quenlo {
+
+namespace {
+
+ResultCode SendByYModem(RunState& s) {
+    namespace st = transfer_status;
+    s.currentProcedure = "TransmitYModem";
+    ResultCode result = result::kOk;
+    const auto fail = [&result](ResultCode code) {
+        if (result == result::kOk) {
+            result = code;
+        }
+    };
+    FileTransfer& transfer = *s.transfer;
+    TransferView& view = *s.view;
+
+    view.SetTimerEnabled(true);
+    s.timerTicks = 0;
+    s.cancelRequested = false;
+    int error = 0;
+    auto source = SourceFile::Open(s.filePath, s.fileName, error);
+    if (source) {
+        transfer.SendFile(*source, s.filePath + s.fileName);
+    }
+    // The start: until data moves, or (so that an empty file is not a time-out) until the
+    // handheld has answered at all.
+    for (;;) {
+        YieldToWindow(s, transfer.NextWait());
+        if (s.cancelRequested) {
+            CancelTransfer(s, result);
+        }
+        if (transfer.TransferBytes() > 0 || transfer.TransferStatus() != st::kWaiting ||
+            s.timerTicks >= s.timeoutCount || s.cancelRequested) {
+            break;
+        }
+    }
+    view.SetTimerEnabled(false);
+    if (s.timerTicks >= s.timeoutCount) {
+        fail(result::kCommFailedAtStart);
+        return result;
+    }
+    if (transfer.TransferStatus() == st::kFailed) {
+        fail(result::kGeneralFailure);
+        return result;
+    }
+
+    s.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
+    view.SetStatus(s.programFile ? "Sending Program " : "Sending File ");
+    view.SetFile(s.fileName);
+    view.SetRecords(BlockCountText(transfer.TransferSize()));
+    for (;;) {
+        YieldToWindow(s, transfer.NextWait());
+        if (s.cancelRequested) {
+            CancelTransfer(s, result);
+        }
+        switch (transfer.TransferStatus()) {
+            case st::kFailed:
+                fail(result::kCommTooManyNaks);
+                return result;
+            case st::kFinished:
+                return result;
+            case st::kEndedWithError:
+                fail(result::kCommEndedByPeer);
+                return result;
+            case st::kMoving:
+                ShowTransferProgress(s, transfer.TransferBytes(), transfer.TransferSize());
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+ResultCode TransmitYModem(RunState& s) {
+    const ResultCode result = SendByYModem(s);
+    // The window says "Sent OK" for a transfer that completed, as it does for the block protocol.
+    s.transferState = result == result::kOk ? 5 : 6;
+    return result;
+}
+
+}  // namespace quenlo

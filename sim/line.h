@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "protocol/peer_machine.h"
+
+namespace quenlo::sim {
+
+using protocol::Time;
+
+// What goes wrong on one direction of a line. Byte positions count from 1, in the order the bytes
+// were handed to the line; 0 switches an "every" fault off.
+struct LineFaults {
+    std::set<long> dropBytes{};           // these bytes never arrive
+    std::set<long> corruptBytes{};        // one bit of each of these is flipped
+    std::map<long, char> replaceBytes{};  // noise that turns these bytes into others
+    long dropEvery = 0;                   // every nth byte is lost
+    long corruptEvery = 0;                // one bit of every nth byte is flipped
+    double dropRate = 0;                  // chance that a byte is lost
+    double corruptRate = 0;               // chance that a byte is damaged
+    double delayRate = 0;                 // chance that a byte (and all behind it) comes late
+    Time delay{0};                        // how late
+    long cutAfter = 0;                    // after this many bytes nothing passes any more
+    bool silent = false;                  // nothing passes at all
+    std::uint32_t seed = 1;               // chooses the random faults and the flipped bits
+
+    bool any() const;
+};
+
+// One direction of a serial line: it holds each byte back until a real line at the given rate
+// would have carried it (10 bits a byte, one after the other; rate 0 lets everything through at
+// once), plus a fixed latency, and applies its faults. Bytes never overtake each other. Bytes
+// handed over together stay together as one burst when nothing paces them apart.
+class Line {
+  public:
+    explicit Line(int baud = 0, LineFaults faults = {}, Time latency = Time{0});
+
+    void Enqueue(std::string_view bytes, Time now);
+
+    struct Burst {
+        Time at;
+        std::string bytes;
+    };
+    // The earliest group of bytes due at one moment, if that moment is not after `now`.
+    std::optional<Burst> TakeBurst(Time now);
+    // All bytes due by `now`.
+    std::string TakeDue(Time now);
+    // When the next byte is due; nothing when none is waiting.
+    std::optional<Time> NextDue() const;
+    bool empty() const { return queue_.empty(); }
+
+    int baud() const { return baud_; }
+    // The line was cut: nothing passes any more.
+    bool isCut() const { return cut_; }
+    long bytesHandled() const { return position_; }
+    long bytesDropped() const { return dropped_; }
+    long bytesCorrupted() const { return corrupted_; }
+
+  private:
+    struct Pending {
+        Time due;
+        char byte;
+    };
+
+    bool Chance(double rate);
+
+    int baud_;
+    LineFaults faults_;
+    Time latency_;
+    std::mt19937 noise_;
+    long position_ = 0;
+    long dropped_ = 0;
+    long corrupted_ = 0;
+    bool cut_ = false;
+    Time lineFreeAt_{0};
+    Time heldUntil_{0};  // a late byte holds back everything behind it
+    // Sub-microsecond remainders carried over, so long runs do not drift from the rate.
+    long long remainder_ = 0;
+    std::deque<Pending> queue_;
+};
+
+}  // namespace quenlo::sim

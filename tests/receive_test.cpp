@@ -1,0 +1,405 @@
+// Receiving by the block protocol from the uploading handheld machine over an in-memory line, in
+// virtual time: one row a scenario, each saying what the loader answers, how it ends and what it
+// leaves on the disk.
+#include "receive/receive_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+#include "link/file_transfer.h"
+#include "protocol/block_codec.h"
+#include "protocol/control_chars.h"
+#include "protocol/heading.h"
+#include "protocol/ymodem_sender.h"
+#include "receive/receive_ymodem.h"
+#include "support/engine_fixture.h"
+
+namespace quenlo {
+namespace {
+
+protocol::Upload Program(int records, const std::string& name = "PROG.PD3") {
+    protocol::Upload upload{name, true, {}, {}};
+    for (int i = 1; i <= records; ++i) {
+        upload.records.push_back("REC" + std::to_string(1000 + i) + std::string(121, '0'));
+    }
+    return upload;
+}
+
+protocol::Upload Data(std::vector<std::string> records, std::vector<int> widths = {2}) {
+    return {"DATA.TXT", false, std::move(widths), std::move(records)};
+}
+
+std::string Lines(const protocol::Upload& upload) {
+    std::string text;
+    for (const auto& record : upload.records) {
+        text += record + "\r\n";
+    }
+    return text;
+}
+
+// A record "pB" makes the block "00001pB" ETX, whose check byte is NUL.
+const std::string kNulCheckRecord = "pB";
+
+struct Scenario {
+    const char* name;
+    protocol::Upload upload = Program(3);
+    protocol::SenderFaults faults = {};
+    sim::LineFaults toHandheld = {};
+    sim::LineFaults toLoader = {};
+    bool append = false;
+    std::string existing = "";  // earlier content of the target file
+    bool existingDirectory = false;
+    std::optional<std::uint64_t> freeSpace = std::uint64_t{1} << 30;
+    double clickAt = -1;
+    ResultCode result = 0;
+    int finalState = 5;
+    const char* trace = "A A A A A A";     // what the loader answered: A(CK), N(AK), T (EOT)
+    std::optional<std::string> file = "";  // the target afterwards ("" = the upload); none
+};
+
+const std::string kEarlier = "EARLIER LINE\r\n";
+
+const Scenario kScenarios[] = {
+    {.name = "three program records"},
+    {.name = "no records: an empty file", .upload = Program(0), .trace = "A A A"},
+    {.name = "a repeat of the block just written: ACK, written once",
+     .faults = {.repeatBlock = 2},
+     .trace = "A A A A A A A"},
+    {.name = "a damaged check byte: NAK, then the block",
+     .faults = {.badCheckBlock = 2},
+     .trace = "A A A N A A A"},
+    {.name = "a lost NUL check byte is no damage",
+     .upload = Data({kNulCheckRecord, "AB"}),
+     .faults = {.dropNulChecks = true},
+     .trace = "A A A A A"},
+    {.name = "stray bytes before STX are dropped", .faults = {.strayBeforeBlock = 2}},
+    {.name = "a lone ENQ between blocks: NAK",
+     .faults = {.enqBeforeBlock = 2},
+     .trace = "A A A N A A A"},
+    {.name = "a damaged heading: NAK, then the heading",
+     .toLoader = {.corruptBytes = {5}},
+     .trace = "A N A A A A A"},
+    {.name = "the 10th NAK since the last record: 53, no partial file after EOT",
+     .toLoader = {.corruptBytes = {208, 344, 480, 616, 752, 888, 1024, 1160, 1296, 1432}},
+     .result = 53,
+     .trace = "A A A N N N N N N N N N N A",
+     .file = std::nullopt},
+    {.name = "a silent handheld: 51 after ten slices, no file",
+     .toLoader = {.silent = true},
+     .result = 51,
+     .finalState = 6,
+     .trace = "T A",
+     .file = std::nullopt},
+    {.name = "silence after the call: 51 in the heading state",
+     .toLoader = {.cutAfter = 1},
+     .result = 51,
+     .finalState = 6,
+     .trace = "A T A",
+     .file = std::nullopt},
+    {.name = "a name the rules refuse: 70",
+     .upload = Program(1, "BAD NAME.PD3"),
+     .result = 70,
+     .finalState = 6,
+     .trace = "A T A",
+     .file = std::nullopt},
+    {.name = "a device name: 70",
+     .upload = Program(1, "CON.PD3"),
+     .result = 70,
+     .finalState = 6,
+     .trace = "A T A",
+     .file = std::nullopt},
+    {.name = "a directory of that name: 71",
+     .existingDirectory = true,
+     .result = 71,
+     .finalState = 6,
+     .trace = "A T A",
+     .file = std::nullopt},
+    {.name = "no room: 72, the file removed",
+     .freeSpace = 389,  // three lines of 130 need 390
+     .result = 72,
+     .finalState = 6,
+     .trace = "A T A",
+     .file = std::nullopt},
+    {.name = "cancel during the records: 90, the file removed",
+     .upload = Program(200),
+     .clickAt = 2.0,
+     .result = 90,
+     .finalState = 6,
+     .trace = "",
+     .file = std::nullopt},
+    {.name = "+APP adds to what was there",
+     .append = true,
+     .existing = kEarlier,
+     .file = kEarlier + Lines(Program(3))},
+    {.name = "+APP that fails keeps what was there, byte for byte",
+     .upload = Program(200),
+     .append = true,
+     .existing = kEarlier,
+     .clickAt = 2.0,
+     .result = 90,
+     .finalState = 6,
+     .trace = "",
+     .file = kEarlier},
+};
+
+class ReceiveTest : public testing::EngineFixture {
+  protected:
+    std::string Trace() const {
+        std::string trace;
+        for (const std::string& text : line.sent) {
+            trace += trace.empty() ? "" : " ";
+            trace += text == std::string(1, chACK)   ? "A"
+                     : text == std::string(1, chNAK) ? "N"
+                     : text == std::string(1, chEOT) ? "T"
+                                                     : "?";
+        }
+        return trace;
+    }
+    std::vector<std::string> Log(const std::string& control) const {
+        std::vector<std::string> values;
+        for (const auto& entry : view.log) {
+            if (entry.rfind(control + "=", 0) == 0) {
+                values.push_back(entry.substr(control.size() + 1));
+            }
+        }
+        return values;
+    }
+    void Prepare() {
+        state.filePath = dir.enginePath();
+        state.fileName.clear();
+        state.programFile = false;
+        state.fieldCount = 0;
+        state.recordLength = 0;
+        state.cancelRequested = false;
+        line.sent.clear();
+        line.SetPortOpen(true);
+    }
+    // The window passes clicks on only while it is shown.
+    struct Events : TransferWindowEvents {
+        explicit Events(RunState& s) : s(s) {}
+        void CommandButtonClicked() override { s.cancelRequested = true; }
+        void TimerTicked() override { ++s.timerTicks; }
+        RunState& s;
+    };
+};
+
+TEST_F(ReceiveTest, Scenarios) {
+    Events events(state);
+    view.Show(events);
+    for (const Scenario& row : kScenarios) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directory(dir.path());
+        const std::string name = row.upload.name;
+        if (!row.existing.empty()) {
+            dir.Write(name, row.existing);
+        }
+        if (row.existingDirectory) {
+            std::filesystem::create_directory(dir.path() / name);
+        }
+        Prepare();
+        state.appendMode = row.append;
+        host.freeSpace = row.freeSpace;
+        protocol::BlockSenderOptions options;
+        options.faults = row.faults;
+        Uploader(row.upload, options, row.toHandheld, row.toLoader);
+        line.Input();
+        if (row.clickAt >= 0) {
+            ClickAfter(row.clickAt);
+        }
+        EXPECT_EQ(ReceiveFile(state), row.result);
+        EXPECT_EQ(state.transferState, row.finalState);
+        if (row.clickAt < 0) {
+            EXPECT_EQ(Trace(), row.trace);
+        } else {
+            EXPECT_EQ(Trace().substr(Trace().size() - 3), "T A");  // EOT and ACK at the end
+        }
+        const auto target = dir.path() / name;
+        if (row.existingDirectory) {
+            EXPECT_TRUE(std::filesystem::is_directory(target));
+        } else if (!row.file) {
+            EXPECT_FALSE(std::filesystem::exists(target));
+        } else {
+            EXPECT_TRUE(std::filesystem::exists(target));
+            EXPECT_EQ(dir.Read(name), row.file->empty() ? Lines(row.upload) : *row.file);
+        }
+        EXPECT_FALSE(state.AnyFileOpen());
+        EXPECT_EQ(sender->protocolErrors(), 0);
+    }
+}
+
+TEST_F(ReceiveTest, AnEnqThatIsTheHeadingsOwnCheckByteIsNoCall) {
+    // A name whose heading checks out as ENQ: "~" and "`" are allowed in names.
+    const std::string allowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789`!$%^&()-_{}@'~#";
+    std::string name;
+    for (const char first : allowed) {
+        for (const char second : allowed) {
+            const std::string candidate = std::string{first, second} + ".PD3";
+            if (name.empty() && Bcc(HeadingText(candidate, 1, true, {}) + chETX) == chENQ) {
+                name = candidate;
+            }
+        }
+    }
+    ASSERT_FALSE(name.empty());
+    Prepare();
+    Uploader(Program(1, name));
+    EXPECT_EQ(ReceiveFile(state), 0);
+    EXPECT_EQ(Trace(), "A A A A");
+    EXPECT_EQ(dir.Read(name), Lines(Program(1)));
+}
+
+#ifndef _WIN32
+TEST_F(ReceiveTest, AFullDiskEndsWith72AndLeavesNothingPartial) {
+    // The system refuses writes past a size limit, as a full disk refuses them.
+    struct FileSizeLimit {
+        explicit FileSizeLimit(rlim_t bytes) {
+            ::getrlimit(RLIMIT_FSIZE, &saved);
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = saved;
+            limit.rlim_cur = bytes;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
+        rlimit saved{};
+    };
+    for (const bool append : {false, true}) {
+        std::filesystem::remove_all(dir.path() / "PROG.PD3");
+        if (append) {
+            dir.Write("PROG.PD3", kEarlier);
+        }
+        Prepare();
+        state.appendMode = append;
+        Uploader(Program(3));
+        ResultCode result = 0;
+        {
+            const FileSizeLimit limit(300);  // room for two records of 130, not three
+            result = ReceiveFile(state);
+        }
+        EXPECT_EQ(result, 72);
+        EXPECT_EQ(Trace(), "A A A A A T A");  // the third record's ACK, then EOT and ACK
+        EXPECT_EQ(std::filesystem::exists(dir.path() / "PROG.PD3"), append);
+        EXPECT_EQ(dir.Read("PROG.PD3"), append ? kEarlier : "");
+    }
+}
+#endif
+
+TEST_F(ReceiveTest, UnknownFreeSpaceIsAskedAbout) {
+    for (const bool yes : {true, false}) {
+        std::filesystem::remove_all(dir.path() / "PROG.PD3");
+        Prepare();
+        host.freeSpace.reset();
+        host.yesNoAnswer = yes;
+        host.messages.clear();
+        Uploader(Program(3));
+        EXPECT_EQ(ReceiveFile(state), yes ? 0 : 72);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].title, "Free Space DLL error (0)");
+        EXPECT_EQ(host.messages[0].text,
+                  "Can not calculate free space \r is there > 0kBytes free0");
+    }
+}
+
+TEST_F(ReceiveTest, DataFileGetsItsFieldFileAndTheWindowFollows) {
+    std::vector<std::string> records;
+    for (int i = 1; i <= 8; ++i) {
+        records.push_back("ITEM" + std::to_string(i) + "     " + "AB" + std::to_string(i) + "  ");
+    }
+    Prepare();
+    Uploader(Data(records, {10, 5}));
+    EXPECT_EQ(ReceiveFile(state), 0);
+    EXPECT_EQ(dir.Read("DATA.TXT"), Lines(Data(records)));
+    const std::string fieldFile = dir.Read("DATA.FLD");
+    for (const char* line : {"\r\nfile    DATA.TXT\r\n", "\r\ndate    12-06-2026 09:05:07\r\n",
+                             "\r\nsize    136\r\n", "\r\nrecords 8\r\n", "\r\nfields  10 5\r\n"}) {
+        EXPECT_NE(fieldFile.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(Log("StatusBox"),
+              (std::vector<std::string>{"Receive Header", "Receiving File ", "Closing Link"}));
+    EXPECT_EQ(Log("complete"), (std::vector<std::string>{" 12%", " 25%", " 38%", " 50%", " 62%",
+                                                         " 75%", " 88%", " 100%"}));
+    EXPECT_EQ(Log("RecordsBox"), std::vector<std::string>{" 00008"});
+    EXPECT_FALSE(view.aboutEnabled);
+}
+
+// YMODEM through the port's facility, from the YMODEM sending machine.
+struct YmodemScenario {
+    const char* name;
+    std::string file = "PROG.PD4";
+    std::size_t bytes = 5000;
+    sim::LineFaults toLoader = {};
+    bool link = false;  // the target name is a symbolic link to a file outside
+    double clickAt = -1;
+    ResultCode result = 0;
+    bool stored = true;
+};
+
+const YmodemScenario kYmodemScenarios[] = {
+    {.name = "5000 bytes"},
+    {.name = "an empty file", .bytes = 0},
+    {.name = "a directory part is dropped", .file = "../../PROG.PD4"},
+    {.name = "a name the rules refuse: 70, nothing written",
+     .file = "TOOLONGNAME.PD4",
+     .result = 70,
+     .stored = false},
+    {.name = "a handheld that never starts: 52",
+     .toLoader = {.silent = true},
+     .result = 52,
+     .stored = false},
+    {.name = "cancel during the data: 90",
+     .bytes = 100000,
+     .clickAt = 3,
+     .result = 90,
+     .stored = false},
+    {.name = "a symbolic link is never followed", .link = true, .result = 51, .stored = false},
+};
+
+TEST_F(ReceiveTest, YmodemScenarios) {
+    Events events(state);
+    view.Show(events);
+    for (const YmodemScenario& row : kYmodemScenarios) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path() / "outside");
+        if (row.link) {
+            dir.Write("outside/PROG.PD4", "KEEP");
+            std::filesystem::create_symlink(dir.path() / "outside/PROG.PD4",
+                                            dir.path() / "PROG.PD4");
+        }
+        std::string data(row.bytes, 'x');
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            data[i] = static_cast<char>(i * 7 % 251);
+        }
+        Prepare();
+        state.timeoutCount = 10;
+        view.log.clear();
+        testing::MemorySource source(row.file, data);
+        Peer(std::make_unique<protocol::YmodemSender>(protocol::YmodemSenderOptions{}, &source,
+                                                      line.Now()),
+             {}, row.toLoader, 115200);
+        FileTransfer transfer(line, host);
+        state.transfer = &transfer;
+        if (row.clickAt >= 0) {
+            ClickAfter(row.clickAt);
+        }
+        EXPECT_EQ(ReceiveYModem(state), row.result);
+        state.transfer = nullptr;
+        peer.reset();
+        const auto files = std::distance(std::filesystem::directory_iterator(dir.path()),
+                                         std::filesystem::directory_iterator());
+        EXPECT_EQ(files, 1 + (row.stored || row.link ? 1 : 0));  // "outside", and the file
+        if (row.stored) {
+            EXPECT_EQ(dir.Read("PROG.PD4"), data);
+            EXPECT_EQ(Log("StatusBox"), std::vector<std::string>{"Receiving Program "});
+        }
+        EXPECT_EQ(dir.Read("outside/PROG.PD4"), row.link ? "KEEP" : "");
+    }
+}
+
+}  // namespace
+}  // namespace quenlo

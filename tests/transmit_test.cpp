@@ -1,0 +1,393 @@
+// Sending by the block protocol to the handheld machine over an in-memory line, in virtual time:
+// one row a scenario, each saying what the loader must put on the line and how it ends.
+#include "send/transmit_file.h"
+
+#include <gtest/gtest.h>
+
+#include "base/runtime_error.h"
+#include "files/file_open.h"
+#include "link/file_transfer.h"
+#include "protocol/control_chars.h"
+#include "protocol/fields.h"
+#include "protocol/ymodem_receiver.h"
+#include "send/heading_block.h"
+#include "send/record_reader.h"
+#include "send/transmit_ymodem.h"
+#include "support/engine_fixture.h"
+
+namespace quenlo {
+namespace {
+
+class TransmitTest : public testing::EngineFixture {
+  protected:
+    // Names a file of n lines on the state, as the option line would, and opens the port.
+    void Prepare(int records, bool program = true) {
+        const std::string name = program ? "PROG.PD3" : "DATA.TXT";
+        WriteLines(name, records);
+        state.filePath = dir.enginePath();
+        state.fileName = name;
+        state.programFile = program;
+        state.recordLength = program ? 128 : 8;
+        state.fieldCount = program ? 0 : 1;
+        state.fieldLengths[1] = "8";
+        state.recordCount = static_cast<std::int16_t>(records);
+        line.SetPortOpen(true);
+    }
+
+    // What the loader put on the line, a token a text: E(NQ), T (EOT), H(eading), the number
+    // of a data block (D without numbers), ? for anything else.
+    std::string Trace() const {
+        std::string trace;
+        for (const std::string& text : line.sent) {
+            trace += trace.empty() ? "" : " ";
+            if (text == std::string(1, chENQ)) {
+                trace += 'E';
+            } else if (text == std::string(1, chEOT)) {
+                trace += 'T';
+            } else if (text[0] == chSOH) {
+                trace += 'H';
+            } else if (text[0] == chSTX) {
+                trace += state.seqEnabled ? std::to_string(std::stoi(text.substr(1, 5))) : "D";
+            } else {
+                trace += '?';
+            }
+        }
+        return trace;
+    }
+
+    std::vector<std::string> Log(const std::string& control) const {
+        std::vector<std::string> values;
+        for (const auto& entry : view.log) {
+            if (entry.rfind(control + "=", 0) == 0) {
+                values.push_back(entry.substr(control.size() + 1));
+            }
+        }
+        return values;
+    }
+};
+
+struct Scenario {
+    const char* name;
+    int records = 3;
+    protocol::HandheldFaults faults = {};
+    sim::LineFaults toHandheld = {};
+    sim::LineFaults toLoader = {};
+    bool loaderBcc = true, loaderSeq = true, handheldBcc = true, handheldSeq = true;
+    int baud = 19200;
+    std::size_t lineErrorAtOutput = 0;  // the n-th output reports event 1004
+    ResultCode result = 0;
+    int finalState = 5;
+    const char* trace = "";  // what the loader put on the line
+    int stored = 3;          // records the handheld kept; -1: it kept no file
+    bool strays = false;     // the strict handheld saw bytes no correct loader sends
+};
+
+const Scenario kScenarios[] = {
+    {.name = "three records", .trace = "E H 1 2 3 T"},
+    {.name = "no records", .records = 0, .trace = "E H T", .stored = 0},
+    {.name = "NAK once resends the same block, no read-ahead",
+     .records = 4,
+     .faults = {.nakBlock = 2},
+     .trace = "E H 1 2 2 3 4 T",
+     .stored = 4},
+    {.name = "ten NAKs on the heading: 54 after an acknowledged closing",
+     .faults = {.nakHeading = 10},
+     .result = 54,
+     .trace = "E H H H H H H H H H H T",
+     .stored = -1},
+    {.name = "ten NAKs on a record",
+     .faults = {.nakBlock = 2, .nakTimes = 10},
+     .result = 54,
+     .trace = "E H 1 2 2 2 2 2 2 2 2 2 2 T",
+     .stored = -1},
+    {.name = "EOT from the handheld: 55, then the closing",
+     .records = 5,
+     .faults = {.eotAtBlock = 3},
+     .result = 55,
+     .trace = "E H 1 2 3 T",
+     .stored = -1},
+    {.name = "silent handheld: ten ENQs, one EOT, no closing",
+     .toLoader = {.silent = true},
+     .result = 52,
+     .finalState = 6,
+     .trace = "E E E E E E E E E E T",
+     .stored = -1},
+    {.name = "lost ACK of the heading: ENQ asks again",
+     .records = 2,
+     .toLoader = {.dropBytes = {2}},
+     .trace = "E H E 1 2 T",
+     .stored = 2},
+    {.name = "lost ACK of a block: the block again, same number",
+     .records = 2,
+     .toLoader = {.dropBytes = {3}},
+     .trace = "E H 1 1 2 T",
+     .stored = 2},
+    {.name = "damaged block: NAK and again",
+     .records = 2,
+     .toHandheld = {.corruptBytes = {2 + 20 + 50}},
+     .trace = "E H 1 1 2 T",
+     .stored = 2},
+    {.name = "noise turns the closing ACK into EOT: 52 at once",
+     .records = 1,
+     .toLoader = {.replaceBytes = {{4, chEOT}}},
+     .result = 52,
+     .finalState = 6,
+     .trace = "E H 1 T",
+     .stored = 1},
+    {.name = "line error on a block: stops at once, no closing",
+     .lineErrorAtOutput = 3,
+     .result = 1004,
+     .finalState = 6,
+     .trace = "E H 1",
+     .stored = -1},
+    {.name = "no block check, no numbers",
+     .loaderBcc = false,
+     .loaderSeq = false,
+     .handheldBcc = false,
+     .handheldSeq = false,
+     .trace = "E H D D D T"},
+    {.name = "a check byte the handheld does not expect, unpaced: refused",
+     .records = 1,
+     .handheldBcc = false,
+     .baud = 0,
+     .result = 54,
+     .trace = "E H H H H H H H H H H T",
+     .stored = -1},
+    {.name = "a check byte the handheld does not expect, paced: stray bytes",
+     .records = 1,
+     .handheldBcc = false,
+     .trace = "E H 1 T",
+     .stored = 1,
+     .strays = true},
+};
+
+TEST_F(TransmitTest, Scenarios) {
+    for (const Scenario& row : kScenarios) {
+        SCOPED_TRACE(row.name);
+        line.sent.clear();
+        store.files.clear();
+        state.bccEnabled = row.loaderBcc;
+        state.seqEnabled = row.loaderSeq;
+        line.eventOutputNumber = row.lineErrorAtOutput;
+        line.eventAfterOutput = 1004;
+        Prepare(row.records);
+        protocol::BlockReceiverOptions options;
+        options.blocks = {row.handheldBcc, row.handheldSeq};
+        options.faults = row.faults;
+        Handheld(options, row.toHandheld, row.toLoader, row.baud);
+        line.Input();  // nothing left over from the row before
+        const double start = host.ClockSeconds();
+
+        EXPECT_EQ(TransmitFile(state), row.result);
+        EXPECT_EQ(state.transferState, row.finalState);
+        EXPECT_EQ(Trace(), row.trace);
+        if (row.stored < 0) {
+            EXPECT_TRUE(store.files.empty());
+        } else {
+            ASSERT_EQ(store.files.count("PROG.PD3"), 1u);
+            const std::string& file = store.files["PROG.PD3"];
+            EXPECT_EQ(file.size(), static_cast<std::size_t>(row.stored) * 130);
+            if (row.stored > 0) {
+                EXPECT_EQ(file.substr(0, 130), "LINE0001" + std::string(120, '0') + "\r\n");
+                EXPECT_EQ(file.substr(file.size() - 130, 8), "LINE" + ZeroFilled(row.stored, 4));
+            }
+        }
+        EXPECT_EQ(receiver->protocolErrors() > 0, row.strays);
+        EXPECT_FALSE(state.AnyFileOpen());
+        if (row.result == 52 && row.finalState == 6 && row.stored < 0) {
+            EXPECT_NEAR(host.ClockSeconds() - start, 30.0, 0.5);  // ten slices of 3 seconds
+        }
+    }
+}
+
+TEST_F(TransmitTest, WindowFollowsTheAcknowledgedRecords) {
+    const struct {
+        int records;
+        bool program;
+        std::vector<std::string> recCnt, complete;
+    } rows[] = {
+        {3, true, {" 00000", " 00002", " 00003", " 00003"}, {" 0%", " 33%", " 67%", " 100%"}},
+        {8, false, {}, {" 0%", " 12%", " 25%", " 38%", " 50%", " 62%", " 75%", " 88%", " 100%"}},
+        {0, true, {" 00000"}, {"100%"}},
+    };
+    for (const auto& row : rows) {
+        view.log.clear();
+        Prepare(row.records, row.program);
+        Handheld();
+        EXPECT_EQ(TransmitFile(state), 0);
+        if (!row.recCnt.empty()) {
+            EXPECT_EQ(Log("RecCntBox"), row.recCnt);
+        }
+        EXPECT_EQ(Log("complete"), row.complete);
+        EXPECT_EQ(Log("RecordsBox"), std::vector<std::string>{" " + ZeroFilled(row.records, 5)});
+        EXPECT_EQ(Log("StatusBox"),
+                  (std::vector<std::string>{"Sending Header",
+                                            row.program ? "Sending Program " : "Sending File ",
+                                            "Closing Link"}));
+        EXPECT_FALSE(view.aboutEnabled);
+    }
+    // True halves go to the even side: the 23rd of 40 shows 58, the 109th of 200 shows 54.
+    for (const auto& [records, block, percent] : {std::tuple{40, 23, "58"}, {200, 109, "54"}}) {
+        view.log.clear();
+        Prepare(records);
+        Handheld({}, {}, {}, 0);
+        EXPECT_EQ(TransmitFile(state), 0);
+        EXPECT_EQ(Log("complete")[static_cast<std::size_t>(block)],
+                  std::string(" ") + percent + "%");
+    }
+}
+
+TEST_F(TransmitTest, CancelDuringTheRecordsStopsWithoutEot) {
+    struct Events : TransferWindowEvents {
+        explicit Events(RunState& s) : s(s) {}
+        void CommandButtonClicked() override { s.cancelRequested = true; }
+        void TimerTicked() override {}
+        RunState& s;
+    } events(state);
+    Prepare(500);
+    Handheld();
+    view.Show(events);
+    ClickAfter(5.0);
+    EXPECT_EQ(TransmitFile(state), 90);
+    EXPECT_EQ(state.transferState, 6);
+    EXPECT_NE(line.sent.back(), std::string(1, chEOT));
+    EXPECT_EQ(view.status, "Closing Link");
+    EXPECT_TRUE(store.files.empty());
+}
+
+TEST_F(TransmitTest, MissingFileSendsNothing) {
+    Prepare(1);
+    state.fileName = "GONE.PD3";
+    Handheld();
+    EXPECT_EQ(TransmitFile(state), 1);
+    EXPECT_TRUE(line.sent.empty());
+}
+
+TEST_F(TransmitTest, RecordsAreCutFilledOrPacked) {
+    const struct {
+        bool program;
+        bool packed;
+        std::string content;
+        std::vector<std::string> records;
+    } rows[] = {
+        {true,
+         false,
+         std::string(200, 'L') + "\r\nABC\r\n\r\n",
+         {std::string(128, 'L'), "ABC" + std::string(125, '0'), std::string(128, '0')}},
+        {false, false, "ABCDEFGHIJ\nXY\r\n LEAD \r", {"ABCDEFGH", "XY      ", " LEAD   "}},
+        // Filled to the record length before packing: the missing digit fields become ERROR.
+        {false, true, "  42\r\n", {"\x8E        " + std::string(16, ' ') + "ERRO"}},
+    };
+    for (const auto& row : rows) {
+        dir.Write("F.TXT", row.content);
+        state.programFile = row.program;
+        state.recordLength = static_cast<std::int16_t>(row.program ? 128 : row.packed ? 42 : 8);
+        state.cmpMode = row.packed;
+        state.bccEnabled = state.seqEnabled = false;
+        ASSERT_EQ(OpenFile(state, dir.enginePath(), "F.TXT", FileNumber::kSend, "I"), 0);
+        for (const std::string& record : row.records) {
+            EXPECT_EQ(GetNextRecord(state), chSTX + record + chETX);
+        }
+        EXPECT_THROW(GetNextRecord(state), RuntimeError);  // 62, past the end
+        EXPECT_EQ(state.currentProcedure, "GetNextRecord");
+        state.CloseFile(FileNumber::kSend);
+    }
+    // The block number is blockSeq at the call, also past the largest record count.
+    dir.Write("F.TXT", "AA\r\n");
+    state.cmpMode = false;
+    state.bccEnabled = state.seqEnabled = true;
+    state.recordLength = 2;
+    state.blockSeq = 32768;
+    ASSERT_EQ(OpenFile(state, dir.enginePath(), "F.TXT", FileNumber::kSend, "I"), 0);
+    const std::string body = "32768AA" + std::string(1, chETX);
+    EXPECT_EQ(GetNextRecord(state), chSTX + body + Bcc(body));
+    EXPECT_EQ(state.currentProcedure, "AddBcc");  // the check byte names itself last
+}
+
+// YMODEM through the port's facility, to the YMODEM receiving machine.
+struct YmodemScenario {
+    const char* name;
+    std::size_t bytes = 5000;
+    sim::LineFaults toHandheld = {};
+    sim::LineFaults toLoader = {};
+    std::optional<std::size_t> storeFailsAfter = {};
+    double clickAt = -1;
+    ResultCode result = 0;
+    bool stored = true;
+};
+
+const YmodemScenario kYmodemScenarios[] = {
+    {.name = "5000 bytes"},
+    {.name = "an empty file", .bytes = 0},
+    {.name = "a handheld that never starts: 51",
+     .toLoader = {.silent = true},
+     .result = 51,
+     .stored = false},
+    {.name = "cancel while waiting for the start: 90",
+     .toLoader = {.silent = true},
+     .clickAt = 4,
+     .result = 90,
+     .stored = false},
+    {.name = "cancel during the data: 90",
+     .bytes = 100000,
+     .clickAt = 5,
+     .result = 90,
+     .stored = false},
+    {.name = "the handheld cannot store it and cancels: 55",
+     .storeFailsAfter = 2000,
+     .result = 55,
+     .stored = false},
+};
+
+TEST_F(TransmitTest, YmodemScenarios) {
+    struct Events : TransferWindowEvents {
+        explicit Events(RunState& s) : s(s) {}
+        void CommandButtonClicked() override { s.cancelRequested = true; }
+        void TimerTicked() override { ++s.timerTicks; }
+        RunState& s;
+    } events(state);
+    view.Show(events);
+    for (const YmodemScenario& row : kYmodemScenarios) {
+        SCOPED_TRACE(row.name);
+        std::string data(row.bytes, 'x');
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            data[i] = static_cast<char>(i * 7 % 251);
+        }
+        dir.Write("PROG.PD4", data);
+        state.filePath = dir.enginePath();
+        state.fileName = "PROG.PD4";
+        state.programFile = true;
+        store.files.clear();
+        store.failAfter = row.storeFailsAfter;
+        view.log.clear();
+        line.SetPortOpen(true);
+        Peer(std::make_unique<protocol::YmodemReceiver>(protocol::YmodemReceiverOptions{}, &store,
+                                                        line.Now()),
+             row.toHandheld, row.toLoader, 115200);
+        line.Input();
+        FileTransfer transfer(line, host);
+        state.transfer = &transfer;
+        if (row.clickAt >= 0) {
+            ClickAfter(row.clickAt);
+        }
+        EXPECT_EQ(TransmitYModem(state), row.result);
+        state.transfer = nullptr;
+        EXPECT_EQ(store.files.count("PROG.PD4"), row.stored ? 1u : 0u);
+        if (row.stored) {
+            EXPECT_EQ(store.files["PROG.PD4"], data);
+            EXPECT_EQ(state.transferState, 5);
+        }
+        EXPECT_EQ(Log("YModemTimer").back(), "0");
+        if (row.bytes == 5000 && row.result == 0) {
+            // The window counts 1024-byte blocks: 5000 bytes are 5, and 2048 of them 41 %.
+            EXPECT_EQ(Log("RecordsBox"), std::vector<std::string>{" 00005"});
+            auto complete = Log("complete");
+            complete.erase(std::unique(complete.begin(), complete.end()), complete.end());
+            EXPECT_EQ(complete,
+                      (std::vector<std::string>{" 20%", " 41%", " 61%", " 82%", " 100%"}));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quenlo
