@@ -80,6 +80,9 @@ struct RunState : TransferSettings {
     ResultCode resultCode = result::kOk;
     std::string resultMessage;
     std::string currentProcedure;
+    // Why the run failed, beside its result: the system's reason behind a port or file failure,
+    // for a front end that can say more than the result's own text.
+    std::string failureDetail;
     std::int16_t recordCount = 0;  // not reset by SetDefaults
 
     // Last failed file write, for the suffix of "Err(99) General Failure".

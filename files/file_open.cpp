@@ -66,6 +66,7 @@ ResultCode OpenFile(RunState& state, const std::string& directory, const std::st
         std::error_code ec;
         const std::filesystem::path parent = path.parent_path();
         const bool directoryExists = parent.empty() || std::filesystem::is_directory(parent, ec);
+        state.failureDetail = path.string() + ": " + std::generic_category().message(error);
         return MapFileError(RuntimeErrorForErrno(error, directoryExists));
     }
     state.file(number) = std::move(file);

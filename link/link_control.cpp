@@ -25,6 +25,7 @@ ResultCode OpenPort(RunState& state) {
         state.comm->SetPortOpen(true);
         return result::kOk;
     } catch (const RuntimeError& e) {
+        state.failureDetail = state.comm->OpenFailure();
         return e.number() == runtime_error_number::kDeviceUnavailable ? result::kPortNotAvailable
                                                                       : result::kPortError;
     }
@@ -40,6 +41,9 @@ ResultCode LineError(RunState& state) {
     const std::int32_t event = state.comm->LastEvent();
     const bool error = event == comm_event::kBreak ||
                        (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError);
+    if (event == comm_event::kDeviceLost) {
+        state.failureDetail = "the device went away (unplugged, or its other end closed)";
+    }
     return error ? static_cast<ResultCode>(event) : result::kOk;
 }
 
@@ -60,9 +64,8 @@ ResultCode SendText(RunState& state, std::string_view text) {
     if (event == comm_event::kSent) {
         return result::kOk;
     }
-    if (event == comm_event::kBreak ||
-        (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError)) {
-        return static_cast<ResultCode>(event);
+    if (const ResultCode error = LineError(state); error != result::kOk) {
+        return error;
     }
     comm.ClearOutput();
     state.host->Yield(std::chrono::milliseconds(0));

@@ -49,6 +49,8 @@ class SerialComm {
     // exist, is busy or may not be opened. false closes it.
     virtual void SetPortOpen(bool open) = 0;
     virtual bool PortOpen() const = 0;
+    // Why the last opening failed, in words a technician can act on; empty when unknown.
+    virtual std::string OpenFailure() const { return {}; }
 
     // Received bytes waiting.
     virtual std::int32_t InputCount() = 0;

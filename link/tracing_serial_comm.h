@@ -23,6 +23,7 @@ class TracingSerialComm : public SerialComm {
     void SetLineB(bool on) override { inner_.SetLineB(on); }
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return inner_.PortOpen(); }
+    std::string OpenFailure() const override { return inner_.OpenFailure(); }
     std::int32_t InputCount() override { return inner_.InputCount(); }
     std::string Input() override;
     void Output(std::string_view text) override;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class QSerialPort;
 
 namespace quenlo {
@@ -11,5 +13,9 @@ bool StdinIsTerminal();
 // unplugged adapter). Asked when a read fails, because a hung-up terminal reads as end of file
 // with no error number, which QSerialPort reports as an ordinary read error.
 bool DeviceHungUp(const QSerialPort& port);
+
+// Why a device that cannot be opened is not available, in words a technician can act on: it does
+// not exist, may not be opened by this user (and what to do about it), or another program holds it.
+std::string WhyNotAvailable(const std::string& device);
 
 }  // namespace quenlo

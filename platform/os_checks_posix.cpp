@@ -19,4 +19,19 @@ bool DeviceHungUp(const QSerialPort& port) {
     return (probe.revents & (POLLHUP | POLLNVAL)) != 0;
 }
 
+std::string WhyNotAvailable(const std::string& device) {
+    if (::access(device.c_str(), F_OK) != 0) {
+        return "no such device";
+    }
+    if (::access(device.c_str(), R_OK | W_OK) != 0) {
+#if defined(__linux__)
+        return "permission denied (add yourself to the dialout group: sudo usermod -aG dialout "
+               "$USER, then log in again)";
+#else
+        return "permission denied";
+#endif
+    }
+    return "busy: another program holds it";
+}
+
 }  // namespace quenlo

@@ -17,4 +17,8 @@ bool DeviceHungUp(const QSerialPort&) {
     return false;
 }
 
+std::string WhyNotAvailable(const std::string& device) {
+    return device + " does not exist or another program holds it";
+}
+
 }  // namespace quenlo

@@ -177,13 +177,17 @@ void QtSerialComm::SetPortOpen(bool open) {
     ApplySettings(*settings);
     port_.setPortName(QString::fromLocal8Bit(Device()));
     if (!port_.open(QIODevice::ReadWrite)) {
+        openFailure_ = "COM" + std::to_string(portNumber_) + " is " + Device() + ": ";
         switch (port_.error()) {
             case QSerialPort::DeviceNotFoundError:
             case QSerialPort::PermissionError:  // also a port that is busy or locked
+                openFailure_ += WhyNotAvailable(Device());
                 throw RuntimeError(runtime_error_number::kDeviceUnavailable);
             case QSerialPort::UnsupportedOperationError:
+                openFailure_ += port_.errorString().toStdString();
                 throw RuntimeError(kCannotSetCommState, "Could not set comm state");
             default:
+                openFailure_ += port_.errorString().toStdString();
                 throw RuntimeError(kInvalidPortNumber, "Invalid port number");
         }
     }

@@ -53,6 +53,7 @@ class QtSerialComm : public SerialComm {
     // device refuses, 8002 for anything else.
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return open_; }
+    std::string OpenFailure() const override { return openFailure_; }
 
     // Both count and read what the device holds at the moment, not only what an event-loop turn
     // has already taken in.
@@ -100,6 +101,7 @@ class QtSerialComm : public SerialComm {
     bool transferAbort_ = false;
 
     bool open_ = false;
+    std::string openFailure_;
     // The device went away while open: the port stays open for the engine, which closes it on its
     // normal path, but nothing more moves.
     bool lost_ = false;

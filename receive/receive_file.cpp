@@ -1,6 +1,7 @@
 #include "receive/receive_file.h"
 
 #include <string>
+#include <system_error>
 
 #include "base/deadline.h"
 #include "base/host.h"
@@ -350,6 +351,8 @@ ResultCode WriteRecord(RunState& s) {
         error = file->Flush();
     }
     if (error != 0) {
+        s.failureDetail = "cannot write " + s.filePath + s.fileName + ": " +
+                          std::generic_category().message(error);
         s.fileErrNumber = RuntimeErrorForErrno(error, true);
         s.fileErrLine = 0;
         status = MapFileError(s.fileErrNumber);

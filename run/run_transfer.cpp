@@ -162,6 +162,7 @@ void RunTransfer(RunState& s) {
     WindowEvents events(s);
     s.view->Show(events);
     SetDefaults(s);
+    s.failureDetail.clear();
     s.view->FocusButton();
 
     bool parsed = false;

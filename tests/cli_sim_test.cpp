@@ -304,6 +304,8 @@ TEST_F(CliSimTest, HandheldVanishingMidTransfer) {
     // The closed pseudo-terminal is a lost device, whose code has no message of its own.
     EXPECT_EQ(result.status, 255) << result.err;
     EXPECT_EQ(result.out, "Transfer Error\nError1002 OCCURED\n");
+    EXPECT_EQ(Lines(result.err).back(),
+              "quenlo-cli: the device went away (unplugged, or its other end closed)");
     const auto sim = FinishSim();
     EXPECT_EQ(sim.status, 4);
     EXPECT_EQ(sim.out, "bht-sim: received GONE.PD3 records=4/50 naks=0 strays=0 status=vanished");
@@ -315,20 +317,34 @@ TEST_F(CliSimTest, FailuresBeforeTheLine) {
     const struct {
         std::vector<std::string> args;
         int status;
-        const char* out;
+        std::string out;
+        std::string why;  // the last line on stderr
     } rows[] = {
         {{file.string(), "+P4"},
          101,
-         "Transfer Error\nErr(101) Communications Port COM5 not available.\n"},
+         "Transfer Error\nErr(101) Communications Port COM5 not available.\n",
+         "quenlo-cli: COM5 is " + Path("nothing").string() + ": no such device"},
         // The file is looked at before the port; the line is upper case, so is the name.
         {{Path("absent.pd3").string(), "+P0"},
          1,
-         "Transfer Error\nErr(1) File: ABSENT.PD3  not found.\n"},
+         "Transfer Error\nErr(1) File: ABSENT.PD3  not found.\n",
+         "quenlo-cli: " + Path("ABSENT.PD3").string() + ": No such file or directory"},
+        // Our own options may follow the tokens; a usage error has a status of its own.
+        {{file.string(), "+P0", "--device", Path("nothing").string()}, 101, "", ""},
+        {{"--yes", "--no"},
+         64,
+         "",
+         "Usage: quenlo-cli [--device PATH] [--trace FILE] [--yes | --no] [--] TOKEN..."},
     };
     for (const auto& row : rows) {
         const auto cli = RunCli(row.args, {"QUENLO_COM5=" + Path("nothing").string()});
         EXPECT_EQ(cli.status, row.status) << cli.err;
-        EXPECT_EQ(cli.out, row.out);
+        if (!row.out.empty()) {
+            EXPECT_EQ(cli.out, row.out);
+        }
+        if (!row.why.empty()) {
+            EXPECT_EQ(Lines(cli.err).back(), row.why);
+        }
     }
     const auto help = RunCli({"--help"});
     EXPECT_EQ(help.status, 0);
