@@ -47,7 +47,6 @@ std::string Lines(const protocol::Upload& upload) {
 const std::string kNulCheckRecord = "pB";
 
 struct Scenario {
-    const char* name;
     protocol::Upload upload = Program(3);
     protocol::SenderFaults faults = {};
     sim::LineFaults toHandheld = {};
@@ -66,85 +65,72 @@ struct Scenario {
 const std::string kEarlier = "EARLIER LINE\r\n";
 
 const Scenario kScenarios[] = {
-    {.name = "three program records"},
-    {.name = "no records: an empty file", .upload = Program(0), .trace = "A A A"},
-    {.name = "a repeat of the block just written: ACK, written once",
-     .faults = {.repeatBlock = 2},
-     .trace = "A A A A A A A"},
-    {.name = "a damaged check byte: NAK, then the block",
-     .faults = {.badCheckBlock = 2},
-     .trace = "A A A N A A A"},
-    {.name = "a lost NUL check byte is no damage",
-     .upload = Data({kNulCheckRecord, "AB"}),
+    // Three program records.
+    {},
+    // No records: an empty file.
+    {.upload = Program(0), .trace = "A A A"},
+    // A repeat of the block just written: ACK, written once.
+    {.faults = {.repeatBlock = 2}, .trace = "A A A A A A A"},
+    // A damaged check byte: NAK, then the block.
+    {.faults = {.badCheckBlock = 2}, .trace = "A A A N A A A"},
+    // A lost NUL check byte is no damage.
+    {.upload = Data({kNulCheckRecord, "AB"}),
      .faults = {.dropNulChecks = true},
      .trace = "A A A A A"},
-    {.name = "stray bytes before STX are dropped", .faults = {.strayBeforeBlock = 2}},
-    {.name = "a lone ENQ between blocks: NAK",
-     .faults = {.enqBeforeBlock = 2},
-     .trace = "A A A N A A A"},
-    {.name = "a damaged heading: NAK, then the heading",
-     .toLoader = {.corruptBytes = {5}},
-     .trace = "A N A A A A A"},
-    {.name = "the 10th NAK since the last record: 53, no partial file after EOT",
-     .toLoader = {.corruptBytes = {208, 344, 480, 616, 752, 888, 1024, 1160, 1296, 1432}},
+    // Stray bytes before STX are dropped.
+    {.faults = {.strayBeforeBlock = 2}},
+    // A lone ENQ between blocks: NAK.
+    {.faults = {.enqBeforeBlock = 2}, .trace = "A A A N A A A"},
+    // A damaged heading: NAK, then the heading.
+    {.toLoader = {.corruptBytes = {5}}, .trace = "A N A A A A A"},
+    // The 10th NAK since the last record: 53, no partial file after EOT.
+    {.toLoader = {.corruptBytes = {208, 344, 480, 616, 752, 888, 1024, 1160, 1296, 1432}},
      .result = 53,
      .trace = "A A A N N N N N N N N N N A",
      .file = std::nullopt},
-    {.name = "a silent handheld: 51 after ten slices, no file",
-     .toLoader = {.silent = true},
+    // A silent handheld: 51 after ten slices, no file.
+    {.toLoader = {.silent = true},
      .result = 51,
      .finalState = 6,
      .trace = "T A",
      .file = std::nullopt},
-    {.name = "silence after the call: 51 in the heading state",
-     .toLoader = {.cutAfter = 1},
+    // Silence after the call: 51 in the heading state.
+    {.toLoader = {.cutAfter = 1},
      .result = 51,
      .finalState = 6,
      .trace = "A T A",
      .file = std::nullopt},
-    {.name = "a name the rules refuse: 70",
-     .upload = Program(1, "BAD NAME.PD3"),
+    // A name the rules refuse: 70.
+    {.upload = Program(1, "BAD NAME.PD3"),
      .result = 70,
      .finalState = 6,
      .trace = "A T A",
      .file = std::nullopt},
-    {.name = "a device name: 70",
-     .upload = Program(1, "CON.PD3"),
+    // A device name: 70.
+    {.upload = Program(1, "CON.PD3"),
      .result = 70,
      .finalState = 6,
      .trace = "A T A",
      .file = std::nullopt},
-    {.name = "a directory of that name: 71",
-     .existingDirectory = true,
+    // A directory of that name: 71.
+    {.existingDirectory = true,
      .result = 71,
      .finalState = 6,
      .trace = "A T A",
      .file = std::nullopt},
-    {.name = "no room: 72, the file removed",
-     .freeSpace = 389,  // three lines of 130 need 390
-     .result = 72,
-     .finalState = 6,
-     .trace = "A T A",
-     .file = std::nullopt},
-    {.name = "cancel during the records: 90, the file removed",
-     .upload = Program(200),
-     .clickAt = 2.0,
-     .result = 90,
-     .finalState = 6,
-     .trace = "",
-     .file = std::nullopt},
-    {.name = "+APP adds to what was there",
-     .append = true,
-     .existing = kEarlier,
-     .file = kEarlier + Lines(Program(3))},
-    {.name = "+APP that fails keeps what was there, byte for byte",
-     .upload = Program(200),
+    // No room: 72, the file removed (three lines of 130 need 390).
+    {.freeSpace = 389, .result = 72, .finalState = 6, .trace = "A T A", .file = std::nullopt},
+    // Cancel during the records: 90, the file removed.
+    {.upload = Program(200), .clickAt = 2.0, .result = 90, .finalState = 6, .file = std::nullopt},
+    // +APP adds to what was there.
+    {.append = true, .existing = kEarlier, .file = kEarlier + Lines(Program(3))},
+    // +APP that fails keeps what was there, byte for byte.
+    {.upload = Program(200),
      .append = true,
      .existing = kEarlier,
      .clickAt = 2.0,
      .result = 90,
      .finalState = 6,
-     .trace = "",
      .file = kEarlier},
 };
 
@@ -161,15 +147,6 @@ class ReceiveTest : public testing::EngineFixture {
         }
         return trace;
     }
-    std::vector<std::string> Log(const std::string& control) const {
-        std::vector<std::string> values;
-        for (const auto& entry : view.log) {
-            if (entry.rfind(control + "=", 0) == 0) {
-                values.push_back(entry.substr(control.size() + 1));
-            }
-        }
-        return values;
-    }
     void Prepare() {
         state.filePath = dir.enginePath();
         state.fileName.clear();
@@ -180,20 +157,12 @@ class ReceiveTest : public testing::EngineFixture {
         line.sent.clear();
         line.SetPortOpen(true);
     }
-    // The window passes clicks on only while it is shown.
-    struct Events : TransferWindowEvents {
-        explicit Events(RunState& s) : s(s) {}
-        void CommandButtonClicked() override { s.cancelRequested = true; }
-        void TimerTicked() override { ++s.timerTicks; }
-        RunState& s;
-    };
 };
 
 TEST_F(ReceiveTest, Scenarios) {
-    Events events(state);
-    view.Show(events);
+    ShowWindow();
     for (const Scenario& row : kScenarios) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE("row " + std::to_string(&row - std::begin(kScenarios)));
         std::filesystem::remove_all(dir.path());
         std::filesystem::create_directory(dir.path());
         const std::string name = row.upload.name;
@@ -319,17 +288,16 @@ TEST_F(ReceiveTest, DataFileGetsItsFieldFileAndTheWindowFollows) {
                              "\r\nsize    136\r\n", "\r\nrecords 8\r\n", "\r\nfields  10 5\r\n"}) {
         EXPECT_NE(fieldFile.find(line), std::string::npos) << line;
     }
-    EXPECT_EQ(Log("StatusBox"),
+    EXPECT_EQ(view.Values("StatusBox"),
               (std::vector<std::string>{"Receive Header", "Receiving File ", "Closing Link"}));
-    EXPECT_EQ(Log("complete"), (std::vector<std::string>{" 12%", " 25%", " 38%", " 50%", " 62%",
-                                                         " 75%", " 88%", " 100%"}));
-    EXPECT_EQ(Log("RecordsBox"), std::vector<std::string>{" 00008"});
+    EXPECT_EQ(view.Values("complete"), (std::vector<std::string>{" 12%", " 25%", " 38%", " 50%",
+                                                                 " 62%", " 75%", " 88%", " 100%"}));
+    EXPECT_EQ(view.Values("RecordsBox"), std::vector<std::string>{" 00008"});
     EXPECT_FALSE(view.aboutEnabled);
 }
 
 // YMODEM through the port's facility, from the YMODEM sending machine.
 struct YmodemScenario {
-    const char* name;
     std::string file = "PROG.PD4";
     std::size_t bytes = 5000;
     sim::LineFaults toLoader = {};
@@ -340,30 +308,26 @@ struct YmodemScenario {
 };
 
 const YmodemScenario kYmodemScenarios[] = {
-    {.name = "5000 bytes"},
-    {.name = "an empty file", .bytes = 0},
-    {.name = "a directory part is dropped", .file = "../../PROG.PD4"},
-    {.name = "a name the rules refuse: 70, nothing written",
-     .file = "TOOLONGNAME.PD4",
-     .result = 70,
-     .stored = false},
-    {.name = "a handheld that never starts: 52",
-     .toLoader = {.silent = true},
-     .result = 52,
-     .stored = false},
-    {.name = "cancel during the data: 90",
-     .bytes = 100000,
-     .clickAt = 3,
-     .result = 90,
-     .stored = false},
-    {.name = "a symbolic link is never followed", .link = true, .result = 51, .stored = false},
+    // 5000 bytes.
+    {},
+    // An empty file.
+    {.bytes = 0},
+    // A directory part is dropped.
+    {.file = "../../PROG.PD4"},
+    // A name the rules refuse: 70, nothing written.
+    {.file = "TOOLONGNAME.PD4", .result = 70, .stored = false},
+    // A handheld that never starts: 52.
+    {.toLoader = {.silent = true}, .result = 52, .stored = false},
+    // Cancel during the data: 90.
+    {.bytes = 100000, .clickAt = 3, .result = 90, .stored = false},
+    // A symbolic link is never followed.
+    {.link = true, .result = 51, .stored = false},
 };
 
 TEST_F(ReceiveTest, YmodemScenarios) {
-    Events events(state);
-    view.Show(events);
+    ShowWindow();
     for (const YmodemScenario& row : kYmodemScenarios) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
         std::filesystem::remove_all(dir.path());
         std::filesystem::create_directories(dir.path() / "outside");
         if (row.link) {
@@ -395,7 +359,7 @@ TEST_F(ReceiveTest, YmodemScenarios) {
         EXPECT_EQ(files, 1 + (row.stored || row.link ? 1 : 0));  // "outside", and the file
         if (row.stored) {
             EXPECT_EQ(dir.Read("PROG.PD4"), data);
-            EXPECT_EQ(Log("StatusBox"), std::vector<std::string>{"Receiving Program "});
+            EXPECT_EQ(view.Values("StatusBox"), std::vector<std::string>{"Receiving Program "});
         }
         EXPECT_EQ(dir.Read("outside/PROG.PD4"), row.link ? "KEEP" : "");
     }

@@ -54,20 +54,9 @@ class TransmitTest : public testing::EngineFixture {
         }
         return trace;
     }
-
-    std::vector<std::string> Log(const std::string& control) const {
-        std::vector<std::string> values;
-        for (const auto& entry : view.log) {
-            if (entry.rfind(control + "=", 0) == 0) {
-                values.push_back(entry.substr(control.size() + 1));
-            }
-        }
-        return values;
-    }
 };
 
 struct Scenario {
-    const char* name;
     int records = 3;
     protocol::HandheldFaults faults = {};
     sim::LineFaults toHandheld = {};
@@ -75,6 +64,8 @@ struct Scenario {
     bool loaderBcc = true, loaderSeq = true, handheldBcc = true, handheldSeq = true;
     int baud = 19200;
     std::size_t lineErrorAtOutput = 0;  // the n-th output reports event 1004
+    double clickAt = -1;                // Cancel
+    bool missing = false;               // the file went before the send
     ResultCode result = 0;
     int finalState = 5;
     const char* trace = "";  // what the loader put on the line
@@ -83,87 +74,70 @@ struct Scenario {
 };
 
 const Scenario kScenarios[] = {
-    {.name = "three records", .trace = "E H 1 2 3 T"},
-    {.name = "no records", .records = 0, .trace = "E H T", .stored = 0},
-    {.name = "NAK once resends the same block, no read-ahead",
-     .records = 4,
-     .faults = {.nakBlock = 2},
-     .trace = "E H 1 2 2 3 4 T",
-     .stored = 4},
-    {.name = "ten NAKs on the heading: 54 after an acknowledged closing",
-     .faults = {.nakHeading = 10},
-     .result = 54,
-     .trace = "E H H H H H H H H H H T",
-     .stored = -1},
-    {.name = "ten NAKs on a record",
-     .faults = {.nakBlock = 2, .nakTimes = 10},
+    // Three records.
+    {.trace = "E H 1 2 3 T"},
+    // No records.
+    {.records = 0, .trace = "E H T", .stored = 0},
+    // NAK once resends the same block, no read-ahead.
+    {.records = 4, .faults = {.nakBlock = 2}, .trace = "E H 1 2 2 3 4 T", .stored = 4},
+    // Ten NAKs on the heading: 54 after an acknowledged closing.
+    {.faults = {.nakHeading = 10}, .result = 54, .trace = "E H H H H H H H H H H T", .stored = -1},
+    // Ten NAKs on a record.
+    {.faults = {.nakBlock = 2, .nakTimes = 10},
      .result = 54,
      .trace = "E H 1 2 2 2 2 2 2 2 2 2 2 T",
      .stored = -1},
-    {.name = "EOT from the handheld: 55, then the closing",
-     .records = 5,
-     .faults = {.eotAtBlock = 3},
-     .result = 55,
-     .trace = "E H 1 2 3 T",
-     .stored = -1},
-    {.name = "silent handheld: ten ENQs, one EOT, no closing",
-     .toLoader = {.silent = true},
+    // EOT from the handheld: 55, then the closing.
+    {.records = 5, .faults = {.eotAtBlock = 3}, .result = 55, .trace = "E H 1 2 3 T", .stored = -1},
+    // Silent handheld: ten ENQs, one EOT, no closing.
+    {.toLoader = {.silent = true},
      .result = 52,
      .finalState = 6,
      .trace = "E E E E E E E E E E T",
      .stored = -1},
-    {.name = "lost ACK of the heading: ENQ asks again",
-     .records = 2,
-     .toLoader = {.dropBytes = {2}},
-     .trace = "E H E 1 2 T",
-     .stored = 2},
-    {.name = "lost ACK of a block: the block again, same number",
-     .records = 2,
-     .toLoader = {.dropBytes = {3}},
-     .trace = "E H 1 1 2 T",
-     .stored = 2},
-    {.name = "damaged block: NAK and again",
-     .records = 2,
+    // Lost ACK of the heading: ENQ asks again.
+    {.records = 2, .toLoader = {.dropBytes = {2}}, .trace = "E H E 1 2 T", .stored = 2},
+    // Lost ACK of a block: the block again, same number.
+    {.records = 2, .toLoader = {.dropBytes = {3}}, .trace = "E H 1 1 2 T", .stored = 2},
+    // Damaged block: NAK and again.
+    {.records = 2,
      .toHandheld = {.corruptBytes = {2 + 20 + 50}},
      .trace = "E H 1 1 2 T",
      .stored = 2},
-    {.name = "noise turns the closing ACK into EOT: 52 at once",
-     .records = 1,
+    // Noise turns the closing ACK into EOT: 52 at once.
+    {.records = 1,
      .toLoader = {.replaceBytes = {{4, chEOT}}},
      .result = 52,
      .finalState = 6,
      .trace = "E H 1 T",
      .stored = 1},
-    {.name = "line error on a block: stops at once, no closing",
-     .lineErrorAtOutput = 3,
-     .result = 1004,
-     .finalState = 6,
-     .trace = "E H 1",
-     .stored = -1},
-    {.name = "no block check, no numbers",
-     .loaderBcc = false,
+    // Line error on a block: stops at once, no closing.
+    {.lineErrorAtOutput = 3, .result = 1004, .finalState = 6, .trace = "E H 1", .stored = -1},
+    // Cancel during the records: 90, no EOT.
+    {.records = 500, .clickAt = 5, .result = 90, .finalState = 6, .stored = -1},
+    // The file is gone: 1, nothing on the line.
+    {.missing = true, .result = 1, .finalState = 0, .stored = -1},
+    // No block check, no numbers.
+    {.loaderBcc = false,
      .loaderSeq = false,
      .handheldBcc = false,
      .handheldSeq = false,
      .trace = "E H D D D T"},
-    {.name = "a check byte the handheld does not expect, unpaced: refused",
-     .records = 1,
+    // A check byte the handheld does not expect, unpaced: refused.
+    {.records = 1,
      .handheldBcc = false,
      .baud = 0,
      .result = 54,
      .trace = "E H H H H H H H H H H T",
      .stored = -1},
-    {.name = "a check byte the handheld does not expect, paced: stray bytes",
-     .records = 1,
-     .handheldBcc = false,
-     .trace = "E H 1 T",
-     .stored = 1,
-     .strays = true},
+    // A check byte the handheld does not expect, paced: stray bytes.
+    {.records = 1, .handheldBcc = false, .trace = "E H 1 T", .stored = 1, .strays = true},
 };
 
 TEST_F(TransmitTest, Scenarios) {
+    ShowWindow();
     for (const Scenario& row : kScenarios) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE("row " + std::to_string(&row - std::begin(kScenarios)));
         line.sent.clear();
         store.files.clear();
         state.bccEnabled = row.loaderBcc;
@@ -176,11 +150,22 @@ TEST_F(TransmitTest, Scenarios) {
         options.faults = row.faults;
         Handheld(options, row.toHandheld, row.toLoader, row.baud);
         line.Input();  // nothing left over from the row before
+        state.transferState = 0;
+        if (row.missing) {
+            state.fileName = "GONE.PD3";
+        }
+        if (row.clickAt >= 0) {
+            ClickAfter(row.clickAt);
+        }
         const double start = host.ClockSeconds();
 
         EXPECT_EQ(TransmitFile(state), row.result);
         EXPECT_EQ(state.transferState, row.finalState);
-        EXPECT_EQ(Trace(), row.trace);
+        if (row.clickAt < 0) {
+            EXPECT_EQ(Trace(), row.trace);
+        } else {
+            EXPECT_NE(line.sent.back(), std::string(1, chEOT));  // Cancel sends no EOT
+        }
         if (row.stored < 0) {
             EXPECT_TRUE(store.files.empty());
         } else {
@@ -216,11 +201,12 @@ TEST_F(TransmitTest, WindowFollowsTheAcknowledgedRecords) {
         Handheld();
         EXPECT_EQ(TransmitFile(state), 0);
         if (!row.recCnt.empty()) {
-            EXPECT_EQ(Log("RecCntBox"), row.recCnt);
+            EXPECT_EQ(view.Values("RecCntBox"), row.recCnt);
         }
-        EXPECT_EQ(Log("complete"), row.complete);
-        EXPECT_EQ(Log("RecordsBox"), std::vector<std::string>{" " + ZeroFilled(row.records, 5)});
-        EXPECT_EQ(Log("StatusBox"),
+        EXPECT_EQ(view.Values("complete"), row.complete);
+        EXPECT_EQ(view.Values("RecordsBox"),
+                  std::vector<std::string>{" " + ZeroFilled(row.records, 5)});
+        EXPECT_EQ(view.Values("StatusBox"),
                   (std::vector<std::string>{"Sending Header",
                                             row.program ? "Sending Program " : "Sending File ",
                                             "Closing Link"}));
@@ -232,35 +218,9 @@ TEST_F(TransmitTest, WindowFollowsTheAcknowledgedRecords) {
         Prepare(records);
         Handheld({}, {}, {}, 0);
         EXPECT_EQ(TransmitFile(state), 0);
-        EXPECT_EQ(Log("complete")[static_cast<std::size_t>(block)],
+        EXPECT_EQ(view.Values("complete")[static_cast<std::size_t>(block)],
                   std::string(" ") + percent + "%");
     }
-}
-
-TEST_F(TransmitTest, CancelDuringTheRecordsStopsWithoutEot) {
-    struct Events : TransferWindowEvents {
-        explicit Events(RunState& s) : s(s) {}
-        void CommandButtonClicked() override { s.cancelRequested = true; }
-        void TimerTicked() override {}
-        RunState& s;
-    } events(state);
-    Prepare(500);
-    Handheld();
-    view.Show(events);
-    ClickAfter(5.0);
-    EXPECT_EQ(TransmitFile(state), 90);
-    EXPECT_EQ(state.transferState, 6);
-    EXPECT_NE(line.sent.back(), std::string(1, chEOT));
-    EXPECT_EQ(view.status, "Closing Link");
-    EXPECT_TRUE(store.files.empty());
-}
-
-TEST_F(TransmitTest, MissingFileSendsNothing) {
-    Prepare(1);
-    state.fileName = "GONE.PD3";
-    Handheld();
-    EXPECT_EQ(TransmitFile(state), 1);
-    EXPECT_TRUE(line.sent.empty());
 }
 
 TEST_F(TransmitTest, RecordsAreCutFilledOrPacked) {
@@ -306,7 +266,6 @@ TEST_F(TransmitTest, RecordsAreCutFilledOrPacked) {
 
 // YMODEM through the port's facility, to the YMODEM receiving machine.
 struct YmodemScenario {
-    const char* name;
     std::size_t bytes = 5000;
     sim::LineFaults toHandheld = {};
     sim::LineFaults toLoader = {};
@@ -317,38 +276,24 @@ struct YmodemScenario {
 };
 
 const YmodemScenario kYmodemScenarios[] = {
-    {.name = "5000 bytes"},
-    {.name = "an empty file", .bytes = 0},
-    {.name = "a handheld that never starts: 51",
-     .toLoader = {.silent = true},
-     .result = 51,
-     .stored = false},
-    {.name = "cancel while waiting for the start: 90",
-     .toLoader = {.silent = true},
-     .clickAt = 4,
-     .result = 90,
-     .stored = false},
-    {.name = "cancel during the data: 90",
-     .bytes = 100000,
-     .clickAt = 5,
-     .result = 90,
-     .stored = false},
-    {.name = "the handheld cannot store it and cancels: 55",
-     .storeFailsAfter = 2000,
-     .result = 55,
-     .stored = false},
+    // 5000 bytes.
+    {},
+    // An empty file.
+    {.bytes = 0},
+    // A handheld that never starts: 51.
+    {.toLoader = {.silent = true}, .result = 51, .stored = false},
+    // Cancel while waiting for the start: 90.
+    {.toLoader = {.silent = true}, .clickAt = 4, .result = 90, .stored = false},
+    // Cancel during the data: 90.
+    {.bytes = 100000, .clickAt = 5, .result = 90, .stored = false},
+    // The handheld cannot store it and cancels: 55.
+    {.storeFailsAfter = 2000, .result = 55, .stored = false},
 };
 
 TEST_F(TransmitTest, YmodemScenarios) {
-    struct Events : TransferWindowEvents {
-        explicit Events(RunState& s) : s(s) {}
-        void CommandButtonClicked() override { s.cancelRequested = true; }
-        void TimerTicked() override { ++s.timerTicks; }
-        RunState& s;
-    } events(state);
-    view.Show(events);
+    ShowWindow();
     for (const YmodemScenario& row : kYmodemScenarios) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
         std::string data(row.bytes, 'x');
         for (std::size_t i = 0; i < data.size(); ++i) {
             data[i] = static_cast<char>(i * 7 % 251);
@@ -377,11 +322,11 @@ TEST_F(TransmitTest, YmodemScenarios) {
             EXPECT_EQ(store.files["PROG.PD4"], data);
             EXPECT_EQ(state.transferState, 5);
         }
-        EXPECT_EQ(Log("YModemTimer").back(), "0");
+        EXPECT_EQ(view.Values("YModemTimer").back(), "0");
         if (row.bytes == 5000 && row.result == 0) {
             // The window counts 1024-byte blocks: 5000 bytes are 5, and 2048 of them 41 %.
-            EXPECT_EQ(Log("RecordsBox"), std::vector<std::string>{" 00005"});
-            auto complete = Log("complete");
+            EXPECT_EQ(view.Values("RecordsBox"), std::vector<std::string>{" 00005"});
+            auto complete = view.Values("complete");
             complete.erase(std::unique(complete.begin(), complete.end()), complete.end());
             EXPECT_EQ(complete,
                       (std::vector<std::string>{" 20%", " 41%", " 61%", " 82%", " 100%"}));

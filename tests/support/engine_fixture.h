@@ -77,9 +77,19 @@ class EngineFixture : public ::testing::Test {
         return dir.enginePath() + name;
     }
 
+    // Shows the transfer window as a run would: its button cancels, its timer ticks.
+    void ShowWindow() { view.Show(events); }
+
     // Clicks the transfer window's button once the virtual clock reaches the given time, counted
     // from now.
     void ClickAfter(double seconds) { clickAt = host.ClockSeconds() + seconds; }
+
+    struct WindowEvents : TransferWindowEvents {
+        explicit WindowEvents(RunState& state) : state(state) {}
+        void CommandButtonClicked() override { state.cancelRequested = true; }
+        void TimerTicked() override { ++state.timerTicks; }
+        RunState& state;
+    };
 
     FakeHost host;
     MemorySerialComm line{host};
@@ -90,6 +100,7 @@ class EngineFixture : public ::testing::Test {
     std::unique_ptr<protocol::PeerMachine> peer;
     TempDir dir;
     RunState state{host, &line, &view};
+    WindowEvents events{state};
     std::function<void()> onYield;
     double clickAt = -1;
 };

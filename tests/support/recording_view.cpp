@@ -70,6 +70,16 @@ void RecordingView::SetTimerEnabled(bool enabled) {
     }
 }
 
+std::vector<std::string> RecordingView::Values(const std::string& control) const {
+    std::vector<std::string> values;
+    for (const auto& entry : log) {
+        if (entry.rfind(control + "=", 0) == 0) {
+            values.push_back(entry.substr(control.size() + 1));
+        }
+    }
+    return values;
+}
+
 void RecordingView::Click() {
     if (events_ != nullptr) {
         events_->CommandButtonClicked();

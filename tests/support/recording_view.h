@@ -28,6 +28,9 @@ class RecordingView : public TransferView {
     void SetAboutEnabled(bool enabled) override;
     void SetTimerEnabled(bool enabled) override;
 
+    // Every value the engine wrote to one control, in order ("complete" gives " 0%", " 33%", ...).
+    std::vector<std::string> Values(const std::string& control) const;
+
     // Clicks the button, as the operator would, if the window is shown.
     void Click();
     // Call on every host yield: ticks the 3-second timer while it runs, and clicks OK once the
