@@ -52,38 +52,6 @@ protocol::Time MemorySerialComm::Now() const {
     return protocol::Time(std::llround(host_.ClockSeconds() * 1e6));
 }
 
-void MemorySerialComm::SetPortNumber(std::int16_t number) {
-    portNumber_ = number;
-    log.push_back("PortNumber=" + std::to_string(number));
-}
-void MemorySerialComm::SetSettings(const std::string& settings) {
-    log.push_back("Settings=" + settings);
-}
-void MemorySerialComm::SetInputLength(std::int32_t length) {
-    log.push_back("InputLength=" + std::to_string(length));
-}
-void MemorySerialComm::SetEventThreshold(std::int32_t threshold) {
-    log.push_back("EventThreshold=" + std::to_string(threshold));
-}
-void MemorySerialComm::SetEndOfFileStop(bool enabled) {
-    log.push_back(std::string("EndOfFileStop=") + (enabled ? "1" : "0"));
-}
-void MemorySerialComm::SetLineA(bool on) {
-    log.push_back(std::string("LineA=") + (on ? "1" : "0"));
-}
-void MemorySerialComm::SetLineB(bool on) {
-    log.push_back(std::string("LineB=") + (on ? "1" : "0"));
-}
-void MemorySerialComm::SetTransferProtocol(std::int16_t protocol) {
-    log.push_back("TransferProtocol=" + std::to_string(protocol));
-}
-void MemorySerialComm::SetTransferOption(std::int16_t option) {
-    log.push_back("TransferOption=" + std::to_string(option));
-}
-void MemorySerialComm::SetTransferAbort(bool abort) {
-    log.push_back(std::string("TransferAbort=") + (abort ? "1" : "0"));
-}
-
 void MemorySerialComm::SetPortOpen(bool open) {
     if (open) {
         if (openFailure) {

@@ -61,14 +61,19 @@ class MemorySerialComm : public SerialComm {
     void Deliver(std::string_view bytes, double delaySeconds);
     protocol::Time Now() const;
 
-    void SetPortNumber(std::int16_t number) override;
+    void SetPortNumber(std::int16_t number) override {
+        portNumber_ = number;
+        Log("PortNumber", number);
+    }
     std::int16_t PortNumber() const override { return portNumber_; }
-    void SetSettings(const std::string& settings) override;
-    void SetInputLength(std::int32_t length) override;
-    void SetEventThreshold(std::int32_t threshold) override;
-    void SetEndOfFileStop(bool enabled) override;
-    void SetLineA(bool on) override;
-    void SetLineB(bool on) override;
+    void SetSettings(const std::string& settings) override {
+        log.push_back("Settings=" + settings);
+    }
+    void SetInputLength(std::int32_t length) override { Log("InputLength", length); }
+    void SetEventThreshold(std::int32_t threshold) override { Log("EventThreshold", threshold); }
+    void SetEndOfFileStop(bool enabled) override { Log("EndOfFileStop", enabled); }
+    void SetLineA(bool on) override { Log("LineA", on); }
+    void SetLineB(bool on) override { Log("LineB", on); }
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return open_; }
     std::int32_t InputCount() override;
@@ -77,9 +82,9 @@ class MemorySerialComm : public SerialComm {
     std::int32_t OutputCount() override { return 0; }
     void ClearOutput() override { log.push_back("ClearOutput"); }
     std::int32_t LastEvent() override { return lastEvent_; }
-    void SetTransferProtocol(std::int16_t protocol) override;
-    void SetTransferOption(std::int16_t option) override;
-    void SetTransferAbort(bool abort) override;
+    void SetTransferProtocol(std::int16_t protocol) override { Log("TransferProtocol", protocol); }
+    void SetTransferOption(std::int16_t option) override { Log("TransferOption", option); }
+    void SetTransferAbort(bool abort) override { Log("TransferAbort", abort); }
 
     // Thrown (as a run-time error number) by the next opening.
     std::optional<std::int32_t> openFailure;
@@ -92,6 +97,7 @@ class MemorySerialComm : public SerialComm {
     int opens = 0;
 
   private:
+    void Log(const char* name, int value) { log.push_back(name + ("=" + std::to_string(value))); }
     // Lets the far end catch up with the clock: every burst and deadline up to now, in order.
     void Pump();
     std::optional<double> NextEventAt() const;

@@ -20,50 +20,8 @@ void RecordingView::Unload() {
     log.push_back("Unload");
 }
 
-void RecordingView::SetStatus(const std::string& text) {
-    status = text;
-    log.push_back("StatusBox=" + text);
-}
-void RecordingView::SetFile(const std::string& text) {
-    file = text;
-    log.push_back("FileBox=" + text);
-}
-void RecordingView::SetRecordCount(const std::string& text) {
-    recCnt = text;
-    log.push_back("RecCntBox=" + text);
-}
-void RecordingView::SetRecords(const std::string& text) {
-    records = text;
-    log.push_back("RecordsBox=" + text);
-}
-void RecordingView::SetProgress(int percent) {
-    progress = percent;
-    log.push_back("ProgressBar1=" + std::to_string(percent));
-}
-void RecordingView::SetComplete(const std::string& text) {
-    complete = text;
-    log.push_back("complete=" + text);
-}
-void RecordingView::SetMessage(const std::string& text) {
-    message = text;
-    log.push_back("MsgLabel=" + text);
-}
-void RecordingView::SetMessageVisible(bool visible) {
-    log.push_back(std::string("MsgLabel.Visible=") + (visible ? "1" : "0"));
-}
-void RecordingView::SetButtonCaption(const std::string& text) {
-    caption = text;
-    log.push_back("CommandButton=" + text);
-}
-void RecordingView::FocusButton() {
-    log.push_back("Focus");
-}
-void RecordingView::SetAboutEnabled(bool enabled) {
-    aboutEnabled = enabled;
-    log.push_back(std::string("AboutButton.Enabled=") + (enabled ? "1" : "0"));
-}
 void RecordingView::SetTimerEnabled(bool enabled) {
-    log.push_back(std::string("YModemTimer=") + (enabled ? "1" : "0"));
+    log.push_back(Flag("YModemTimer", enabled));
     nextTick_.reset();
     if (enabled && clock) {
         nextTick_ = clock() + 3.0;

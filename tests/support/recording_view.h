@@ -15,17 +15,23 @@ class RecordingView : public TransferView {
   public:
     void Show(TransferWindowEvents& events) override;
     void Unload() override;
-    void SetStatus(const std::string& text) override;
-    void SetFile(const std::string& text) override;
-    void SetRecordCount(const std::string& text) override;
-    void SetRecords(const std::string& text) override;
-    void SetProgress(int percent) override;
-    void SetComplete(const std::string& text) override;
-    void SetMessage(const std::string& text) override;
-    void SetMessageVisible(bool visible) override;
-    void SetButtonCaption(const std::string& text) override;
-    void FocusButton() override;
-    void SetAboutEnabled(bool enabled) override;
+    void SetStatus(const std::string& t) override { Put(status, "StatusBox", t); }
+    void SetFile(const std::string& t) override { Put(file, "FileBox", t); }
+    void SetRecordCount(const std::string& t) override { Put(recCnt, "RecCntBox", t); }
+    void SetRecords(const std::string& t) override { Put(records, "RecordsBox", t); }
+    void SetComplete(const std::string& t) override { Put(complete, "complete", t); }
+    void SetMessage(const std::string& t) override { Put(message, "MsgLabel", t); }
+    void SetButtonCaption(const std::string& t) override { Put(caption, "CommandButton", t); }
+    void SetProgress(int percent) override {
+        progress = percent;
+        log.push_back("ProgressBar1=" + std::to_string(percent));
+    }
+    void SetMessageVisible(bool on) override { log.push_back(Flag("MsgLabel.Visible", on)); }
+    void SetAboutEnabled(bool on) override {
+        aboutEnabled = on;
+        log.push_back(Flag("AboutButton.Enabled", on));
+    }
+    void FocusButton() override { log.push_back("Focus"); }
     void SetTimerEnabled(bool enabled) override;
 
     // Every value the engine wrote to one control, in order ("complete" gives " 0%", " 33%", ...).
@@ -50,6 +56,14 @@ class RecordingView : public TransferView {
     std::vector<std::string> log;  // "StatusBox=Sending Header", "complete= 50%", ...
 
   private:
+    void Put(std::string& field, const char* control, const std::string& text) {
+        field = text;
+        log.push_back(control + ("=" + text));
+    }
+    static std::string Flag(const char* name, bool on) {
+        return name + std::string(on ? "=1" : "=0");
+    }
+
     TransferWindowEvents* events_ = nullptr;
     std::optional<double> nextTick_;
 };
