@@ -145,6 +145,22 @@ std::string BlockCountText(std::uint64_t bytes) {
                             5);
 }
 
+void AwaitTransferStart(RunState& s, ResultCode& result) {
+    FileTransfer& transfer = *s.transfer;
+    for (;;) {
+        YieldToWindow(s, transfer.NextWait());
+        if (s.cancelRequested) {
+            CancelTransfer(s, result);
+        }
+        if (transfer.TransferBytes() > 0 ||
+            transfer.TransferStatus() != transfer_status::kWaiting ||
+            s.timerTicks >= s.timeoutCount || s.cancelRequested) {
+            break;
+        }
+    }
+    s.view->SetTimerEnabled(false);
+}
+
 void CancelTransfer(RunState& s, ResultCode& result) {
     s.transfer->SetTransferAbort(true);
     while (s.transfer->TransferStatus() > 0) {

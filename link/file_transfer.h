@@ -75,6 +75,11 @@ inline constexpr std::uint64_t kTransferBlockSize = 1024;
 // " " and the number of such blocks in `bytes`, rounded, in five digits: " 00005" for 5000.
 std::string BlockCountText(std::uint64_t bytes);
 
+// Waits, with the transfer window's timer running, for the transfer to begin: until data moves,
+// or the handheld has answered at all (so that an empty file is no time-out), timeoutCount ticks
+// pass, or Cancel (which stops the transfer, result 90).
+void AwaitTransferStart(RunState& state, ResultCode& result);
+
 // Stops the running transfer and waits until the facility is idle; the result becomes 90.
 void CancelTransfer(RunState& state, ResultCode& result);
 

@@ -51,6 +51,8 @@ class SerialComm {
     virtual bool PortOpen() const = 0;
     // Why the last opening failed, in words a technician can act on; empty when unknown.
     virtual std::string OpenFailure() const { return {}; }
+    // What is worth knowing about the port just opened (for the trace); empty when nothing.
+    virtual std::string OpenNote() const { return {}; }
 
     // Received bytes waiting.
     virtual std::int32_t InputCount() = 0;

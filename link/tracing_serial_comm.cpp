@@ -56,7 +56,9 @@ void TracingSerialComm::SetPortOpen(bool open) {
         Note("port " + std::to_string(inner_.PortNumber()) + " failed to open");
         throw;
     }
-    Note(std::string(open ? "opened" : "closed") + " port " + std::to_string(inner_.PortNumber()));
+    const std::string note = open ? inner_.OpenNote() : "";
+    Note(std::string(open ? "opened" : "closed") + " port " + std::to_string(inner_.PortNumber()) +
+         (note.empty() ? "" : ", " + note));
 }
 
 std::string TracingSerialComm::Input() {

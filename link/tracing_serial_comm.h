@@ -24,6 +24,7 @@ class TracingSerialComm : public SerialComm {
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return inner_.PortOpen(); }
     std::string OpenFailure() const override { return inner_.OpenFailure(); }
+    std::string OpenNote() const override { return inner_.OpenNote(); }
     std::int32_t InputCount() override { return inner_.InputCount(); }
     std::string Input() override;
     void Output(std::string_view text) override;

@@ -48,17 +48,7 @@ ResultCode ReceiveByYModem(RunState& s) {
     transfer.SetReceiveDirectory(s.filePath.empty() ? s.host->CurrentDirectory() : s.filePath);
     transfer.ReceiveStart(directory);
 
-    for (;;) {
-        YieldToWindow(s, transfer.NextWait());
-        if (s.cancelRequested) {
-            CancelTransfer(s, result);
-        }
-        if (transfer.TransferBytes() > 0 || transfer.TransferStatus() != st::kWaiting ||
-            s.timerTicks >= s.timeoutCount || s.cancelRequested) {
-            break;
-        }
-    }
-    view.SetTimerEnabled(false);
+    AwaitTransferStart(s, result);
     if (refused) {
         return result::kIllegalFileOrHeading;
     }

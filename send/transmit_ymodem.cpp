@@ -32,19 +32,7 @@ ResultCode SendByYModem(RunState& s) {
     if (source) {
         transfer.SendFile(*source, s.filePath + s.fileName);
     }
-    // The start: until data moves, or (so that an empty file is not a time-out) until the
-    // handheld has answered at all.
-    for (;;) {
-        YieldToWindow(s, transfer.NextWait());
-        if (s.cancelRequested) {
-            CancelTransfer(s, result);
-        }
-        if (transfer.TransferBytes() > 0 || transfer.TransferStatus() != st::kWaiting ||
-            s.timerTicks >= s.timeoutCount || s.cancelRequested) {
-            break;
-        }
-    }
-    view.SetTimerEnabled(false);
+    AwaitTransferStart(s, result);
     if (s.timerTicks >= s.timeoutCount) {
         fail(result::kCommFailedAtStart);
         return result;
