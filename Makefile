@@ -3,12 +3,18 @@
 
 BUILD_DIR   ?= build/debug-sanitize
 BENCH_DIR   ?= build/release
+PACKAGE_DIR ?= build/package
+WINDOWS_DIR ?= build/windows
 JOBS        ?= 2
 MAKEFLAGS   += --no-print-directory
 PACKAGES    := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
                qt6-base-dev qt6-serialport-dev lrzsz socat
+# The Debian package: manual pages from --help, and dpkg-shlibdeps for its dependencies.
+PACKAGE_PACKAGES := $(PACKAGES) help2man dpkg-dev file
+# The Qt-free engine cross-compiled for Windows, its tests run under Wine.
+WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine wine64
 
-.PHONY: all deps build test demo gui screenshots bench format clean
+.PHONY: all deps build test demo gui screenshots bench package windows-check format clean
 
 all: build
 
@@ -45,6 +51,16 @@ bench: deps $(BENCH_DIR)/CMakeCache.txt
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
 	@# quenlo-cli against bht-sim: unpaced, paced at 115200 Bd, and a silent handheld (about 70 s).
 	@python3 bench/transfer_bench.py $(BENCH_DIR)
+
+# A release build made into a Debian package, then unpacked into a scratch root and tried.
+package:
+	@bash scripts/install-deps.sh $(PACKAGE_PACKAGES)
+	@bash scripts/package.sh $(PACKAGE_DIR) $(JOBS)
+
+# The protocol, the engine and their Qt-free tests built with MinGW-w64 and run under Wine.
+windows-check:
+	@bash scripts/install-deps.sh $(WINDOWS_PACKAGES)
+	@bash scripts/windows-check.sh $(WINDOWS_DIR) $(JOBS)
 
 format:
 	@find $(wildcard base protocol files link send receive run platform ui cli sim tests fuzz bench) \

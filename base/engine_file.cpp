@@ -12,6 +12,18 @@ namespace quenlo {
 namespace {
 constexpr std::size_t kBufferSize = 1 << 16;
 
+// Windows takes a name beyond its code page only as wide characters.
+#ifdef _WIN32
+std::FILE* OpenStream(const std::filesystem::path& path, const char* how) {
+    const std::wstring mode(how, how + std::char_traits<char>::length(how));
+    return ::_wfopen(path.c_str(), mode.c_str());
+}
+#else
+std::FILE* OpenStream(const std::filesystem::path& path, const char* how) {
+    return std::fopen(path.c_str(), how);
+}
+#endif
+
 // The longest path the system opens; PATH_MAX counts the terminating NUL.
 #ifdef PATH_MAX
 constexpr std::size_t kLongestPath = PATH_MAX - 1;
@@ -44,7 +56,7 @@ std::unique_ptr<EngineFile> EngineFile::Open(const std::filesystem::path& path, 
     }
     const char* how = mode == Mode::kRead ? "rb" : (mode == Mode::kAppend ? "ab" : "wb");
     errno = 0;
-    std::FILE* file = std::fopen(path.string().c_str(), how);
+    std::FILE* file = OpenStream(path, how);
     if (file == nullptr) {
         error = errno != 0 ? errno : EIO;
         return nullptr;

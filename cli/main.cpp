@@ -1,11 +1,14 @@
 // quenlo-cli: one transfer run from an option line, in a terminal.
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,8 @@
 #include "cli/interrupt.h"
 #include "cli/terminal_view.h"
 #include "link/tracing_serial_comm.h"
+#include "platform/os_checks.h"
+#include "platform/port_names.h"
 #include "platform/qt_host.h"
 #include "platform/qt_serial_comm.h"
 #include "run/run_transfer.h"
@@ -39,7 +44,8 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Port n opens the device named by the environment variable QUENLO_COM<n> when it is set,\n"
-    "otherwise /dev/ttyS<n-1> (COM<n> on Windows); --device overrides both.\n"
+    "otherwise /dev/ttyS<n-1> (COM<n> on Windows); --device overrides both. --list-ports shows\n"
+    "the ports present with the COM number that opens each.\n"
     "Progress goes to stderr; stdout gets two lines at the end: the status and the result.\n"
     "Ctrl-C cancels the transfer (result 90); a second Ctrl-C quits at once.\n"
     "Our own --options may stand anywhere before a bare --; everything else is a TOKEN.\n"
@@ -65,7 +71,7 @@ struct Arguments {
 };
 
 Arguments SplitArguments(int argc, char** argv) {
-    static const std::set<std::string> kWithValue = {"--device", "--trace"};
+    static const std::set<std::string> kWithValue = {"--device", "--trace", "--wait-port"};
     Arguments split;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -97,6 +103,59 @@ std::string OptionLine(const std::vector<std::string>& tokens) {
     return quenlo::UpperCase(quenlo::Utf8ToLatin1(line));
 }
 
+// The port the option line selects: its last +Pn, as the engine reads it; port 1 without one.
+std::int16_t SelectedPort(const std::string& optionLine) {
+    std::istringstream tokens(optionLine);
+    std::int16_t port = 1;
+    for (std::string token; tokens >> token;) {
+        for (int n = 0; n < quenlo::kPortNumbers; ++n) {
+            if (token == "+P" + std::to_string(n)) {
+                port = static_cast<std::int16_t>(n + 1);
+            }
+        }
+    }
+    return port;
+}
+
+// One line per port present, in columns: the device, the COM numbers that open it, the USB
+// vendor:product, the serial number, the maker and the driver's description.
+void PrintPorts(std::ostream& out) {
+    std::vector<std::vector<std::string>> table{
+        {"DEVICE", "COM", "USB ID", "SERIAL", "MANUFACTURER", "DESCRIPTION"}};
+    for (const quenlo::PortRow& row : quenlo::ListPorts(quenlo::PresentPorts())) {
+        std::string com;
+        for (const int n : row.portNumbers) {
+            com += (com.empty() ? "COM" : ",COM") + std::to_string(n) + "(+P" +
+                   std::to_string(n - 1) + ")";
+        }
+        std::string usb;
+        if (row.facts.vendorId && row.facts.productId) {
+            char id[16];
+            std::snprintf(id, sizeof id, "%04x:%04x", unsigned{*row.facts.vendorId},
+                          unsigned{*row.facts.productId});
+            usb = id;
+        }
+        table.push_back({row.facts.device, com, usb, row.facts.serialNumber, row.facts.manufacturer,
+                         row.facts.description});
+    }
+    std::vector<std::size_t> widths(table[0].size(), 0);
+    for (auto& line : table) {
+        for (std::size_t column = 0; column < line.size(); ++column) {
+            line[column] = line[column].empty() ? "-" : line[column];
+            widths[column] = std::max(widths[column], line[column].size());
+        }
+    }
+    for (const auto& line : table) {
+        std::string text;
+        for (std::size_t column = 0; column < line.size(); ++column) {
+            text += line[column];
+            text.append(column + 1 < line.size() ? widths[column] + 2 - line[column].size() : 0,
+                        ' ');
+        }
+        out << text << '\n';
+    }
+}
+
 int ExitStatus(const quenlo::RunState& state, bool resultShown) {
     if (!resultShown) {
         return kNoResultStatus;
@@ -115,10 +174,19 @@ int main(int argc, char** argv) {
     std::string tracePath;
     bool yes = false;
     bool no = false;
+    bool listPorts = false;
+    double waitSeconds = 0;
     app.add_option("--device", device, "Device to open for whatever port the line selects")
         ->type_name("PATH");
     app.add_option("--trace", tracePath, "Log every byte sent and received to FILE")
         ->type_name("FILE");
+    app.add_option(
+           "--wait-port", waitSeconds,
+           "Wait up to SECONDS for the port's device to appear (an adapter being plugged in)")
+        ->type_name("SECONDS")
+        ->check(CLI::NonNegativeNumber);
+    app.add_flag("--list-ports", listPorts,
+                 "List the serial ports present and the COM number that opens each, then exit");
     auto* yesFlag = app.add_flag("--yes", yes, "Answer Yes to questions when stdin is no terminal");
     auto* noFlag = app.add_flag("--no", no, "Answer No to such questions (the default)");
     yesFlag->excludes(noFlag);
@@ -138,6 +206,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string>& tokens = arguments.tokens;
 
     QCoreApplication qapp(argc, argv);
+    if (listPorts) {
+        PrintPorts(std::cout);
+        return 0;
+    }
     quenlo::QtSerialComm serial;
     if (!device.empty()) {
         serial.SetDeviceOverride(device);
@@ -162,6 +234,15 @@ int main(int argc, char** argv) {
     quenlo::TerminalView view(stderr, isatty(STDERR_FILENO) != 0);
     quenlo::RunState state(host, comm, &view);
     state.commandLine = OptionLine(tokens);
+    if (waitSeconds > 0) {
+        // The run sets the port again; here it only names the device to wait for.
+        serial.SetPortNumber(SelectedPort(state.commandLine));
+        if (!quenlo::DeviceExists(serial.Device())) {
+            std::cerr << "quenlo-cli: waiting for " << serial.Device() << '\n';
+            serial.WaitForDevice(
+                std::chrono::milliseconds(static_cast<long long>(waitSeconds * 1000)));
+        }
+    }
     quenlo::InstallInterruptHandler([&view] { view.PressButton(); }, kNoResultStatus);
     quenlo::LetWritesFailPastTheSizeLimit();
 

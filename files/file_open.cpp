@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/runtime_error.h"
+#include "files/file_names.h"
 #include "files/native_path.h"
 
 namespace quenlo {
@@ -55,6 +56,11 @@ ResultCode OpenFile(RunState& state, const std::string& directory, const std::st
                     FileNumber number, const std::string& mode) {
     if (state.file(number)) {
         return MapFileError(runtime_error_number::kFileAlreadyOpen);
+    }
+    // A device name (CON, COM1, NUL) would open the device on Windows: no file to send.
+    if (mode == "I" && IsDeviceName(name)) {
+        state.failureDetail = name + " names a device, not a file";
+        return MapFileError(runtime_error_number::kBadFileName);
     }
     const std::filesystem::path path = NativePath(directory + name);
     const EngineFile::Mode how = mode == "I"        ? EngineFile::Mode::kRead

@@ -22,6 +22,19 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// Paths go to and from the system as UTF-8 text marked as such: a plain string would be read in
+// the system's code page on Windows, and "CAF\xc9.TXT" would not find CAFÉ.TXT.
+std::filesystem::path FromUtf8(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
+
 // The name of the entry of directory that equals utf8Name without regard to case (utf8Name itself
 // when it exists as given); nothing when the directory holds no such entry.
 std::optional<std::string> FindEntry(const std::string& directory, const std::string& utf8Name) {
@@ -29,14 +42,14 @@ std::optional<std::string> FindEntry(const std::string& directory, const std::st
         return utf8Name;
     }
     std::error_code ec;
-    const std::filesystem::path scanned = directory.empty() ? "." : directory;
-    if (std::filesystem::exists(scanned / utf8Name, ec)) {
+    const std::filesystem::path scanned = FromUtf8(directory.empty() ? "." : directory);
+    if (std::filesystem::exists(scanned / FromUtf8(utf8Name), ec)) {
         return utf8Name;
     }
     const std::string wanted = UpperCase(Utf8ToLatin1(utf8Name));
     std::filesystem::directory_iterator it(scanned, ec);
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        std::string entry = it->path().filename().string();
+        std::string entry = Utf8Of(it->path().filename());
         if (UpperCase(Utf8ToLatin1(entry)) == wanted) {
             return entry;
         }
@@ -50,7 +63,7 @@ std::filesystem::path NativePath(std::string_view enginePath) {
     std::string result;
     std::size_t i = 0;
     if (!enginePath.empty() && IsSeparator(enginePath.front())) {
-        result = "/";
+        result = kSeparator;
         i = 1;
     }
     // Below a missing component nothing can be found, so the rest is taken as given without
@@ -69,14 +82,14 @@ std::filesystem::path NativePath(std::string_view enginePath) {
                 found = FindEntry(result, name);
                 resolving = found.has_value();
             }
-            if (!result.empty() && result.back() != '/') {
-                result += '/';
+            if (!result.empty() && !IsSeparator(result.back())) {
+                result += kSeparator;
             }
             result += found ? *found : name;
         }
         i = next + 1;
     }
-    return result;
+    return FromUtf8(result);
 }
 
 }  // namespace quenlo

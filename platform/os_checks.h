@@ -18,4 +18,12 @@ bool DeviceHungUp(const QSerialPort& port);
 // not exist, may not be opened by this user (and what to do about it), or another program holds it.
 std::string WhyNotAvailable(const std::string& device);
 
+// Whether the device is there to be opened (on Windows: among the ports the system lists).
+bool DeviceExists(const std::string& device);
+
+// Asks the open port's driver to hand over each byte as it arrives rather than batching them (a
+// USB adapter otherwise holds bytes for milliseconds, on every block of a stop-and-wait exchange).
+// Whether it took effect; a device without such a mode (a pseudo-terminal) refuses.
+bool RequestLowLatency(const QSerialPort& port);
+
 }  // namespace quenlo

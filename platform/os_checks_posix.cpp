@@ -1,5 +1,9 @@
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
 
 #include <QSerialPort>
 
@@ -32,6 +36,27 @@ std::string WhyNotAvailable(const std::string& device) {
 #endif
     }
     return "busy: another program holds it";
+}
+
+bool DeviceExists(const std::string& device) {
+    return ::access(device.c_str(), F_OK) == 0;
+}
+
+bool RequestLowLatency(const QSerialPort& port) {
+#if defined(__linux__)
+    serial_struct serial{};
+    if (::ioctl(port.handle(), TIOCGSERIAL, &serial) != 0) {
+        return false;
+    }
+    serial.flags |= ASYNC_LOW_LATENCY;
+    // Read back: some drivers accept the request and drop the flag.
+    return ::ioctl(port.handle(), TIOCSSERIAL, &serial) == 0 &&
+           ::ioctl(port.handle(), TIOCGSERIAL, &serial) == 0 &&
+           (serial.flags & ASYNC_LOW_LATENCY) != 0;
+#else
+    (void)port;
+    return false;
+#endif
 }
 
 }  // namespace quenlo

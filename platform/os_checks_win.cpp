@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <QSerialPort>
+#include <QSerialPortInfo>
 
 #include "platform/os_checks.h"
 
@@ -19,6 +20,20 @@ bool DeviceHungUp(const QSerialPort&) {
 
 std::string WhyNotAvailable(const std::string& device) {
     return device + " does not exist or another program holds it";
+}
+
+bool DeviceExists(const std::string& device) {
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (info.portName().compare(QString::fromStdString(device), Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The driver's latency timer is a setting of the device, not of the opening.
+bool RequestLowLatency(const QSerialPort&) {
+    return false;
 }
 
 }  // namespace quenlo

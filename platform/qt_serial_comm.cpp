@@ -18,7 +18,11 @@
 #include "platform/qt_serial_comm.h"
 
 #include <QByteArray>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QString>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -105,6 +109,37 @@ std::string QtSerialComm::Device() const {
     return deviceOverride_.empty() ? DeviceForPort(portNumber_) : deviceOverride_;
 }
 
+// A watch on the directory answers at once where the system reports new devices; the timer covers
+// the rest (a directory that appears only with the first adapter, Windows ports).
+bool QtSerialComm::WaitForDevice(std::chrono::milliseconds limit) const {
+    const std::string device = Device();
+    if (DeviceExists(device)) {
+        return true;
+    }
+    QEventLoop loop;
+    const auto check = [&] {
+        if (DeviceExists(device)) {
+            loop.quit();
+        }
+    };
+    QFileSystemWatcher watcher;
+    const QString directory = QFileInfo(QString::fromLocal8Bit(device)).absolutePath();
+    if (QFileInfo::exists(directory)) {
+        watcher.addPath(directory);
+    }
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &loop, check);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, check);
+    poll.start(std::chrono::milliseconds(250));
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    loop.exec();
+    return DeviceExists(device);
+}
+
+std::string QtSerialComm::OpenNote() const {
+    return lowLatency_ ? "low latency on" : "low latency not available";
+}
+
 void QtSerialComm::SetSettings(const std::string& settings) {
     settings_ = settings;
     if (open_ && !lost_) {
@@ -181,7 +216,8 @@ void QtSerialComm::SetPortOpen(bool open) {
         switch (port_.error()) {
             case QSerialPort::DeviceNotFoundError:
             case QSerialPort::PermissionError:  // also a port that is busy or locked
-                openFailure_ += WhyNotAvailable(Device());
+                openFailure_ +=
+                    WhyNotAvailable(Device()) + "; " + PortsHereHint(ListPorts(PresentPorts()));
                 throw RuntimeError(runtime_error_number::kDeviceUnavailable);
             case QSerialPort::UnsupportedOperationError:
                 openFailure_ += port_.errorString().toStdString();
@@ -192,6 +228,7 @@ void QtSerialComm::SetPortOpen(bool open) {
         }
     }
     open_ = true;
+    lowLatency_ = RequestLowLatency(port_);
     lost_ = false;
     inputLeft_.clear();
     lastEvent_ = comm_event::kNone;

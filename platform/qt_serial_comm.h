@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QSerialPort>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,6 +39,9 @@ class QtSerialComm : public SerialComm {
     void SetDeviceOverride(std::string path);
     // The device the next opening uses.
     std::string Device() const;
+    // Waits, in the event loop, until that device exists (an adapter being plugged in) or the
+    // time is up; whether it exists.
+    bool WaitForDevice(std::chrono::milliseconds limit) const;
 
     void SetPortNumber(std::int16_t number) override { portNumber_ = number; }
     std::int16_t PortNumber() const override { return portNumber_; }
@@ -54,6 +58,9 @@ class QtSerialComm : public SerialComm {
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return open_; }
     std::string OpenFailure() const override { return openFailure_; }
+    // Whether the driver of the open port delivers each byte at once (a USB adapter asked to).
+    bool LowLatency() const { return lowLatency_; }
+    std::string OpenNote() const override;
 
     // Both count and read what the device holds at the moment, not only what an event-loop turn
     // has already taken in.
@@ -101,6 +108,7 @@ class QtSerialComm : public SerialComm {
     bool transferAbort_ = false;
 
     bool open_ = false;
+    bool lowLatency_ = false;
     std::string openFailure_;
     // The device went away while open: the port stays open for the engine, which closes it on its
     // normal path, but nothing more moves.

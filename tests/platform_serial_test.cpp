@@ -1,21 +1,20 @@
-// The Qt serial port and host over a real pseudo-terminal: the test holds the master side and plays
-// the handheld; the port under test opens the other side as COM 3, named by QUENLO_COM3.
+// The Qt serial port over a real pseudo-terminal: the test holds the master side and plays the
+// handheld; the port under test opens the other side as COM 3, named by QUENLO_COM3.
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <filesystem>
 #include <functional>
 #include <numeric>
 #include <sstream>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "base/runtime_error.h"
 #include "link/link_control.h"
+#include "link/tracing_serial_comm.h"
 #include "platform/port_names.h"
 #include "platform/posix_pty.h"
 #include "platform/qt_host.h"
@@ -23,19 +22,16 @@
 #include "support/temp_dir.h"
 
 namespace quenlo {
-namespace {
 
 using namespace std::chrono_literals;
 
 class SerialTest : public ::testing::Test {
   protected:
+    // Never destroyed: the port's notifiers need it, and it must not go among the statics.
     static void SetUpTestSuite() {
-        // Never destroyed: the port's notifiers need it, and it must not go among the statics.
         static int argc = 1;
-        static char name[] = "platform_serial_test";
-        static char* argv[] = {name, nullptr};
-        static auto* app = new QCoreApplication(argc, argv);
-        (void)app;
+        static char* argv[] = {const_cast<char*>("platform_serial_test"), nullptr};
+        new QCoreApplication(argc, argv);
     }
     void SetUp() override {
         std::string error;
@@ -84,24 +80,6 @@ class SerialTest : public ::testing::Test {
         return yields;
     }
 
-    // The other end goes away: event 1002, what came before stays readable, output goes nowhere,
-    // and the dead device no longer wakes the event loop.
-    void LoseTheOtherEnd(bool sending) {
-        Write("AB");
-        ASSERT_TRUE(YieldUntil([&] { return comm.InputCount() == 2; }));
-        pty->Close();
-        if (sending) {
-            EXPECT_EQ(SendText(state, std::string(1000, 'x')), comm_event::kDeviceLost);
-        }
-        EXPECT_TRUE(YieldUntil([&] { return comm.LastEvent() == comm_event::kDeviceLost; }));
-        EXPECT_EQ(comm.Input(), "AB");
-        comm.Output("more");
-        EXPECT_EQ(comm.OutputCount(), 0);
-        EXPECT_EQ(comm.LastEvent(), comm_event::kDeviceLost);
-        EXPECT_LE(YieldsUntilTimer(), 3);
-        EXPECT_TRUE(comm.PortOpen());  // until the engine closes it on its normal path
-    }
-
     testing::TempDir dir;
     std::unique_ptr<PosixPty> pty;
     QtHost host;
@@ -109,32 +87,23 @@ class SerialTest : public ::testing::Test {
     RunState state{host, &comm};
 };
 
-TEST(LineSettingsTest, PortNamesAndTheSettingsText) {
-    ::setenv("QUENLO_COM7", "", 1);  // empty counts as unset
-    EXPECT_EQ(DeviceForPort(7), "/dev/ttyS6");
-    const auto s = ParseLineSettings(" 9600 , e , 7 , 2 ");
-    ASSERT_TRUE(s.has_value());
-    EXPECT_EQ(std::tie(s->baud, s->parity, s->dataBits, s->stopBits),
-              std::make_tuple(9600, 'E', 7, 2));
-    for (const char* bad :
-         {"", "19200,N,8", "19200,N,8,1,1", "0,N,8,1", "-9600,N,8,1", "fast,N,8,1", "19200,NN,8,1",
-          "19200,N,6,1", "19200,N,8,3", "19200,N,8,1.5", "19200,,8,1"}) {
+// Only a device that is missing or busy is "not available" (68, the engine's 101), and the
+// technician learns why and which ports there are; any other failure is a port error (102).
+TEST_F(SerialTest, FailedOpeningsGiveTheirRunTimeErrorsAndWhy) {
+    for (const char* bad : {"", "19200,N,8", "19200,N,8,1,1", "0,N,8,1", "fast,N,8,1",
+                            "19200,NN,8,1", "19200,N,6,1", "19200,N,8,3", "19200,,8,1"}) {
         EXPECT_FALSE(ParseLineSettings(bad).has_value()) << bad;
     }
-}
-
-// Only a device that is missing or busy is "not available" (68, the engine's 101); any other
-// failure is a port error (102).
-TEST_F(SerialTest, FailedOpeningsGiveTheirRunTimeErrors) {
     QtSerialComm holder;
     holder.SetDeviceOverride(pty->linkPath());
     holder.SetPortOpen(true);
-    const std::tuple<const char*, std::string, std::int32_t, ResultCode> rows[] = {
-        {"19200,Q,8,1", "", 380, 102},
-        {"19200,N,8,1", (dir.path() / "nothing-here").string(), 68, 101},
-        {"19200,N,8,1", pty->linkPath(), 68, 101},  // the holder has it
-        {"19200,N,8,1", "/dev/null", 8015, 102}};   // no terminal
-    for (const auto& [settings, device, number, result] : rows) {
+    const std::string missing = (dir.path() / "nothing-here").string();
+    const std::tuple<const char*, std::string, std::int32_t, ResultCode, std::string> rows[] = {
+        {"19200,Q,8,1", "", 380, 102, ""},
+        {"19200,N,8,1", missing, 68, 101, "COM3 is " + missing + ": no such device; "},
+        {"19200,N,8,1", pty->linkPath(), 68, 101, ": busy: another program holds it; "},
+        {"19200,N,8,1", "/dev/null", 8015, 102, "COM3 is /dev/null: "}};  // no terminal
+    for (const auto& [settings, device, number, result, why] : rows) {
         comm.SetSettings(settings);
         comm.SetDeviceOverride(device);
         try {
@@ -144,23 +113,26 @@ TEST_F(SerialTest, FailedOpeningsGiveTheirRunTimeErrors) {
             EXPECT_EQ(e.number(), number) << device;
         }
         EXPECT_EQ(OpenPort(state), result) << device;
+        EXPECT_NE(comm.OpenFailure().find(why), std::string::npos) << comm.OpenFailure();
         EXPECT_FALSE(comm.PortOpen());
     }
 }
 
 TEST_F(SerialTest, PortThreeOpensTheNamedDeviceWithItsSettingsAndIgnoresTheIrdaLines) {
-    comm.SetSettings("9600,E,7,2");
+    comm.SetSettings(" 9600 , e , 7 , 2 ");
     comm.SetLineA(true);  // a pseudo-terminal has no such lines
-    comm.SetPortOpen(true);
+    std::ostringstream trace;
+    TracingSerialComm tracing(comm, trace, [] { return 0.0; });
+    tracing.SetPortOpen(true);
+    EXPECT_NE(trace.str().find("opened port 3, low latency not available"), std::string::npos);
     // The master reads the slave's attributes; a pseudo-terminal shows only speed and stop bits.
     termios attributes{};
-    ASSERT_EQ(::tcgetattr(pty->fd(), &attributes), 0);
-    EXPECT_EQ(::cfgetospeed(&attributes), speed_t(B9600));
-    EXPECT_NE(attributes.c_cflag & CSTOPB, 0u);
-    comm.SetSettings("2400,O,8,1");  // at once while open
-    ASSERT_EQ(::tcgetattr(pty->fd(), &attributes), 0);
-    EXPECT_EQ(::cfgetospeed(&attributes), speed_t(B2400));
-    EXPECT_EQ(attributes.c_cflag & CSTOPB, 0u);
+    for (const char* settings : {"", "2400,O,8,1"}) {  // at once while open
+        comm.SetSettings(*settings ? settings : " 9600 , e , 7 , 2 ");
+        ASSERT_EQ(::tcgetattr(pty->fd(), &attributes), 0);
+        EXPECT_EQ(::cfgetospeed(&attributes), speed_t(*settings ? B2400 : B9600));
+        EXPECT_EQ((attributes.c_cflag & CSTOPB) != 0, !*settings);
+    }
     comm.SetLineB(false);
     EXPECT_EQ(comm.LastEvent(), comm_event::kNone);
     comm.SetPortOpen(false);
@@ -170,9 +142,19 @@ TEST_F(SerialTest, PortThreeOpensTheNamedDeviceWithItsSettingsAndIgnoresTheIrdaL
     EXPECT_THROW(comm.SetSettings("2400,O,8"), RuntimeError);
 }
 
-TEST_F(SerialTest, OutputReachesTheOtherEndByteExactAndIsNotLost) {
+// Both ways, then the other end goes away: event 1002, what came before stays readable, output
+// goes nowhere, and the dead device no longer wakes the event loop.
+TEST_F(SerialTest, BytesMoveBothWaysUntilTheOtherEndGoes) {
     EXPECT_THROW(comm.Output("x"), RuntimeError);  // not while closed
+    // An ACK that waited in the device from before the port opened was taken as the answer to
+    // the first ENQ: the engine's flushes come before any event-loop turn has read the device.
+    Write("\x06");
     comm.SetPortOpen(true);
+    FlushInput(state);
+    for (int i = 0; i < 5; ++i) {
+        host.Yield(10ms);  // turns in which the port would read a stale byte
+    }
+    EXPECT_EQ(comm.Input(), "");
     std::string bytes(512, 0);
     std::iota(bytes.begin(), bytes.end(), char(0));
     ASSERT_EQ(SendText(state, bytes), result::kOk);
@@ -186,29 +168,10 @@ TEST_F(SerialTest, OutputReachesTheOtherEndByteExactAndIsNotLost) {
     }
     // ClearOutput drops what the device has not taken yet (nobody reads the other end).
     comm.Output(std::string(1 << 20, 'x'));
-    ASSERT_GT(comm.OutputCount(), 0);
     comm.ClearOutput();
     EXPECT_EQ(comm.OutputCount(), 0);
     comm.Output("kept");
     EXPECT_LT(ReceivedUntil("kept").size(), std::size_t(1 << 20));
-    LoseTheOtherEnd(true);
-}
-
-// An ACK that waited in the device from before the port opened was taken as the answer to the
-// first ENQ: the engine's flushes come before any event-loop turn has read the device.
-TEST_F(SerialTest, InputIsReadBackAndFlushDropsWhatWaitsInTheDevice) {
-    const auto flushedThenRead = [&] {
-        FlushInput(state);
-        for (int i = 0; i < 5; ++i) {
-            host.Yield(10ms);  // turns in which the port would read a stale byte
-        }
-        return comm.Input();
-    };
-    Write("\x06");
-    comm.SetPortOpen(true);
-    EXPECT_EQ(flushedThenRead(), "");
-    Write("\x15");
-    EXPECT_EQ(flushedThenRead(), "");
     // Arriving data ends a long wait: the guard timer must not be what wakes it.
     bool guard = false;
     QTimer::singleShot(5s, [&] { guard = true; });
@@ -222,35 +185,54 @@ TEST_F(SerialTest, InputIsReadBackAndFlushDropsWhatWaitsInTheDevice) {
     comm.SetInputLength(0);
     EXPECT_EQ(comm.Input(), "\xff");
     EXPECT_LE(YieldsUntilTimer(), 3);  // an idle open port does not keep the loop awake
-    LoseTheOtherEnd(false);
+    Write("AB");
+    ASSERT_TRUE(YieldUntil([&] { return comm.InputCount() == 2; }));
+    pty->Close();
+    EXPECT_EQ(SendText(state, std::string(1000, 'x')), comm_event::kDeviceLost);
+    EXPECT_TRUE(YieldUntil([&] { return comm.LastEvent() == comm_event::kDeviceLost; }));
+    EXPECT_EQ(comm.Input(), "AB");
+    comm.Output("more");
+    EXPECT_EQ(comm.OutputCount(), 0);
+    EXPECT_EQ(comm.LastEvent(), comm_event::kDeviceLost);
+    EXPECT_LE(YieldsUntilTimer(), 3);
+    EXPECT_TRUE(comm.PortOpen());  // until the engine closes it on its normal path
 }
 
-TEST(QtHostTest, MessagesQuestionsAndDirectories) {
-    std::istringstream in("y\nNo\n\nmaybe\n");
-    std::ostringstream out;
-    QtHost host(in, out, true);
-    host.ShowMessage("Caf\xe9", "Port 3", MessageIcon::kExclamation);  // single-byte e acute
-    // One line is an answer; anything else, and the end of input, take the default.
-    std::vector<bool> answers;
-    for (const bool byDefault : {false, true, true, false, true}) {
-        host.SetDefaultAnswer(byDefault);
-        answers.push_back(host.AskYesNo("Q", "Go?"));
+// A device named through a link counts as its target; "-"/"COM?" when no port number opens it.
+TEST_F(SerialTest, PortsPresentWithTheNumbersThatOpenThem) {
+    const auto environment = [&](const std::string& name) -> std::string {
+        return name == "QUENLO_COM3"   ? pty->linkPath()
+               : name == "QUENLO_COM1" ? "/dev/ttyUSB0"
+                                       : "";
+    };
+    const std::vector<PortRow> rows = ListPorts(
+        {{pty->devicePath()}, {"/dev/ttyUSB0"}, {"/dev/ttyS0"}, {"/dev/ttyS4"}, {"/dev/ttyACM0"}},
+        environment);
+    std::string numbers;
+    for (const PortRow& row : rows) {
+        numbers += (row.portNumbers.empty() ? "-" : std::to_string(row.portNumbers[0])) + " ";
     }
-    EXPECT_EQ(answers, std::vector<bool>({true, false, true, false, true}));
-    EXPECT_TRUE(out.str().starts_with("Caf\xc3\xa9: Port 3\nQ: Go? [y/N] Q: Go? [Y/n] "));
-    std::istringstream yes("y\n");
-    std::ostringstream silent;
-    EXPECT_FALSE(QtHost(yes, silent, false).AskYesNo("Q", "Go?"));  // no terminal: not asked
-    EXPECT_EQ(silent.str(), "");
-
-    testing::TempDir dir;
-    EXPECT_FALSE(host.FreeSpace((dir.path() / "missing" / "deeper").string()).has_value());
-    const auto before = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-    EXPECT_EQ(host.CurrentDirectory(),
-              std::filesystem::canonical(dir.path()).generic_string() + "/");
-    std::filesystem::current_path(before);
+    EXPECT_EQ(numbers, "3 1 - 5 - ");
+    EXPECT_EQ(PortsHereHint({rows[1], rows[4]}),
+              "ports here: /dev/ttyUSB0 (COM1), /dev/ttyACM0 (COM?)");
+    EXPECT_EQ(PortsHereHint({}), "no serial ports here");
+    EXPECT_EQ(DeviceForPort(7, [](const std::string&) { return ""; }), "/dev/ttyS6");
 }
 
-}  // namespace
+// The wait ends when the device appears (a pseudo-terminal made later), or when the time is up.
+TEST_F(SerialTest, WaitingForTheDeviceOfThePort) {
+    pty->Close();
+    QTimer::singleShot(300ms, [&] {
+        std::string error;
+        pty = PosixPty::Open((dir.path() / "handheld").string(), &error);
+    });
+    bool guard = false;  // the end of the time must not be what ends the wait
+    QTimer::singleShot(20s, [&] { guard = true; });
+    EXPECT_TRUE(comm.WaitForDevice(30s));
+    EXPECT_FALSE(guard);
+    comm.SetPortOpen(true);
+    comm.SetDeviceOverride((dir.path() / "never").string());
+    EXPECT_FALSE(comm.WaitForDevice(300ms));
+}
+
 }  // namespace quenlo

@@ -328,6 +328,11 @@ TEST_F(ReceiveTest, YmodemScenarios) {
     ShowWindow();
     for (const YmodemScenario& row : kYmodemScenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
+#ifdef _WIN32
+        if (row.link) {
+            continue;  // making a symbolic link takes a privilege there
+        }
+#endif
         std::filesystem::remove_all(dir.path());
         std::filesystem::create_directories(dir.path() / "outside");
         if (row.link) {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/host.h"
 #include "base/runtime_error.h"
@@ -79,10 +80,7 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
         ports << QString("COM %1").arg(n);
     }
     cboPort_ = List("cboPort", ports, this);
-    // Each COM entry names the device it opens, so a USB adapter's users know what to pick.
-    for (int n = 1; n <= kPorts; ++n) {
-        cboPort_->setItemData(n - 1, QString::fromStdString(DeviceForPort(n)), Qt::ToolTipRole);
-    }
+    ShowPorts(ListPorts(PresentPorts()));
     cboSpeed_ =
         List("cboSpeed", {"115200", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"},
              this);
@@ -183,6 +181,22 @@ MainWindowChoices MainWindow::Choices() const {
     c.sequence = chkSeq_->isChecked();
     c.irDelay = txtIRDelay_->text();
     return c;
+}
+
+// Each COM entry names the device it opens, and what the driver calls it when it is present, so a
+// USB adapter's users know what to pick.
+void MainWindow::ShowPorts(const std::vector<PortRow>& present) {
+    for (int n = 1; n <= kPorts; ++n) {
+        QString tip = QString::fromStdString(DeviceForPort(n));
+        for (const PortRow& row : present) {
+            const auto& numbers = row.portNumbers;
+            if (std::find(numbers.begin(), numbers.end(), n) != numbers.end() &&
+                !row.facts.description.empty()) {
+                tip += " (" + QString::fromStdString(row.facts.description) + ")";
+            }
+        }
+        cboPort_->setItemData(n - 1, tip, Qt::ToolTipRole);
+    }
 }
 
 bool MainWindow::Quit() {

@@ -9,7 +9,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/port_names.h"
 #include "ui/option_line.h"
 
 namespace quenlo {
@@ -39,6 +41,8 @@ class MainWindow : public QWidget {
     bool Quit();
     bool sendInProgress() const { return sendInProgress_; }
     MainWindowChoices Choices() const;
+    // The COM entries' tool tips for the ports present (done on creation).
+    void ShowPorts(const std::vector<PortRow>& present);
 
     // The filters of the file dialog, in the order shown.
     static QStringList FileFilters();

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The Qt-free part (protocol, engine, and the tests that need neither Qt, a pseudo-terminal nor a
+# child process) cross-compiled with MinGW-w64 and run under Wine: the engine's Windows paths
+# run on Windows' own file system rules. GoogleTest is built from Debian's packaged sources.
+# Ends with "windows-check: N passed, N failed" and fails when a test or a build fails.
+set -euo pipefail
+
+build=${1:?usage: windows-check.sh BUILD_DIR [JOBS]}
+jobs=${2:-2}
+repo=$(cd "$(dirname "$0")/.." && pwd)
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+toolchain="$repo/cmake/mingw-w64.cmake"
+started=$(date +%s)
+
+# files_test holds the POSIX file cases (FIFOs, /dev); windows_test holds the Windows ones.
+tests=(protocol_test ymodem_machine_test options_test link_test transmit_test receive_test
+       run_transfer_test windows_test)
+
+# GoogleTest for Windows, once.
+gtest="$build/googletest"
+if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+    echo "== GoogleTest from /usr/src/googletest for Windows"
+    cmake -S /usr/src/googletest -B "$build/googletest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
+        -DCMAKE_INSTALL_PREFIX="$gtest" >"$build/googletest.log"
+    cmake --build "$build/googletest-build" -j"$jobs" >>"$build/googletest.log"
+    cmake --install "$build/googletest-build" >>"$build/googletest.log"
+fi
+
+echo "== Configuring the Qt-free part for Windows in $build/quenlo"
+cmake -S "$repo" -B "$build/quenlo" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Debug \
+    -DQUENLO_QT=OFF -DQUENLO_BUILD_TESTS=ON -DGTest_DIR="$gtest/lib/cmake/GTest" \
+    -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >"$build/configure.log" ||
+    { cat "$build/configure.log" >&2; exit 1; }
+
+# Each test program on its own, so that one that does not compile for Windows is reported and
+# the others still run.
+failed_builds=()
+echo "== Building quenlo_protocol, quenlo_core and the test support"
+cmake --build "$build/quenlo" -j"$jobs" --target quenlo_protocol quenlo_core quenlo_test_support \
+    >"$build/build.log" 2>&1 || { tail -40 "$build/build.log" >&2; exit 1; }
+for t in "${tests[@]}"; do
+    rm -f "$build/quenlo/tests/$t.exe"  # never run the program of an earlier build
+    if ! cmake --build "$build/quenlo" -j"$jobs" --target "$t" >"$build/build-$t.log" 2>&1; then
+        failed_builds+=("$t")
+        echo "windows-check: $t does not build for Windows:" >&2
+        grep -E 'error|Error' "$build/build-$t.log" | head -15 >&2
+    fi
+done
+
+# A Wine prefix of our own, made once; no desktop, no Mono or Gecko installers.
+export WINEPREFIX="$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== Making a Wine prefix in $WINEPREFIX"
+    wineboot --init >"$build/wineboot.log" 2>&1 || { cat "$build/wineboot.log" >&2; exit 1; }
+    wineserver --wait
+fi
+
+passed=0
+failed=0
+failed_programs=()
+for t in "${tests[@]}"; do
+    exe="$build/quenlo/tests/$t.exe"
+    [ -f "$exe" ] || continue
+    log="$build/$t.log"
+    status=0
+    # Wine ends lines with CR LF.
+    (cd "$build" && timeout 600 wine "$exe" --gtest_color=no) 2>&1 | tr -d '\r' >"$log" ||
+        status=$?
+    ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log" | tail -1)
+    ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log" | tail -1)
+    bad=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p' "$log" | tail -1)
+    ran=${ran:-0} ok=${ok:-0} bad=${bad:-0}
+    if [ "$status" -ne 0 ] && [ "$bad" -eq 0 ]; then
+        bad=1  # it ended before GoogleTest could count: a crash or a time-out
+    fi
+    passed=$((passed + ok))
+    failed=$((failed + bad))
+    printf '%-22s %4s run, %4s passed, %3s failed%s\n' "$t" "$ran" "$ok" "$bad" \
+        "$([ "$status" -ne 0 ] && echo " (exit $status, see $log)")"
+    if [ "$status" -ne 0 ]; then
+        failed_programs+=("$t")
+        sed -n 's/^\[  FAILED  \] \([A-Za-z_][^ ]*\).*/    failed: \1/p' "$log" | sort -u
+    fi
+done
+wineserver --wait || true
+
+echo "windows-check: took $(($(date +%s) - started)) s"
+[ ${#failed_builds[@]} -eq 0 ] || echo "windows-check: not built for Windows: ${failed_builds[*]}"
+echo "windows-check: $passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ ${#failed_builds[@]} -eq 0 ]
