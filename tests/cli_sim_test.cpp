@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/record_packing.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -146,34 +145,26 @@ TEST_F(CliSimTest, SendsTheDemoProgramWithDefaultSettings) {
 class CliSimFramingTest : public CliSimTest,
                           public ::testing::WithParamInterface<std::tuple<bool, bool>> {};
 
+// Both ways, with and without the block check and the block numbers, as agreed on both sides.
 TEST_P(CliSimFramingTest, BlockCheckAndNumbersAsAgreed) {
     const auto [bcc, seq] = GetParam();
-    std::vector<std::string> simOptions;
+    std::vector<std::string> agreed;
     if (!bcc) {
-        simOptions.push_back("--no-bcc");
+        agreed.push_back("--no-bcc");
     }
     if (!seq) {
-        simOptions.push_back("--no-seq");
+        agreed.push_back("--no-seq");
     }
-    ExpectDelivered(ProgramFile("PROG50.PD3", 50), 50, 0, simOptions,
-                    {"+P0", "+B115200", bcc ? "+PB" : "-PB", seq ? "+SN" : "-SN"}, kProgramSent);
-}
-
-TEST_P(CliSimFramingTest, ReceivesWithBlockCheckAndNumbersAsAgreed) {
-    const auto [bcc, seq] = GetParam();
-    const fs::path file = ProgramFile("UP.PD3", 50);
-    std::vector<std::string> simOptions{"--send", file.string()};
-    if (!bcc) {
-        simOptions.push_back("--no-bcc");
-    }
-    if (!seq) {
-        simOptions.push_back("--no-seq");
-    }
-    ASSERT_NO_FATAL_FAILURE(StartSim(simOptions));
-    const auto cli = RunCli({Path("received").string() + "/", "+P0", "+B115200",
-                             bcc ? "+PB" : "-PB", seq ? "+SN" : "-SN"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, "Program Received OK\nErr(0) Transfer Complete\n");
+    const std::vector<std::string> loader{"+P0", "+B115200", bcc ? "+PB" : "-PB",
+                                          seq ? "+SN" : "-SN"};
+    ExpectDelivered(ProgramFile("PROG50.PD3", 50), 50, 0, agreed, loader, kProgramSent);
+    fs::rename(Path("received/PROG50.PD3"), Path("UP.PD3"));
+    agreed.insert(agreed.end(), {"--send", Path("UP.PD3").string()});
+    ASSERT_NO_FATAL_FAILURE(StartSim(agreed));
+    std::vector<std::string> receive = loader;
+    receive.insert(receive.begin(), Path("received").string() + "/");
+    const auto cli = RunCli(receive);
+    EXPECT_EQ(cli.out, "Program Received OK\nErr(0) Transfer Complete\n") << cli.err;
     EXPECT_EQ(FinishSim().out, "bht-sim: sent UP.PD3 records=50/50 naks=0 strays=0 status=ok");
     EXPECT_EQ(dir_.Read("received/UP.PD3"), dir_.Read("UP.PD3"));
 }
@@ -186,25 +177,6 @@ TEST_F(CliSimTest, DataFileWithFieldsOnTheLineOrInItsFieldFile) {
     fs::remove_all(Path("received"));
     Sample("STOCK.FLD");
     ExpectDelivered(Path("STOCK.TXT"), 60, 0, {}, {"+P0", "+B115200"}, kFileSent);
-}
-
-TEST_F(CliSimTest, PackedRecordsArriveAsTheLoaderPacksThem) {
-    std::string text;
-    std::string expected;
-    for (int i = 1; i <= 20; ++i) {
-        char line[64];
-        std::snprintf(line, sizeof line, "  %06d          ITEM %-11d%05dX%02dnot sent", 123455 + i,
-                      i, i * 11, i);
-        std::string filled = i == 5 ? "NOT DIGITS" : line;  // packs to ERROR
-        text += filled + "\r\n";
-        filled.resize(128, '0');
-        expected += quenlo::PackRecord(filled) + "\r\n";
-    }
-    ExpectDelivered(dir_.Write("PACK.PD3", text), 20, 0, {"--cmp"}, {"+P0", "+B115200", "+CMP"},
-                    kProgramSent, expected);
-    // Worked out by hand: 123456 packs to 112, 134, 156; 000011 and 01 to 100, 100, 111, 101.
-    EXPECT_EQ(dir_.Read("received/PACK.PD3").substr(0, 31),
-              "\x70\x86\x9c      ITEM 1          \x64\x64\x6f\x65\r\n");
 }
 
 TEST_F(CliSimTest, RefusedAndDamagedBlocksAreSentAgain) {

@@ -56,6 +56,7 @@ struct Scenario {
     bool existingDirectory = false;
     std::optional<std::uint64_t> freeSpace = std::uint64_t{1} << 30;
     double clickAt = -1;
+    long sizeLimit = 0;  // the system refuses writes past this size, as a full disk does
     ResultCode result = 0;
     int finalState = 5;
     const char* trace = "A A A A A A";     // what the loader answered: A(CK), N(AK), T (EOT)
@@ -63,6 +64,25 @@ struct Scenario {
 };
 
 const std::string kEarlier = "EARLIER LINE\r\n";
+
+// A limit on the size of the files this process writes, while it lives.
+struct FileSizeLimit {
+    explicit FileSizeLimit(long bytes) {
+#ifndef _WIN32
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes > 0 ? static_cast<rlim_t>(bytes) : saved.rlim_cur;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+    }
+    rlimit saved{};
+#else
+    }
+#endif
+};
 
 const Scenario kScenarios[] = {
     // Three program records.
@@ -122,6 +142,21 @@ const Scenario kScenarios[] = {
     {.freeSpace = 389, .result = 72, .finalState = 6, .trace = "A T A", .file = std::nullopt},
     // Cancel during the records: 90, the file removed.
     {.upload = Program(200), .clickAt = 2.0, .result = 90, .finalState = 6, .file = std::nullopt},
+#ifndef _WIN32
+    // A full disk: 72 at the record that does not fit, nothing partial (two records of 130 fit).
+    {.sizeLimit = 300,
+     .result = 72,
+     .finalState = 6,
+     .trace = "A A A A A T A",
+     .file = std::nullopt},
+    {.append = true,
+     .existing = kEarlier,
+     .sizeLimit = 300,
+     .result = 72,
+     .finalState = 6,
+     .trace = "A A A A A T A",
+     .file = kEarlier},
+#endif
     // +APP adds to what was there.
     {.append = true, .existing = kEarlier, .file = kEarlier + Lines(Program(3))},
     // +APP that fails keeps what was there, byte for byte.
@@ -182,7 +217,12 @@ TEST_F(ReceiveTest, Scenarios) {
         if (row.clickAt >= 0) {
             ClickAfter(row.clickAt);
         }
-        EXPECT_EQ(ReceiveFile(state), row.result);
+        ResultCode result = 0;
+        {
+            const FileSizeLimit limit(row.sizeLimit);
+            result = ReceiveFile(state);
+        }
+        EXPECT_EQ(result, row.result);
         EXPECT_EQ(state.transferState, row.finalState);
         if (row.clickAt < 0) {
             EXPECT_EQ(Trace(), row.trace);
@@ -222,41 +262,6 @@ TEST_F(ReceiveTest, AnEnqThatIsTheHeadingsOwnCheckByteIsNoCall) {
     EXPECT_EQ(Trace(), "A A A A");
     EXPECT_EQ(dir.Read(name), Lines(Program(1)));
 }
-
-#ifndef _WIN32
-TEST_F(ReceiveTest, AFullDiskEndsWith72AndLeavesNothingPartial) {
-    // The system refuses writes past a size limit, as a full disk refuses them.
-    struct FileSizeLimit {
-        explicit FileSizeLimit(rlim_t bytes) {
-            ::getrlimit(RLIMIT_FSIZE, &saved);
-            ::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit = saved;
-            limit.rlim_cur = bytes;
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-        rlimit saved{};
-    };
-    for (const bool append : {false, true}) {
-        std::filesystem::remove_all(dir.path() / "PROG.PD3");
-        if (append) {
-            dir.Write("PROG.PD3", kEarlier);
-        }
-        Prepare();
-        state.appendMode = append;
-        Uploader(Program(3));
-        ResultCode result = 0;
-        {
-            const FileSizeLimit limit(300);  // room for two records of 130, not three
-            result = ReceiveFile(state);
-        }
-        EXPECT_EQ(result, 72);
-        EXPECT_EQ(Trace(), "A A A A A T A");  // the third record's ACK, then EOT and ACK
-        EXPECT_EQ(std::filesystem::exists(dir.path() / "PROG.PD3"), append);
-        EXPECT_EQ(dir.Read("PROG.PD3"), append ? kEarlier : "");
-    }
-}
-#endif
 
 TEST_F(ReceiveTest, UnknownFreeSpaceIsAskedAbout) {
     for (const bool yes : {true, false}) {
