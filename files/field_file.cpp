@@ -1,12 +1,15 @@
 #include "files/field_file.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "base/host.h"
 #include "base/text.h"
 #include "files/field_definitions.h"
 #include "files/file_open.h"
+#include "files/native_path.h"
 #include "protocol/heading.h"
 
 namespace quenlo {
@@ -77,8 +80,19 @@ ResultCode CheckFieldFile(RunState& state) {
 
 ResultCode WriteFieldFile(RunState& state) {
     state.currentProcedure = "WriteFieldFile";
+    // Written under a name no short name can have and put in place only when whole, so a data
+    // file never sits beside a truncated field file. With +APP it starts from the old one.
+    namespace fs = std::filesystem;
+    const std::string temporary = state.fieldFileName + ".PART";
+    const fs::path target = NativePath(state.filePath + state.fieldFileName);
+    const fs::path written = NativePath(state.filePath + temporary);
+    std::error_code ec;
+    fs::remove(written, ec);
+    if (state.appendMode && fs::is_regular_file(target, ec)) {
+        fs::copy_file(target, written, ec);
+    }
     const ResultCode opened =
-        OpenFile(state, state.filePath, state.fieldFileName, FileNumber::kFieldFile, "O");
+        OpenFile(state, state.filePath, temporary, FileNumber::kFieldFile, "O");
     if (opened != result::kOk) {
         state.linkStatus = opened;
         return result::kOk;
@@ -112,7 +126,12 @@ ResultCode WriteFieldFile(RunState& state) {
     if (error == 0) {
         error = closeError;
     }
+    if (error == 0) {
+        fs::rename(written, target, ec);
+        error = ec.value();
+    }
     if (error != 0) {
+        fs::remove(written, ec);
         state.fileErrNumber = RuntimeErrorForErrno(error, true);
         state.fileErrLine = 0;
         return MapFileError(state.fileErrNumber);

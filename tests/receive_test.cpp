@@ -299,6 +299,19 @@ TEST_F(ReceiveTest, DataFileGetsItsFieldFileAndTheWindowFollows) {
                                                                  " 62%", " 75%", " 88%", " 100%"}));
     EXPECT_EQ(view.Values("RecordsBox"), std::vector<std::string>{" 00008"});
     EXPECT_FALSE(view.aboutEnabled);
+#ifndef _WIN32
+    // A field file that does not fit is not left half written beside its data file.
+    std::filesystem::remove(dir.path() / "DATA.FLD");
+    Prepare();
+    Uploader(Data(records, {10, 5}));
+    {
+        const FileSizeLimit limit(150);  // the data file's 136 bytes fit, the field file does not
+        EXPECT_EQ(ReceiveFile(state), 0);
+    }
+    EXPECT_EQ(dir.Read("DATA.TXT"), Lines(Data(records)));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "DATA.FLD"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "DATA.FLD.PART"));
+#endif
 }
 
 // YMODEM through the port's facility, from the YMODEM sending machine.
