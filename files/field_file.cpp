@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/host.h"
+#include "base/runtime_error.h"
 #include "base/text.h"
 #include "files/field_definitions.h"
 #include "files/file_open.h"
@@ -87,6 +88,12 @@ ResultCode WriteFieldFile(RunState& state) {
     const fs::path target = NativePath(state.filePath + state.fieldFileName);
     const fs::path written = NativePath(state.filePath + temporary);
     std::error_code ec;
+    // Only a file is ever replaced: never a device, a directory or whatever a link points to.
+    const auto status = fs::symlink_status(target, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        state.linkStatus = MapFileError(runtime_error_number::kBadFileName);
+        return result::kOk;
+    }
     fs::remove(written, ec);
     if (state.appendMode && fs::is_regular_file(target, ec)) {
         fs::copy_file(target, written, ec);

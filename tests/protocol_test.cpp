@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "protocol/block_codec.h"
@@ -15,12 +16,8 @@
 namespace quenlo {
 namespace {
 
-std::string Chars(std::initializer_list<int> codes) {
-    std::string text;
-    for (const int code : codes) {
-        text.push_back(static_cast<char>(code));
-    }
-    return text;
+std::string Chars(std::initializer_list<unsigned char> codes) {
+    return {codes.begin(), codes.end()};
 }
 
 const std::string kEtx(1, chETX);
@@ -31,11 +28,10 @@ TEST(BlockCodecTest, CheckByteKnownAnswers) {
         everyByte.push_back(static_cast<char>(i % 256));
     }
     const std::pair<std::string, int> rows[] = {
-        {"00001A" + kEtx, 's'},  // 0x30^0x30^0x30^0x30^0x31^0x41^0x03
-        {"@C" + kEtx, 0x00},     // cancels out: the check is NUL
-        {"\x80\xFF" + kEtx, 0x7C}, {"\xFF\xFE\xC7" + kEtx, 0xC5},
-        {everyByte + kEtx, 0x03},  // every bit set an even number of times
-    };
+        {"00001A" + kEtx, 's'},     // 0x30^0x30^0x30^0x30^0x31^0x41^0x03
+        {"@C" + kEtx, 0x00},        // cancels out: the check is NUL
+        {"\x80\xFF" + kEtx, 0x7C},  // bytes above 0x7F
+        {everyByte + kEtx, 0x03}};  // every bit set an even number of times
     for (const auto& [body, check] : rows) {
         EXPECT_EQ(static_cast<unsigned char>(Bcc(body)), check) << Printable(body.substr(0, 8));
     }
@@ -44,30 +40,20 @@ TEST(BlockCodecTest, CheckByteKnownAnswers) {
 TEST(BlockCodecTest, FramingForEachOptionPair) {
     const std::string record = "A";
     const std::string seqBody = "00001A" + kEtx;
-    const struct {
-        BlockOptions options;
-        std::string data;
-        std::string heading;
-        std::size_t length;
-    } rows[] = {
+    const std::tuple<BlockOptions, std::string, std::string, std::size_t> rows[] = {
         {{true, true}, chSTX + seqBody + 's', chSOH + ("HI" + kEtx) + Bcc("HI" + kEtx), 9},
         {{true, false}, chSTX + ("A" + kEtx) + Bcc("A" + kEtx), chSOH + ("HI" + kEtx) + '\x02', 4},
         {{false, true}, chSTX + seqBody, chSOH + ("HI" + kEtx), 8},
-        {{false, false}, chSTX + ("A" + kEtx), chSOH + ("HI" + kEtx), 3},
-    };
-    for (const auto& row : rows) {
-        const std::string block = FrameDataBlock("00001", record, row.options);
-        EXPECT_EQ(block, row.data);
-        EXPECT_EQ(block.size(), row.length);
-        EXPECT_EQ(DataBlockLength(record.size(), row.options), row.length);
+        {{false, false}, chSTX + ("A" + kEtx), chSOH + ("HI" + kEtx), 3}};
+    for (const auto& [options, data, heading, length] : rows) {
+        EXPECT_EQ(FrameDataBlock("00001", record, options), data);
+        EXPECT_EQ(data.size(), length);
+        EXPECT_EQ(DataBlockLength(record.size(), options), length);
         // The heading never carries sequence digits.
-        EXPECT_EQ(FrameHeadingBlock("HI", row.options), row.heading);
+        EXPECT_EQ(FrameHeadingBlock("HI", options), heading);
     }
-    // A NUL check byte is sent, not dropped as a terminator.
+    // A NUL check byte is sent, not dropped as a terminator; received, it may be missing.
     EXPECT_EQ(FrameDataBlock("", "@C", {true, false}), chSTX + ("@C" + kEtx) + chNUL);
-}
-
-TEST(BlockCodecTest, ReceivedCheckAcceptsAMissingByteOnlyWhenItWouldBeNul) {
     EXPECT_TRUE(BlockCheckHolds("00001A" + kEtx, 's'));
     EXPECT_FALSE(BlockCheckHolds("00001B" + kEtx, 's'));
     EXPECT_FALSE(BlockCheckHolds("00001A" + kEtx, std::nullopt));
@@ -76,42 +62,22 @@ TEST(BlockCodecTest, ReceivedCheckAcceptsAMissingByteOnlyWhenItWouldBeNul) {
 }
 
 TEST(HeadingTest, EncodedText) {
-    const struct {
-        const char* name;
-        int records;
-        bool program;
-        std::vector<int> widths;
-        const char* text;
-    } rows[] = {
+    const std::vector<int> wide = {1, 99, 7, 10, 2, 3, 4, 5, 6, 8, 9, 11, 20, 45, 50, 98};
+    const std::tuple<const char*, int, bool, std::vector<int>, const char*> rows[] = {
         {"PROG.PD3", 200, true, {10, 5}, "PROG.PD3    00200"},  // widths ignored
         {"ABCDEFGH.PD3", 1, true, {}, "ABCDEFGH.PD300001"},
         {"ABCDEFGHIJKLMN.PD3", 1, true, {}, "ABCDEFGHIJKL00001"},
         {"DATA.TXT", 12, false, {10, 5}, "DATA.TXT    00012021005"},
-        {"WIDE.DAT",
-         32767,
-         false,
-         {1, 99, 7, 10, 2, 3, 4, 5, 6, 8, 9, 11, 20, 45, 50, 98},
-         "WIDE.DAT    327671601990710020304050608091120455098"},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(HeadingText(row.name, row.records, row.program, row.widths), row.text);
+        {"WIDE.DAT", 32767, false, wide, "WIDE.DAT    327671601990710020304050608091120455098"}};
+    for (const auto& [name, records, program, widths, text] : rows) {
+        EXPECT_EQ(HeadingText(name, records, program, widths), text);
     }
 }
 
 TEST(HeadingTest, ParsedText) {
     using F = HeadingFault;
-    std::string fields16 = "16";  // thirteen widths of 10, then 99 and 9
-    for (int i = 0; i < 13; ++i) {
-        fields16 += "10";
-    }
-    fields16 += "9909";
-    const struct {
-        std::string text;
-        F fault;
-        int records;
-        int length;
-        std::vector<int> widths;
-    } rows[] = {
+    const std::string fields16 = "16101010101010101010101010109909";  // 13 widths of 10, 99, 9
+    const std::tuple<std::string, F, int, int, std::vector<int>> rows[] = {
         {"PROG.PD3    00012", F::kNone, 12, 128, {}},
         {"  SYS.FN3   00001", F::kNone, 1, 130, {}},
         {"APP.CAB     00000", F::kNone, 0, 1024, {}},
@@ -127,23 +93,22 @@ TEST(HeadingTest, ParsedText) {
         {"D.TXT       00001" + fields16 + "01", F::kNone, 1, 239, {}},
         {"D.TXT       00001" + fields16 + "02", F::kOutOfRange, 1, 0, {}},
         // Extensions are compared with case: a lower-case one names a data file.
-        {"prog.pd3    00012", F::kMalformed, 0, 0, {}},
-    };
-    for (const auto& row : rows) {
-        const ParsedHeading parsed = ParseHeadingText(row.text);
-        EXPECT_EQ(parsed.fault, row.fault) << row.text;
-        if (row.fault == F::kNone) {
-            EXPECT_EQ(parsed.heading.recordCount, row.records) << row.text;
-            EXPECT_EQ(parsed.heading.recordLength, row.length) << row.text;
-            if (!row.widths.empty()) {
-                EXPECT_EQ(parsed.heading.fieldLengths, row.widths) << row.text;
+        {"prog.pd3    00012", F::kMalformed, 0, 0, {}}};
+    for (const auto& [text, fault, records, length, widths] : rows) {
+        const ParsedHeading parsed = ParseHeadingText(text);
+        EXPECT_EQ(parsed.fault, fault) << text;
+        if (fault == F::kNone) {
+            EXPECT_EQ(parsed.heading.recordCount, records) << text;
+            EXPECT_EQ(parsed.heading.recordLength, length) << text;
+            if (!widths.empty()) {
+                EXPECT_EQ(parsed.heading.fieldLengths, widths) << text;
             }
         }
     }
     EXPECT_EQ(ParseHeadingText("  SYS.FN3   00001").heading.name, "SYS.FN3");
 }
 
-TEST(RecordPackingTest, PackDigits) {
+TEST(RecordPackingTest, PackedDigitsAndRecords) {
     EXPECT_EQ(PackDigits("1234"), Chars({112, 134}));
     EXPECT_EQ(PackDigits("123"), Chars({101, 123}));
     EXPECT_EQ(PackDigits("00"), Chars({100}));
@@ -152,16 +117,13 @@ TEST(RecordPackingTest, PackDigits) {
     for (const char* bad : {"12a", " 12", "-1", "/", ":", "\xB2"}) {
         EXPECT_EQ(PackDigits(bad), "ERROR") << bad;
     }
-}
 
-// A 42-character line: 1-18 digits, 19-34 text, 35-39 digits, 40 skipped, 41-42 digits.
-std::string CmpLine(std::string head, const std::string& digits5, char skipped,
-                    const std::string& digits2) {
-    head.resize(18, ' ');
-    return head + "ABCDEFGHIJKLMNOP" + digits5 + skipped + digits2;
-}
-
-TEST(RecordPackingTest, PackedRecordLayout) {
+    // A 42-character line: 1-18 digits, 19-34 text, 35-39 digits, 40 skipped, 41-42 digits.
+    const auto CmpLine = [](std::string head, const std::string& digits5, char skipped,
+                            const std::string& digits2) {
+        head.resize(18, ' ');
+        return head + "ABCDEFGHIJKLMNOP" + digits5 + skipped + digits2;
+    };
     const std::string text = "ABCDEFGHIJKLMNOP";
     const std::string blanks(8, ' ');
     const std::string zeros = Chars({100, 100, 100, 100});
@@ -175,8 +137,7 @@ TEST(RecordPackingTest, PackedRecordLayout) {
         {CmpLine("12", "12 45", ' ', "67"), Chars({112}) + blanks + text + "ERRO"},
         {CmpLine("12", "12345", ' ', "6B"),
          Chars({112}) + blanks + text + Chars({101, 123, 145}) + "E"},
-        {"12" + std::string(32, ' '), Chars({112}) + blanks + std::string(16, ' ') + Chars({100})},
-    };
+        {"12" + std::string(32, ' '), Chars({112}) + blanks + std::string(16, ' ') + Chars({100})}};
     for (const auto& [line, packed] : rows) {
         EXPECT_EQ(PackRecord(line), packed) << line;
     }
@@ -189,19 +150,15 @@ TEST(RecordPackingTest, PackedRecordLayout) {
 }
 
 TEST(FileKindsTest, ExtensionsOfProgramFiles) {
-    const struct {
-        const char* name;
-        int length;  // 0: a data file
-        bool ymodem;
-    } rows[] = {
+    // The record length, 0 for a data file, and whether YMODEM carries it.
+    const std::tuple<const char*, int, bool> rows[] = {
         {"P.PD3", 128, false}, {"P.PD4", 1024, true}, {"S.FN3", 130, false}, {"S.FN4", 1024, true},
         {"X.EX3", 130, false}, {"A.CAB", 1024, true}, {"CAB", 0, false},     {"D.TXT", 0, false},
-        {"P.pd3", 0, false},   {"P.", 0, false},
-    };
-    for (const auto& row : rows) {
-        const ProgramKind* kind = ProgramKindOf(ExtensionOf(row.name));
-        EXPECT_EQ(kind ? kind->recordLength : 0, row.length) << row.name;
-        EXPECT_EQ(kind && kind->ymodem, row.ymodem) << row.name;
+        {"P.pd3", 0, false},   {"P.", 0, false}};
+    for (const auto& [name, length, ymodem] : rows) {
+        const ProgramKind* kind = ProgramKindOf(ExtensionOf(name));
+        EXPECT_EQ(kind ? kind->recordLength : 0, length) << name;
+        EXPECT_EQ(kind && kind->ymodem, ymodem) << name;
     }
 }
 
@@ -214,10 +171,7 @@ TEST(FieldsTest, NumbersAndCharacters) {
     }
     EXPECT_EQ(Latin1ToUtf8("\xA3"), "\xC2\xA3");
     EXPECT_EQ(Utf8ToLatin1("\xC2\xA3\xE2\x82\xAC"), "\xA3?");  // the euro sign is not Latin-1
-    EXPECT_EQ(Printable(std::string("\x02"
-                                    "A\x15\x9B",
-                                    4)),
-              "<STX>A<NAK><x9B>");
+    EXPECT_EQ(Printable("\x02\x41\x15\x9B"), "<STX>A<NAK><x9B>");
 }
 
 }  // namespace
