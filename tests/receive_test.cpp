@@ -43,6 +43,20 @@ std::string Lines(const protocol::Upload& upload) {
     return text;
 }
 
+// A name whose heading's check byte is ENQ ("~" and "`" are allowed in names).
+std::string EnqCheckedName() {
+    const std::string allowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789`!$%^&()-_{}@'~#";
+    for (const char first : allowed) {
+        for (const char second : allowed) {
+            const std::string name = std::string{first, second} + ".PD3";
+            if (Bcc(HeadingText(name, 3, true, {}) + chETX) == chENQ) {
+                return name;
+            }
+        }
+    }
+    return "";
+}
+
 // A record "pB" makes the block "00001pB" ETX, whose check byte is NUL.
 const std::string kNulCheckRecord = "pB";
 
@@ -54,7 +68,8 @@ struct Scenario {
     bool append = false;
     std::string existing = "";  // earlier content of the target file
     bool existingDirectory = false;
-    std::optional<std::uint64_t> freeSpace = std::uint64_t{1} << 30;
+    std::optional<std::uint64_t> freeSpace = std::uint64_t{1} << 30;  // none: asked about
+    bool answerYes = false;
     double clickAt = -1;
     long sizeLimit = 0;  // the system refuses writes past this size, as a full disk does
     ResultCode result = 0;
@@ -99,6 +114,15 @@ const Scenario kScenarios[] = {
      .trace = "A A A A A"},
     // Stray bytes before STX are dropped.
     {.faults = {.strayBeforeBlock = 2}},
+    // An ENQ that is the heading's own check byte is no call.
+    {.upload = Program(3, EnqCheckedName())},
+    // Free space the system cannot tell: the operator is asked; Yes goes on, No ends with 72.
+    {.freeSpace = std::nullopt, .answerYes = true},
+    {.freeSpace = std::nullopt,
+     .result = 72,
+     .finalState = 6,
+     .trace = "A T A",
+     .file = std::nullopt},
     // A lone ENQ between blocks: NAK.
     {.faults = {.enqBeforeBlock = 2}, .trace = "A A A N A A A"},
     // A damaged heading: NAK, then the heading.
@@ -210,6 +234,8 @@ TEST_F(ReceiveTest, Scenarios) {
         Prepare();
         state.appendMode = row.append;
         host.freeSpace = row.freeSpace;
+        host.yesNoAnswer = row.answerYes;
+        host.messages.clear();
         protocol::BlockSenderOptions options;
         options.faults = row.faults;
         Uploader(row.upload, options, row.toHandheld, row.toLoader);
@@ -240,42 +266,12 @@ TEST_F(ReceiveTest, Scenarios) {
         }
         EXPECT_FALSE(state.AnyFileOpen());
         EXPECT_EQ(sender->protocolErrors(), 0);
-    }
-}
-
-TEST_F(ReceiveTest, AnEnqThatIsTheHeadingsOwnCheckByteIsNoCall) {
-    // A name whose heading checks out as ENQ: "~" and "`" are allowed in names.
-    const std::string allowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789`!$%^&()-_{}@'~#";
-    std::string name;
-    for (const char first : allowed) {
-        for (const char second : allowed) {
-            const std::string candidate = std::string{first, second} + ".PD3";
-            if (name.empty() && Bcc(HeadingText(candidate, 1, true, {}) + chETX) == chENQ) {
-                name = candidate;
-            }
+        if (!row.freeSpace) {
+            ASSERT_EQ(host.messages.size(), 1u);
+            EXPECT_EQ(host.messages[0].title + "|" + host.messages[0].text,
+                      "Free Space DLL error (0)|Can not calculate free space \r is there > 0kBytes "
+                      "free0");
         }
-    }
-    ASSERT_FALSE(name.empty());
-    Prepare();
-    Uploader(Program(1, name));
-    EXPECT_EQ(ReceiveFile(state), 0);
-    EXPECT_EQ(Trace(), "A A A A");
-    EXPECT_EQ(dir.Read(name), Lines(Program(1)));
-}
-
-TEST_F(ReceiveTest, UnknownFreeSpaceIsAskedAbout) {
-    for (const bool yes : {true, false}) {
-        std::filesystem::remove_all(dir.path() / "PROG.PD3");
-        Prepare();
-        host.freeSpace.reset();
-        host.yesNoAnswer = yes;
-        host.messages.clear();
-        Uploader(Program(3));
-        EXPECT_EQ(ReceiveFile(state), yes ? 0 : 72);
-        ASSERT_EQ(host.messages.size(), 1u);
-        EXPECT_EQ(host.messages[0].title, "Free Space DLL error (0)");
-        EXPECT_EQ(host.messages[0].text,
-                  "Can not calculate free space \r is there > 0kBytes free0");
     }
 }
 
@@ -358,10 +354,7 @@ TEST_F(ReceiveTest, YmodemScenarios) {
             std::filesystem::create_symlink(dir.path() / "outside/PROG.PD4",
                                             dir.path() / "PROG.PD4");
         }
-        std::string data(row.bytes, 'x');
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            data[i] = static_cast<char>(i * 7 % 251);
-        }
+        const std::string data = Pattern(row.bytes);
         Prepare();
         state.timeoutCount = 10;
         view.log.clear();

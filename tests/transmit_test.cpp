@@ -273,10 +273,7 @@ TEST_F(TransmitTest, YmodemScenarios) {
     ShowWindow();
     for (const YmodemScenario& row : kYmodemScenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
-        std::string data(row.bytes, 'x');
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            data[i] = static_cast<char>(i * 7 % 251);
-        }
+        const std::string data = Pattern(row.bytes);
         dir.Write("PROG.PD4", data);
         state.filePath = dir.enginePath();
         state.fileName = "PROG.PD4";

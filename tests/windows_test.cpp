@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -22,112 +23,64 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every line left in the file, each followed by "|".
-std::string Lines(EngineFile& file) {
-    std::string all;
-    for (std::string line; file.ReadLine(line);) {
-        all += line + "|";
-    }
-    return all;
-}
-
-std::string Backslashed(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-TEST(WindowsPorts, EachPortNumberOpensItsComPort) {
-    // +P0 is port 1; the option line reaches port 21 (+P20). Two-digit names need no prefix here:
-    // QSerialPort adds the \\.\ they need.
-    EXPECT_EQ(DefaultDeviceForPort(1), "COM1");
-    EXPECT_EQ(DefaultDeviceForPort(9), "COM9");
-    EXPECT_EQ(DefaultDeviceForPort(10), "COM10");
-    EXPECT_EQ(DefaultDeviceForPort(kPortNumbers), "COM21");
-}
-
-class WindowsFiles : public ::testing::Test {
-  protected:
-    WindowsFiles() {
-        fs::create_directory(dir.path() / "Sub");
-        dir.Write("Sub/data.txt", "FIRST\r\nSECOND\r\n");  // as Windows editors end lines
-        // This directory as an engine path: drive letter, "\" only, all in upper case.
-        here = UpperCase(Backslashed(dir.path().string())) + "\\";
-    }
-    // What the file at directory & name reads as, or the code of its failure.
-    std::string Read(const std::string& directory, const std::string& name) {
-        const ResultCode code = OpenFile(state, directory, name, FileNumber::kSend, "I");
-        const std::string read = code == 0 ? Lines(*state.file(FileNumber::kSend))
-                                           : "code " + std::to_string(code);
-        state.CloseAllFiles();
-        return read;
-    }
-
-    testing::FakeHost host;
-    RunState state{host};
-    testing::TempDir dir;
-    std::string here;
-};
-
-TEST_F(WindowsFiles, ThePathStartsWithADriveLetter) {
-    ASSERT_GE(here.size(), 3u);
-    EXPECT_TRUE(here[0] >= 'A' && here[0] <= 'Z') << here;
-    EXPECT_EQ(here.substr(1, 2), ":\\") << here;
-}
-
-TEST_F(WindowsFiles, DrivePathsFindFilesWhateverTheCaseAndSeparators) {
-    const std::string lowerDrive = std::string(1, static_cast<char>(here[0] - 'A' + 'a')) +
-                                   here.substr(1);
-    std::string forward = here;
-    std::replace(forward.begin(), forward.end(), '\\', '/');
-    EXPECT_EQ(Read(here + "SUB\\", "DATA.TXT"), "FIRST|SECOND|");
-    EXPECT_EQ(Read(lowerDrive + "sub\\", "Data.Txt"), "FIRST|SECOND|");
-    EXPECT_EQ(Read(forward + "SUB/", "DATA.TXT"), "FIRST|SECOND|");
-    EXPECT_EQ(Read(here + "SUB/", "DATA.TXT"), "FIRST|SECOND|");
-    EXPECT_EQ(Read(here + "SUB\\", "OTHER.TXT"), "code 1");   // file not found
-    EXPECT_EQ(Read(here + "NODIR\\", "DATA.TXT"), "code 71");  // path not found
-    EXPECT_EQ(Read(here, "SUB"), "code 99");                   // a directory is no file
-    EXPECT_TRUE(fs::equivalent(NativePath(here + "SUB\\DATA.TXT"), dir.path() / "Sub" / "data.txt"));
-}
-
-TEST_F(WindowsFiles, WritingReplacesTheFileOfAnotherCase) {
-    // One file, whatever case the option line gives its name in: no second file beside it.
-    ASSERT_EQ(OpenFile(state, here + "SUB\\", "DATA.TXT", FileNumber::kReceive, "O"), 0);
-    ASSERT_EQ(state.file(FileNumber::kReceive)->Write("NEW\r\n"), 0);
-    state.CloseAllFiles();
-    EXPECT_EQ(Read(here + "sub\\", "data.txt"), "NEW|");
-    int files = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path() / "Sub")) {
-        ++files;
-    }
-    EXPECT_EQ(files, 1);
-}
-
-TEST_F(WindowsFiles, LatinNamesAreTheNamesTheSystemShows) {
-    // "café.txt" on the disk is "CAFÉ.TXT" in the engine's single-byte text, whatever the case;
-    // a received "£NEW.TXT" is "£NEW.TXT" in Explorer.
-    std::ofstream(dir.path() / fs::path(u8"caf\u00e9.txt"), std::ios::binary) << "ACUTE\n";
-    EXPECT_EQ(Read(here, "CAF\311.TXT"), "ACUTE|");
-    EXPECT_EQ(Read(here, "caf\351.txt"), "ACUTE|");
-    ASSERT_EQ(OpenFile(state, here, "\243NEW.TXT", FileNumber::kReceive, "O"), 0);
-    state.CloseAllFiles();
-    EXPECT_TRUE(fs::exists(dir.path() / fs::path(u8"\u00a3NEW.TXT")));
-}
-
-TEST_F(WindowsFiles, ADeviceIsNoFileToSend) {
-    // What /dev/zero is elsewhere: NUL opens in every directory and reads as nothing (CON and
-    // COM1 would wait for input forever); never a file of records.
-    EXPECT_EQ(Read(here, "NUL"), "code 70");
-    EXPECT_EQ(Read(here + "SUB\\", "nul"), "code 70");
-}
-
-TEST_F(WindowsFiles, DeviceNamesAreNeverFilesToReceiveInto) {
-    // Opening "COM1.TXT" or "con" on Windows opens the device, in any case and with any extension.
+// +P0 is port 1 and +P20 port 21; QSerialPort adds the \\.\ that two-digit names need. Opening
+// "COM1.TXT" or "con" opens the device, in any case and with any extension: never a file.
+TEST(WindowsNames, PortNumbersOpenTheirComPortsAndDeviceNamesAreNoFiles) {
+    EXPECT_EQ(DefaultDeviceForPort(1) + DefaultDeviceForPort(9) + DefaultDeviceForPort(10) +
+                  DefaultDeviceForPort(kPortNumbers),
+              "COM1COM9COM10COM21");
     for (const char* name : {"CON", "con.txt", "COM1", "Com9.PD3", "LPT1.DAT", "NUL", "aux"}) {
         EXPECT_TRUE(IsDeviceName(name)) << name;
     }
     for (const char* name : {"COM10", "CONSOLE.TXT", "COMX.PD3", "DATA.TXT"}) {
         EXPECT_FALSE(IsDeviceName(name)) << name;
     }
+}
+
+// A path with a drive letter and "\" or "/" finds the one file whatever the case, also when
+// writing; NUL (what /dev/zero is elsewhere) opens in every directory and reads as nothing.
+TEST(WindowsFiles, DrivePathsFindTheOneFileWhateverTheCaseAndSeparators) {
+    testing::FakeHost host;
+    RunState state{host};
+    testing::TempDir dir;
+    fs::create_directory(dir.path() / "Sub");
+    dir.Write("Sub/data.txt", "FIRST\r\nSECOND\r\n");          // as Windows editors end lines
+    std::string here = UpperCase(dir.path().string()) + "\\";  // drive letter, "\", upper case
+    std::replace(here.begin(), here.end(), '/', '\\');
+    ASSERT_TRUE(here.size() >= 3 && std::isupper(here[0]) && here.substr(1, 2) == ":\\") << here;
+    // Every line of the file, each followed by "|", or the code of its failure.
+    const auto read = [&](const std::string& directory, const std::string& name) {
+        const ResultCode code = OpenFile(state, directory, name, FileNumber::kSend, "I");
+        std::string all = code == 0 ? "" : "code " + std::to_string(code);
+        for (std::string line; code == 0 && state.file(FileNumber::kSend)->ReadLine(line);) {
+            all += line + "|";
+        }
+        state.CloseAllFiles();
+        return all;
+    };
+    EXPECT_EQ(read(here + "SUB\\", "DATA.TXT"), "FIRST|SECOND|");
+    EXPECT_EQ(read(char(std::tolower(here[0])) + here.substr(1) + "sub\\", "Data.Txt"),
+              "FIRST|SECOND|");
+    EXPECT_EQ(read(here + "SUB/", "DATA.TXT"), "FIRST|SECOND|");
+    EXPECT_EQ(read(here + "SUB\\", "OTHER.TXT"), "code 1");    // file not found
+    EXPECT_EQ(read(here + "NODIR\\", "DATA.TXT"), "code 71");  // path not found
+    EXPECT_EQ(read(here, "SUB"), "code 99");                   // a directory is no file
+    EXPECT_EQ(read(here + "SUB\\", "nul"), "code 70");
+    EXPECT_TRUE(
+        fs::equivalent(NativePath(here + "SUB\\DATA.TXT"), dir.path() / "Sub" / "data.txt"));
+    ASSERT_EQ(OpenFile(state, here + "SUB\\", "DATA.TXT", FileNumber::kReceive, "O"), 0);
+    ASSERT_EQ(state.file(FileNumber::kReceive)->Write("NEW\r\n"), 0);
+    state.CloseAllFiles();
+    EXPECT_EQ(read(here + "sub\\", "data.txt"), "NEW|");
+    EXPECT_EQ(std::ranges::distance(fs::directory_iterator(dir.path() / "Sub")), 1);  // no other
+    // "café.txt" on the disk is "CAFÉ.TXT" in the engine's single-byte text, whatever the case;
+    // a received "£NEW.TXT" is "£NEW.TXT" in Explorer.
+    std::ofstream(dir.path() / fs::path(u8"caf\u00e9.txt"), std::ios::binary) << "ACUTE\n";
+    EXPECT_EQ(read(here, "CAF\311.TXT"), "ACUTE|");
+    EXPECT_EQ(read(here, "caf\351.txt"), "ACUTE|");
+    ASSERT_EQ(OpenFile(state, here, "\243NEW.TXT", FileNumber::kReceive, "O"), 0);
+    state.CloseAllFiles();
+    EXPECT_TRUE(fs::exists(dir.path() / fs::path(u8"\u00a3NEW.TXT")));
 }
 
 }  // namespace

@@ -80,6 +80,15 @@ class EngineFixture : public ::testing::Test {
     // Shows the transfer window as a run would: its button cancels, its timer ticks.
     void ShowWindow() { view.Show(events); }
 
+    // n bytes of every value, in an order that shows a byte out of place.
+    static std::string Pattern(std::size_t n) {
+        std::string bytes(n, '\0');
+        for (std::size_t i = 0; i < n; ++i) {
+            bytes[i] = static_cast<char>(i * 7 % 251);
+        }
+        return bytes;
+    }
+
     // Clicks the transfer window's button once the virtual clock reaches the given time, counted
     // from now.
     void ClickAfter(double seconds) { clickAt = host.ClockSeconds() + seconds; }
