@@ -179,14 +179,6 @@ TEST_F(CliSimTest, DataFileWithFieldsOnTheLineOrInItsFieldFile) {
     ExpectDelivered(Path("STOCK.TXT"), 60, 0, {}, {"+P0", "+B115200"}, kFileSent);
 }
 
-TEST_F(CliSimTest, RefusedAndDamagedBlocksAreSentAgain) {
-    ExpectDelivered(ProgramFile("NAK.PD3", 50), 50, 1, {"--nak-block", "3"}, {"+P0", "+B115200"},
-                    kProgramSent);
-    fs::remove_all(Path("received"));
-    ExpectDelivered(Path("NAK.PD3"), 50, -1, {"--corrupt-every", "700", "--seed", "5"},
-                    {"+P0", "+B115200"}, kProgramSent);
-}
-
 TEST_F(CliSimTest, ReceivesADataFileWithItsFieldFileOverANoisyLine) {
     Sample("STOCK.FLD");
     ASSERT_NO_FATAL_FAILURE(StartSim({"--send", Sample("STOCK.TXT").string(), "--corrupt-rate",

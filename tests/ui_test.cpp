@@ -13,7 +13,7 @@ namespace quenlo {
 
 // What the controls split by "|" show, joined so: "name.property" ("" the window), else entry or
 // text.
-QString Shown(QWidget* root, const QString& controls) {
+std::string Shown(QWidget* root, const QString& controls) {
     QStringList all;
     for (const QString& control : controls.split('|')) {
         const QString name = control.section('.', 0, 0), property = control.section('.', 1);
@@ -23,7 +23,7 @@ QString Shown(QWidget* root, const QString& controls) {
         all +=
             (value.isValid() || !property.isEmpty() ? value : widget->property("text")).toString();
     }
-    return all.join('|');
+    return all.join('|').toStdString();
 }
 
 // Acts on controls in turn: "name.property=value" sets, "name.slot" calls (a button's click).
@@ -31,9 +31,8 @@ void Do(QWidget* root, const QString& actions) {
     for (const QString& action : actions.split('|')) {
         QWidget* widget = root->findChild<QWidget*>(action.section('.', 0, 0));
         const QByteArray member = action.section('=', 0, 0).section('.', 1).toLatin1();
-        EXPECT_TRUE(widget &&
-                    (action.contains('=') ? widget->setProperty(member, action.section('=', 1))
-                                          : QMetaObject::invokeMethod(widget, member)))
+        EXPECT_TRUE(action.contains('=') ? widget->setProperty(member, action.section('=', 1))
+                                         : QMetaObject::invokeMethod(widget, member))
             << action.toStdString();
     }
 }
@@ -62,10 +61,10 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
     EXPECT_EQ(Shown(&window, "cboPort|cboPort.count|cboPort.editable|cboSpeed.count|cboTime"),
               "COM 1|20|false|9|30 secs");
     EXPECT_EQ(Shown(&transferWindow, ".objectName|.windowTitle|CommandButton|AboutButton"),
-              "frmTarvos|Loading Program...|&Cancel|");  // "(missing)" when not there
+              "frmTarvos|Loading Program...|&Cancel|About");
     EXPECT_EQ(Shown(&about, ".objectName|.windowTitle|.modal|lblTitle|cmdOK|cmdSysInfo"),
               "frmAbout|About Quenlo|true|BHT Quenlo|OK|&System Info...");
-    EXPECT_TRUE(Shown(&about, "lblVersion").startsWith("Version "));
+    EXPECT_TRUE(Shown(&about, "lblVersion").starts_with("Version "));
     // Each COM entry's tip tells its device and driver; a long device beside the list is cut short.
     qputenv("QUENLO_COM7", "/dev/ttyUSB0");
     const QString path = "/dev/serial/by-id/" + QString(300, 'x');
@@ -76,14 +75,14 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
     const auto* ports = wide.findChild<QComboBox*>("cboPort");
     EXPECT_EQ(ports->itemData(6, Qt::ToolTipRole).toString(), "/dev/ttyUSB0 (FT232R USB UART)");
     EXPECT_EQ(ports->itemData(1, Qt::ToolTipRole).toString(), "/dev/ttyS1");
-    EXPECT_EQ(Shown(&wide, "lblPortDevice.toolTip"), path);
-    EXPECT_LT(Shown(&wide, "lblPortDevice").size(), 60);
+    EXPECT_EQ(Shown(&wide, "lblPortDevice.toolTip"), path.toStdString());
+    EXPECT_LT(Shown(&wide, "lblPortDevice").size(), 60u);
     // "program|I-R delay|line handed over, or message" ("*" the defaults, "!" a refused delay): any
     // name of the five kinds goes, in any case; a delay only as the engine reads it ("1e3" is 1).
     for (const QString row :
-         {"|0|Missing Information", "X.EX3|0|Invalid Information", "C:\\B\\P.PD3|0|C:\\B\\P.PD3*",
-          "XPD3|1000|XPD3*+IRD1000 ", "a.fn4| 25 |A.FN4*+IRD25 ", "B.CAB|2.5|B.CAB*+IRD2.5 ",
-          "C.Fn3||!", "D.pD4|-1|!", "PD3|1001|!", "PD3|1e3|!", "PD3|1 0|!", "PD3|0x10|!"}) {
+         {"|0|Missing Information", "X.EX3|0|Invalid Information", "C.Fn3||!", "D.pD4|-1|!",
+          "PD3|1001|!", "PD3|1e3|!", "PD3|1 0|!", "PD3|0x10|!", "XPD3|1000|XPD3*+IRD1000 ",
+          "a.fn4| 25 |A.FN4*+IRD25 ", "B.CAB|2.5|B.CAB*+IRD2.5 ", "C:\\B\\P.PD3|0|C:\\B\\P.PD3*"}) {
         Do(&window, "txtIRDelay.text=" + row.section('|', 1, 1));
         QString expected = row.section('|', 2).replace("!", "I-R Delay invalid");
         expected.replace("*", " +P0 +B115200 +PN +D8 +S1 +T30 +PB +SN ");
@@ -93,8 +92,7 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
        "cboPort.currentIndex=19|cboSpeed.currentText=9600|cboParity.currentText=Even|"
        "cboData.currentText=7 bits|cboStop.currentText=2 bits|chkBCC.checked=false|"
        "chkSeq.checked=false");
-    int index = 0;
-    for (const std::string timeout : {"+T30", "+T60", "+T90", "+T120", "+T0"}) {
+    for (int index = 0; const std::string timeout : {"+T30", "+T60", "+T90", "+T120", "+T0"}) {
         Do(&window, "cboTime.currentIndex=" + QString::number(index++));
         EXPECT_EQ(Send("p.pd3"), "P.PD3 +P19 +B9600 +PE +D7 +S2 " + timeout + " -PB -SN ");
     }
@@ -127,17 +125,16 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
     EXPECT_TRUE(window.Quit());
 }
 
-// The engine for real, on a line slow enough to step in partway by Cancel (0), by the close button
-// (1), or not at all (-1).
+// A real run on a slow line, stepped into partway by Cancel (0), the close button (1), or not (-1).
 TEST_F(WindowTest, ARealSendShowsItsResultAndCancelOrCloseAbortIt) {
-    QString shown;  // whether partway when stepping in, then what the window shows at the end
+    std::string shown;  // whether partway when stepping in, then what the window shows at the end
     int way = -1;
     double stepInAt = 0;
     runner = [&](const std::string& commandLine) {
         RunState run(host, &line, &transferWindow);
         run.commandLine = commandLine;
         RunTransfer(run);
-        lines.push_back(std::to_string(run.resultCode) + " " + shown.toStdString());
+        lines.push_back(std::to_string(run.resultCode) + " " + shown);
     };
     onYield = [&] {
         QCoreApplication::processEvents();
@@ -146,8 +143,8 @@ TEST_F(WindowTest, ARealSendShowsItsResultAndCancelOrCloseAbortIt) {
             shown += Shown(&transferWindow, ".visible|StatusBox|MsgLabel");
             button->click();
         } else if (way >= 0 && host.ClockSeconds() >= stepInAt) {
-            const int progress = Shown(&transferWindow, "ProgressBar1.value").toInt();
-            shown = QString::number(progress > 0 && progress < 100) + "|";
+            const int progress = std::stoi(Shown(&transferWindow, "ProgressBar1.value"));
+            shown = std::to_string(progress > 0 && progress < 100) + "|";
             std::exchange(way, -1) == 0 ? button->click() : void(transferWindow.close());
         }
     };
