@@ -16,8 +16,10 @@
 #include "protocol/block_codec.h"
 #include "protocol/control_chars.h"
 #include "protocol/heading.h"
+#include "protocol/ymodem_receiver.h"
 #include "protocol/ymodem_sender.h"
 #include "receive/receive_ymodem.h"
+#include "send/transmit_ymodem.h"
 #include "support/engine_fixture.h"
 
 namespace quenlo {
@@ -273,43 +275,47 @@ TEST_F(ReceiveTest, DataFileGetsItsFieldFileAndTheWindowFollows) {
 #endif
 }
 
-// YMODEM through the port's facility, from the YMODEM sending machine.
+// YMODEM through the port's facility, both ways, against the YMODEM machines.
 struct YmodemScenario {
-    std::string file = "PROG.PD4";
+    bool send = false;  // the loader sends (else it receives)
+    std::string name = "PROG.PD4";
     std::size_t bytes = 5000;
     sim::LineFaults toLoader = {};
+    std::optional<std::size_t> storeFailsAfter = {};  // the receiving handheld's store
     bool link = false;  // the target name is a symbolic link to a file outside
     double clickAt = -1;
     ResultCode result = 0;
-    bool stored = true;
 };
 
 const YmodemScenario kYmodemScenarios[] = {
-    // 5000 bytes.
+    // 5000 bytes each way: 5 blocks of 1024 in the window, and 2048 of them 41 %.
+    {.send = true},
     {},
-    // An empty file.
+    // An empty file each way.
+    {.send = true, .bytes = 0},
     {.bytes = 0},
-    // A directory part is dropped.
-    {.file = "../../PROG.PD4"},
+    // A directory part of the announced name is dropped.
+    {.name = "../../PROG.PD4"},
     // A name the rules refuse: 70, nothing written.
-    {.file = "TOOLONGNAME.PD4", .result = 70, .stored = false},
-    // A handheld that never starts: 52.
-    {.toLoader = {.silent = true}, .result = 52, .stored = false},
-    // Cancel during the data: 90.
-    {.bytes = 100000, .clickAt = 3, .result = 90, .stored = false},
-    // A symbolic link is never followed.
-    {.link = true, .result = 51, .stored = false},
+    {.name = "TOOLONGNAME.PD4", .result = 70},
+    // A handheld that never starts: 51 sending, 52 receiving.
+    {.send = true, .toLoader = {.silent = true}, .result = 51},
+    {.toLoader = {.silent = true}, .result = 52},
+    // Cancel while waiting for the start and during the data: 90.
+    {.send = true, .toLoader = {.silent = true}, .clickAt = 4, .result = 90},
+    {.bytes = 100000, .clickAt = 3, .result = 90},
+    // The handheld cannot store it and cancels: 55.
+    {.send = true, .storeFailsAfter = 2000, .result = 55},
+#ifndef _WIN32
+    // A symbolic link is never followed (making one takes a privilege on Windows).
+    {.link = true, .result = 51},
+#endif
 };
 
-TEST_F(ReceiveTest, YmodemScenarios) {
+TEST_F(ReceiveTest, YmodemBothWays) {
     ShowWindow();
     for (const YmodemScenario& row : kYmodemScenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
-#ifdef _WIN32
-        if (row.link) {
-            continue;  // making a symbolic link takes a privilege there
-        }
-#endif
         std::filesystem::remove_all(dir.path());
         std::filesystem::create_directories(dir.path() / "outside");
         if (row.link) {
@@ -319,28 +325,49 @@ TEST_F(ReceiveTest, YmodemScenarios) {
         }
         const std::string data = Pattern(row.bytes);
         Prepare();
-        state.timeoutCount = 10;
         view.log.clear();
-        testing::MemorySource source(row.file, data);
-        Peer(std::make_unique<protocol::YmodemSender>(protocol::YmodemSenderOptions{}, &source,
-                                                      line.Now()),
-             {}, row.toLoader, 115200);
+        store.files.clear();
+        store.failAfter = row.storeFailsAfter;
+        testing::MemorySource source(row.name, data);
+        if (row.send) {
+            dir.Write("PROG.PD4", data);
+            state.fileName = "PROG.PD4";
+            state.programFile = true;
+            Peer(std::make_unique<protocol::YmodemReceiver>(protocol::YmodemReceiverOptions{},
+                                                            &store, line.Now()),
+                 {}, row.toLoader, 115200);
+        } else {
+            Peer(std::make_unique<protocol::YmodemSender>(protocol::YmodemSenderOptions{}, &source,
+                                                          line.Now()),
+                 {}, row.toLoader, 115200);
+        }
+        line.Input();
         FileTransfer transfer(line, host);
         state.transfer = &transfer;
         if (row.clickAt >= 0) {
             ClickAfter(row.clickAt);
         }
-        EXPECT_EQ(ReceiveYModem(state), row.result);
+        EXPECT_EQ(row.send ? TransmitYModem(state) : ReceiveYModem(state), row.result);
         state.transfer = nullptr;
         peer.reset();
-        const auto files = std::distance(std::filesystem::directory_iterator(dir.path()),
-                                         std::filesystem::directory_iterator());
-        EXPECT_EQ(files, 1 + (row.stored || row.link ? 1 : 0));  // "outside", and the file
-        if (row.stored) {
-            EXPECT_EQ(dir.Read("PROG.PD4"), data);
-            EXPECT_EQ(view.Values("StatusBox"), std::vector<std::string>{"Receiving Program "});
-        }
+        EXPECT_EQ(state.transferState, row.result == 0 ? 5 : 6);
+        EXPECT_EQ(view.Values("YModemTimer").back(), "0");
+        const std::string arrived =
+            row.send ? (store.files.count("PROG.PD4") != 0 ? store.files["PROG.PD4"] : "none")
+                     : (std::filesystem::exists(dir.path() / "PROG.PD4") ? dir.Read("PROG.PD4")
+                                                                         : "none");
+        EXPECT_EQ(arrived, row.result == 0 ? data : row.link ? "KEEP" : row.send ? "none" : "none");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                                std::filesystem::directory_iterator()),
+                  row.send || row.result == 0 || row.link ? 2 : 1);  // "outside", and the file
         EXPECT_EQ(dir.Read("outside/PROG.PD4"), row.link ? "KEEP" : "");
+        if (row.bytes == 5000 && row.result == 0) {
+            auto complete = view.Values("complete");
+            complete.erase(std::unique(complete.begin(), complete.end()), complete.end());
+            EXPECT_EQ(view.Values("RecordsBox").back(), " 00005");
+            EXPECT_EQ(complete.back(), " 100%");
+            EXPECT_NE(std::find(complete.begin(), complete.end(), " 41%"), complete.end());
+        }
     }
 }
 

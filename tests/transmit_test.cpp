@@ -6,14 +6,11 @@
 
 #include "base/runtime_error.h"
 #include "files/file_open.h"
-#include "link/file_transfer.h"
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
 #include "protocol/record_packing.h"
-#include "protocol/ymodem_receiver.h"
 #include "send/heading_block.h"
 #include "send/record_reader.h"
-#include "send/transmit_ymodem.h"
 #include "support/engine_fixture.h"
 
 namespace quenlo {
@@ -240,73 +237,6 @@ TEST_F(TransmitTest, DataRecordsAreCutFilledOrPacked) {
         }
         EXPECT_THROW(GetNextRecord(state), RuntimeError);  // 62, past the end
         state.CloseFile(FileNumber::kSend);
-    }
-}
-
-// YMODEM through the port's facility, to the YMODEM receiving machine.
-struct YmodemScenario {
-    std::size_t bytes = 5000;
-    sim::LineFaults toHandheld = {};
-    sim::LineFaults toLoader = {};
-    std::optional<std::size_t> storeFailsAfter = {};
-    double clickAt = -1;
-    ResultCode result = 0;
-    bool stored = true;
-};
-
-const YmodemScenario kYmodemScenarios[] = {
-    // 5000 bytes.
-    {},
-    // An empty file.
-    {.bytes = 0},
-    // A handheld that never starts: 51.
-    {.toLoader = {.silent = true}, .result = 51, .stored = false},
-    // Cancel while waiting for the start: 90.
-    {.toLoader = {.silent = true}, .clickAt = 4, .result = 90, .stored = false},
-    // Cancel during the data: 90.
-    {.bytes = 100000, .clickAt = 5, .result = 90, .stored = false},
-    // The handheld cannot store it and cancels: 55.
-    {.storeFailsAfter = 2000, .result = 55, .stored = false},
-};
-
-TEST_F(TransmitTest, YmodemScenarios) {
-    ShowWindow();
-    for (const YmodemScenario& row : kYmodemScenarios) {
-        SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
-        const std::string data = Pattern(row.bytes);
-        dir.Write("PROG.PD4", data);
-        state.filePath = dir.enginePath();
-        state.fileName = "PROG.PD4";
-        state.programFile = true;
-        store.files.clear();
-        store.failAfter = row.storeFailsAfter;
-        view.log.clear();
-        line.SetPortOpen(true);
-        Peer(std::make_unique<protocol::YmodemReceiver>(protocol::YmodemReceiverOptions{}, &store,
-                                                        line.Now()),
-             row.toHandheld, row.toLoader, 115200);
-        line.Input();
-        FileTransfer transfer(line, host);
-        state.transfer = &transfer;
-        if (row.clickAt >= 0) {
-            ClickAfter(row.clickAt);
-        }
-        EXPECT_EQ(TransmitYModem(state), row.result);
-        state.transfer = nullptr;
-        EXPECT_EQ(store.files.count("PROG.PD4"), row.stored ? 1u : 0u);
-        if (row.stored) {
-            EXPECT_EQ(store.files["PROG.PD4"], data);
-            EXPECT_EQ(state.transferState, 5);
-        }
-        EXPECT_EQ(view.Values("YModemTimer").back(), "0");
-        if (row.bytes == 5000 && row.result == 0) {
-            // The window counts 1024-byte blocks: 5000 bytes are 5, and 2048 of them 41 %.
-            EXPECT_EQ(view.Values("RecordsBox"), std::vector<std::string>{" 00005"});
-            auto complete = view.Values("complete");
-            complete.erase(std::unique(complete.begin(), complete.end()), complete.end());
-            EXPECT_EQ(complete,
-                      (std::vector<std::string>{" 20%", " 41%", " 61%", " 82%", " 100%"}));
-        }
     }
 }
 
