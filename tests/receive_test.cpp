@@ -158,17 +158,6 @@ const Scenario kScenarios[] = {
 
 class ReceiveTest : public testing::EngineFixture {
   protected:
-    std::string Trace() const {
-        std::string trace;
-        for (const std::string& text : line.sent) {
-            trace += trace.empty() ? "" : " ";
-            trace += text == std::string(1, chACK)   ? "A"
-                     : text == std::string(1, chNAK) ? "N"
-                     : text == std::string(1, chEOT) ? "T"
-                                                     : "?";
-        }
-        return trace;
-    }
     void Prepare() {
         state.filePath = dir.enginePath();
         state.fileName.clear();

@@ -80,6 +80,26 @@ class EngineFixture : public ::testing::Test {
     // Shows the transfer window as a run would: its button cancels, its timer ticks.
     void ShowWindow() { view.Show(events); }
 
+    // What the loader put on the line, a token a text: E(NQ), T (EOT), A(CK), N(AK), H(eading),
+    // the number of a data block (D without numbers), ? for anything else.
+    std::string Trace() const {
+        std::string trace;
+        for (const std::string& text : line.sent) {
+            trace += trace.empty() ? "" : " ";
+            const auto single = std::string("\x05\x04\x06\x15").find(text);
+            if (text.size() == 1 && single != std::string::npos) {
+                trace += "ETAN"[single];
+            } else if (text[0] == '\x01') {
+                trace += 'H';
+            } else if (text[0] == '\x02') {
+                trace += state.seqEnabled ? std::to_string(std::stoi(text.substr(1, 5))) : "D";
+            } else {
+                trace += '?';
+            }
+        }
+        return trace;
+    }
+
     // n bytes of every value, in an order that shows a byte out of place.
     static std::string Pattern(std::size_t n) {
         std::string bytes(n, '\0');
