@@ -63,6 +63,7 @@ class Session {
     Line& toMachine_;
     Line& toLoader_;
     std::string unwritten_;
+    std::string closed_;  // why the line ended, once it has
     SessionReport report_;
 };
 
@@ -125,9 +126,10 @@ bool Session::Read() {
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return true;
         }
-        Fail(got == 0 ? std::string("the line was closed")
-                      : std::string("cannot read from the line: ") + std::strerror(errno));
-        return false;
+        // What came before the end still goes to the machine; the session ends after it.
+        closed_ = got == 0 ? std::string("the line was closed")
+                           : std::string("cannot read from the line: ") + std::strerror(errno);
+        return true;
     }
 }
 
@@ -146,6 +148,9 @@ SessionReport Session::Run(bool faultyLine) {
             machine_.OnTick(now);
         }
         Collect(now);
+        if (!closed_.empty() && toMachine_.empty() && !machine_.finished()) {
+            Fail(closed_);
+        }
         if (toMachine_.isCut() || toLoader_.isCut()) {
             report_.vanished = true;
             break;
@@ -163,7 +168,7 @@ SessionReport Session::Run(bool faultyLine) {
 
         pollfd fds[2] = {};
         fds[0].fd = setup_.fd;
-        fds[0].events = static_cast<short>((machine_.finished() ? 0 : POLLIN) |
+        fds[0].events = static_cast<short>((machine_.finished() || !closed_.empty() ? 0 : POLLIN) |
                                            (unwritten_.empty() ? 0 : POLLOUT));
         fds[1].fd = setup_.stopFd;
         fds[1].events = POLLIN;
