@@ -104,9 +104,8 @@ const Scenario kScenarios[] = {
     {},
     // No records: an empty file.
     {.upload = Program(0), .trace = "A A A"},
-    // A repeat of the block just written: ACK, written once.
+    // A repeat of the block just written: ACK, written once; a damaged check byte: NAK.
     {.faults = {.repeatBlock = 2}, .trace = "A A A A A A A"},
-    // A damaged check byte: NAK, then the block.
     {.faults = {.badCheckBlock = 2}, .trace = "A A A N A A A"},
     // A lost NUL check byte is no damage.
     {.upload = Data({kNulCheckRecord, "AB"}),
@@ -127,15 +126,12 @@ const Scenario kScenarios[] = {
     {.toLoader = {.corruptBytes = {208, 344, 480, 616, 752, 888, 1024, 1160, 1296, 1432}},
      .result = 53,
      .trace = "A A A N N N N N N N N N N A"},
-    // A silent handheld: 51 after ten slices, no file.
+    // A silent handheld, or silence after the call: 51 after ten slices, no file.
     {.toLoader = {.silent = true}, .result = 51, .trace = "T A"},
-    // Silence after the call: 51 in the heading state.
     {.toLoader = {.cutAfter = 1}, .result = 51, .trace = "A T A"},
-    // A name the rules refuse: 70.
+    // A name the rules refuse or a device name: 70; a directory of that name: 71.
     {.upload = Program(1, "BAD NAME.PD3"), .result = 70, .trace = "A T A"},
-    // A device name: 70.
     {.upload = Program(1, "CON.PD3"), .result = 70, .trace = "A T A"},
-    // A directory of that name: 71.
     {.existingDirectory = true, .result = 71, .trace = "A T A"},
     // No room: 72, the file removed (three lines of 130 need 390).
     {.freeSpace = 389, .result = 72, .trace = "A T A"},
@@ -150,9 +146,8 @@ const Scenario kScenarios[] = {
      .result = 72,
      .trace = "A A A A A T A"},
 #endif
-    // +APP adds to what was there.
+    // +APP adds to what was there; one that fails keeps it byte for byte.
     {.append = true, .existing = kEarlier},
-    // +APP that fails keeps what was there, byte for byte.
     {.upload = Program(200), .append = true, .existing = kEarlier, .clickAt = 2.0, .result = 90},
 };
 

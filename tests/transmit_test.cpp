@@ -51,20 +51,17 @@ struct Scenario {
 };
 
 const Scenario kScenarios[] = {
-    // Three records.
+    // Three records; none.
     {.trace = "E H 1 2 3 T"},
-    // No records.
     {.records = 0, .trace = "E H T", .stored = 0},
-    // NAK once resends the same block, no read-ahead.
+    // NAK once resends the same block, no read-ahead; ten NAKs give 54 after an acknowledged
+    // closing, on the heading or on a record; EOT from the handheld gives 55, then the closing.
     {.records = 4, .faults = {.nakBlock = 2}, .trace = "E H 1 2 2 3 4 T", .stored = 4},
-    // Ten NAKs on the heading: 54 after an acknowledged closing.
     {.faults = {.nakHeading = 10}, .result = 54, .trace = "E H H H H H H H H H H T", .stored = -1},
-    // Ten NAKs on a record.
     {.faults = {.nakBlock = 2, .nakTimes = 10},
      .result = 54,
      .trace = "E H 1 2 2 2 2 2 2 2 2 2 2 T",
      .stored = -1},
-    // EOT from the handheld: 55, then the closing.
     {.records = 5, .faults = {.eotAtBlock = 3}, .result = 55, .trace = "E H 1 2 3 T", .stored = -1},
     // Silent handheld: ten ENQs, one EOT, no closing.
     {.toLoader = {.silent = true},
@@ -72,15 +69,10 @@ const Scenario kScenarios[] = {
      .finalState = 6,
      .trace = "E E E E E E E E E E T",
      .stored = -1},
-    // Lost ACK of the heading: ENQ asks again.
+    // A lost ACK of the heading: ENQ asks again; of a block, or a damaged block: the block again.
     {.records = 2, .toLoader = {.dropBytes = {2}}, .trace = "E H E 1 2 T", .stored = 2},
-    // Lost ACK of a block: the block again, same number.
     {.records = 2, .toLoader = {.dropBytes = {3}}, .trace = "E H 1 1 2 T", .stored = 2},
-    // Damaged block: NAK and again.
-    {.records = 2,
-     .toHandheld = {.corruptBytes = {2 + 20 + 50}},
-     .trace = "E H 1 1 2 T",
-     .stored = 2},
+    {.records = 2, .toHandheld = {.corruptBytes = {72}}, .trace = "E H 1 1 2 T", .stored = 2},
     // Noise turns the closing ACK into EOT: 52 at once.
     {.records = 1,
      .toLoader = {.replaceBytes = {{4, chEOT}}},
@@ -88,11 +80,9 @@ const Scenario kScenarios[] = {
      .finalState = 6,
      .trace = "E H 1 T",
      .stored = 1},
-    // Line error on a block: stops at once, no closing.
+    // A line error on a block stops at once, no closing; Cancel too (90, no EOT); a file gone: 1.
     {.lineErrorAtOutput = 3, .result = 1004, .finalState = 6, .trace = "E H 1", .stored = -1},
-    // Cancel during the records: 90, no EOT.
     {.records = 500, .clickAt = 5, .result = 90, .finalState = 6, .stored = -1},
-    // The file is gone: 1, nothing on the line.
     {.missing = true, .result = 1, .finalState = 0, .stored = -1},
     // No block check, no numbers.
     {.loaderBcc = false,
@@ -100,14 +90,13 @@ const Scenario kScenarios[] = {
      .handheldBcc = false,
      .handheldSeq = false,
      .trace = "E H D D D T"},
-    // A check byte the handheld does not expect, unpaced: refused.
+    // A check byte the handheld does not expect: refused unpaced, stray bytes paced.
     {.records = 1,
      .handheldBcc = false,
      .baud = 0,
      .result = 54,
      .trace = "E H H H H H H H H H H T",
      .stored = -1},
-    // A check byte the handheld does not expect, paced: stray bytes.
     {.records = 1, .handheldBcc = false, .trace = "E H 1 T", .stored = 1, .strays = true},
 };
 
