@@ -18,9 +18,7 @@ mutants=(
     "receive/receive_file.cpp|*value == *expected - 1 ? ds::kRepeat|*value == *expected - 1 ? ds::kAccepted|a repeated block written twice"
     "receive/receive_header.cpp| && !HoldsHeadingFrame(s.rxBuffer)||an ENQ check byte taken for a call"
     "protocol/ymodem_block.cpp|frame.push_back(static_cast<char>(crc >> 8));|frame.push_back(static_cast<char>(crc));|a YMODEM CRC sent low byte first"
-    "protocol/block_receiver.cpp|    if (moreInBurst) {
-        RefuseOverlong();|    if (false) {
-        RefuseOverlong();|a handheld that takes bytes behind a block's end"
+    "link/block_framing.cpp|record, BlockOptionsOf(state)));|record, BlockOptionsOf(state)) + '~');|a loader that sends a byte too many behind each data block"
 )
 
 # Restoring writes the file anew, so that the next build compiles it again.
