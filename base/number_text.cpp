@@ -72,6 +72,14 @@ double LeadingNumber(std::string_view text) {
     return value;
 }
 
+std::string PercentText(int percent) {
+    // Built by appending: GCC 12 warns wrongly (-Wrestrict) on " " + std::to_string(...).
+    std::string text(" ");
+    text += std::to_string(percent);
+    text += '%';
+    return text;
+}
+
 std::int64_t RoundedQuotient(std::int64_t numerator, std::int64_t denominator) {
     std::int64_t quotient = numerator / denominator;
     std::int64_t twiceRemainder = 2 * (numerator % denominator);

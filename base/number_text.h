@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quenlo {
@@ -17,6 +18,9 @@ double RoundHalfEven(double value);
 // computed exactly in integers (a percentage of 57.5 is 58 and 54.5 is 54, where floating point
 // would land on either side). The denominator must be positive.
 std::int64_t RoundedQuotient(std::int64_t numerator, std::int64_t denominator);
+
+// The transfer window's percentage text: a blank, the digits and "%" (" 41%").
+std::string PercentText(int percent);
 
 // Rounds half to even and stores in 32 or 16 bits; a value that does not fit raises the
 // run-time error 6 "Overflow".

@@ -31,7 +31,7 @@ class QuietHost : public quenlo::Host {
     bool AskYesNo(const std::string& /*title*/, const std::string& /*text*/) override {
         return false;
     }
-    std::optional<std::uint64_t> FreeSpace(const std::string& /*path*/) override {
+    std::optional<std::uint64_t> FreeSpace(const std::filesystem::path& /*directory*/) override {
         return std::nullopt;
     }
     quenlo::LocalDateTime Now() override { return {}; }

@@ -175,7 +175,7 @@ void ShowTransferProgress(RunState& s, std::uint64_t bytes, std::uint64_t size) 
             static_cast<std::int64_t>(bytes - 1) * 100, static_cast<std::int64_t>(size)));
         s.view->SetRecordCount(BlockCountText(bytes));
         s.view->SetProgress(percent);
-        s.view->SetComplete(" " + std::to_string(percent) + "%");
+        s.view->SetComplete(PercentText(percent));
     } else {
         s.view->SetRecordCount(BlockCountText(size));
         s.view->SetProgress(100);

@@ -164,7 +164,7 @@ void Receiver::TakeRecord() {
             const int percent =
                 static_cast<int>(RoundedQuotient(std::int64_t{s_.blockSeq} * 100, s_.recordCount));
             view_.SetProgress(percent);
-            view_.SetComplete(" " + std::to_string(percent) + "%");
+            view_.SetComplete(PercentText(percent));
             YieldToWindow(s_);
             const ResultCode written = WriteRecord(s_);
             if (written == result::kOk) {

@@ -155,7 +155,7 @@ bool Sender::SendRecord() {
     const int percent =
         static_cast<int>(RoundedQuotient(std::int64_t{s_.blockSeq - 1} * 100, s_.recordCount));
     view_.SetProgress(percent);
-    view_.SetComplete(" " + std::to_string(percent) + "%");
+    view_.SetComplete(PercentText(percent));
     if (s_.blockSeq > s_.recordCount) {
         s_.transferState = ts::kClosing;
     } else {
