@@ -14,6 +14,9 @@ bool StdinIsTerminal();
 // with no error number, which QSerialPort reports as an ordinary read error.
 bool DeviceHungUp(const QSerialPort& port);
 
+// Bytes the system holds for the open port that Qt has not read yet (0 where it cannot tell).
+long BytesWaitingInDevice(const QSerialPort& port);
+
 // Why a device that cannot be opened is not available, in words a technician can act on: it does
 // not exist, may not be opened by this user (and what to do about it), or another program holds it.
 std::string WhyNotAvailable(const std::string& device);

@@ -23,6 +23,11 @@ bool DeviceHungUp(const QSerialPort& port) {
     return (probe.revents & (POLLHUP | POLLNVAL)) != 0;
 }
 
+long BytesWaitingInDevice(const QSerialPort& port) {
+    int waiting = 0;
+    return ::ioctl(port.handle(), FIONREAD, &waiting) == 0 ? waiting : 0;
+}
+
 std::string WhyNotAvailable(const std::string& device) {
     if (::access(device.c_str(), F_OK) != 0) {
         return "no such device";

@@ -18,6 +18,10 @@ bool DeviceHungUp(const QSerialPort&) {
     return false;
 }
 
+long BytesWaitingInDevice(const QSerialPort&) {
+    return 0;
+}
+
 std::string WhyNotAvailable(const std::string& device) {
     return device + " does not exist or another program holds it";
 }

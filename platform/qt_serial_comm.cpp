@@ -250,14 +250,22 @@ void QtSerialComm::TakeInWaitingBytes() {
 }
 
 std::int32_t QtSerialComm::InputCount() {
-    TakeInWaitingBytes();
+    // Only when nothing is in hand and the device holds bytes: Qt's own look at the device costs
+    // far more than the count, on every pass of every wait.
+    if (inputLeft_.empty() && port_.isOpen() && port_.bytesAvailable() == 0 &&
+        BytesWaitingInDevice(port_) > 0) {
+        TakeInWaitingBytes();
+    }
     const qint64 waiting = static_cast<qint64>(inputLeft_.size()) +
                            (port_.isOpen() ? port_.bytesAvailable() : qint64{0});
     return Clamped(waiting);
 }
 
 std::string QtSerialComm::Input() {
-    TakeInWaitingBytes();
+    if (inputLeft_.empty() && port_.isOpen() && port_.bytesAvailable() == 0 &&
+        BytesWaitingInDevice(port_) > 0) {
+        TakeInWaitingBytes();
+    }
     std::string text = std::move(inputLeft_);
     inputLeft_.clear();
     if (port_.isOpen()) {
