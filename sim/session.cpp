@@ -1,5 +1,7 @@
 #include "sim/session.h"
 
+#include "protocol/fields.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -88,7 +90,7 @@ void Session::Collect(Time now) {
     toLoader_.Enqueue(machine_.TakeOutput(), now);
     for (const std::string& note : machine_.TakeNotes()) {
         if (setup_.verbose) {
-            std::cerr << "bht-sim: " << note << '\n';
+            std::cerr << "bht-sim: " << Latin1ToUtf8(note) << '\n';
         }
     }
 }
@@ -244,7 +246,8 @@ int SessionReport::exitCode() const {
 }
 
 std::string SessionReport::SummaryLine() const {
-    return "bht-sim: " + summary + " status=" + status();
+    // Names on the line are single-byte text; the terminal reads UTF-8.
+    return "bht-sim: " + Latin1ToUtf8(summary) + " status=" + status();
 }
 
 }  // namespace quenlo::sim

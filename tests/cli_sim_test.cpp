@@ -164,6 +164,13 @@ TEST_P(CliSimFramingTest, BlockCheckAndNumbersAsAgreed) {
 INSTANTIATE_TEST_SUITE_P(Framings, CliSimFramingTest,
                          ::testing::Combine(::testing::Bool(), ::testing::Bool()));
 
+TEST_F(CliSimTest, ANameBeyondAsciiIsStoredAsTheSystemSpellsIt) {
+    ExpectDelivered(ProgramFile("\xC2\xA3"
+                                "1.PD3",
+                                3),
+                    3, {}, {"+P0", "+B115200"}, kProgramSent);
+}
+
 TEST_F(CliSimTest, DataFileWithFieldsOnTheLineOrInItsFieldFile) {
     ExpectDelivered(Sample("STOCK.TXT"), 60, {}, {"+P0", "+B115200", "+F13,20,6"}, kFileSent);
     fs::remove_all(Path("received"));
