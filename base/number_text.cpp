@@ -111,8 +111,4 @@ double RoundHalfEven(double value) {
 std::int32_t ToInt32Rounded(double value) {
     return ToIntRounded<std::int32_t>(value);
 }
-std::int16_t ToInt16Rounded(double value) {
-    return ToIntRounded<std::int16_t>(value);
-}
-
 }  // namespace quenlo

@@ -22,9 +22,8 @@ std::int64_t RoundedQuotient(std::int64_t numerator, std::int64_t denominator);
 // The transfer window's percentage text: a blank, the digits and "%" (" 41%").
 std::string PercentText(int percent);
 
-// Rounds half to even and stores in 32 or 16 bits; a value that does not fit raises the
+// Rounds half to even and stores in 32 bits; a value that does not fit raises the
 // run-time error 6 "Overflow".
 std::int32_t ToInt32Rounded(double value);
-std::int16_t ToInt16Rounded(double value);
 
 }  // namespace quenlo

@@ -14,17 +14,6 @@ namespace {
 constexpr std::size_t kMinHeadingText = kHeadingNameWidth + 5;
 constexpr std::size_t kMaxHeadingText = kMinHeadingText + 2 + 2 * kMaxFields;
 
-// The name becomes a file in the handheld's store, so it may not leave it or hide in it.
-bool SafeFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") {
-        return false;
-    }
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        const auto code = static_cast<unsigned char>(c);
-        return code < 0x20 || code == 0x7F || c == '/' || c == '\\' || c == ':';
-    });
-}
-
 }  // namespace
 
 BlockReceiver::BlockReceiver(BlockReceiverOptions options, FileStore& store, Time now)
@@ -186,7 +175,8 @@ void BlockReceiver::CheckHeading() {
         }
     }
     ParsedHeading parsed = ParseHeadingText(body.substr(0, etx));
-    if (parsed.fault != HeadingFault::kNone || !SafeFileName(parsed.heading.name)) {
+    if (parsed.fault != HeadingFault::kNone ||
+        SafeFileName(parsed.heading.name) != parsed.heading.name) {
         Note("heading: " +
              std::string(parsed.fault == HeadingFault::kMalformed    ? "wrong length"
                          : parsed.fault == HeadingFault::kOutOfRange ? "count out of range"

@@ -1,5 +1,7 @@
 #include "protocol/fields.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "protocol/control_chars.h"
@@ -86,6 +88,25 @@ std::string Latin1ToUtf8(std::string_view latin1) {
         }
     }
     return out;
+}
+
+std::optional<std::string> SafeFileName(std::string_view sent) {
+    const std::size_t slash = sent.find_last_of("/\\");
+    std::string_view name = slash == std::string_view::npos ? sent : sent.substr(slash + 1);
+    if (name.size() >= 2 && name[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(name[0])) != 0) {
+        name.remove_prefix(2);
+    }
+    if (name.empty() || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    const bool odd = std::any_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':';
+    });
+    if (odd) {
+        return std::nullopt;
+    }
+    return std::string(name);
 }
 
 std::string Printable(std::string_view bytes) {

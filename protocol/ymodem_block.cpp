@@ -44,10 +44,6 @@ std::vector<std::string_view> Fields(std::string_view text) {
     return fields;
 }
 
-bool AsciiLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 }  // namespace
 
 std::size_t CheckSize(CheckKind check) {
@@ -171,24 +167,6 @@ ParsedHeader ParseHeader(std::string_view data) {
     }
     parsed.kind = HeaderKind::kFile;
     return parsed;
-}
-
-std::optional<std::string> SafeFileName(std::string_view sent) {
-    const std::size_t slash = sent.find_last_of("/\\");
-    std::string_view name = slash == std::string_view::npos ? sent : sent.substr(slash + 1);
-    if (name.size() >= 2 && name[1] == ':' && AsciiLetter(name[0])) {
-        name.remove_prefix(2);
-    }
-    if (name.empty() || name == "." || name == "..") {
-        return std::nullopt;
-    }
-    const bool odd = std::any_of(name.begin(), name.end(), [](char c) {
-        return Byte(c) < 0x20 || Byte(c) == 0x7F || c == ':';
-    });
-    if (odd) {
-        return std::nullopt;
-    }
-    return std::string(name);
 }
 
 FrameReader::Event FrameReader::Next(std::string_view in, std::size_t& pos) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/fields.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -74,11 +76,6 @@ struct ParsedHeader {
 // Reads block 0's data. A name without a terminating NUL, or a size that is not a decimal number,
 // is malformed; an unreadable mtime or mode is left out.
 ParsedHeader ParseHeader(std::string_view data);
-
-// The name a received file may be stored under: the last path component ("/" and "\" both
-// separate, a drive prefix such as "C:" goes). Nothing when that is empty, "." or "..", or holds a
-// control character or a colon.
-std::optional<std::string> SafeFileName(std::string_view sent);
 
 // Collects frames from the line as it comes, in pieces of any size, copying each byte once.
 // Between frames it skips what is not a start byte, reports EOT, and reports two CANs in a row.
