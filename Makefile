@@ -12,9 +12,14 @@ PACKAGES    := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli1
 # The Debian package: manual pages from --help, and dpkg-shlibdeps for its dependencies.
 PACKAGE_PACKAGES := $(PACKAGES) help2man dpkg-dev file
 # The Qt-free engine cross-compiled for Windows, its tests run under Wine.
+# The fuzz targets: clang's libFuzzer with its sanitizers.
+FUZZ_PACKAGES := cmake make clang-14 libclang-rt-14-dev
+FUZZ_DIR      ?= build/fuzz
+FUZZ_SECONDS  ?= 60
+FUZZ_RUNS     ?= 0
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine wine64
 
-.PHONY: all deps build test demo gui screenshots bench package windows-check format clean
+.PHONY: all deps build test demo gui screenshots bench fuzz soak package windows-check format clean
 
 all: build
 
@@ -51,6 +56,11 @@ bench: deps $(BENCH_DIR)/CMakeCache.txt
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
 	@# quenlo-cli against bht-sim: unpaced, paced at 115200 Bd, and a silent handheld (about 70 s).
 	@python3 bench/transfer_bench.py $(BENCH_DIR)
+
+# Every fuzz target for FUZZ_SECONDS each (or FUZZ_RUNS executions), two at a time.
+fuzz:
+	@bash scripts/install-deps.sh $(FUZZ_PACKAGES)
+	@bash scripts/fuzz.sh $(FUZZ_DIR) $(JOBS) $(FUZZ_SECONDS) $(FUZZ_RUNS) $(FUZZ_TARGETS)
 
 # A release build made into a Debian package, then unpacked into a scratch root and tried.
 package:

@@ -197,6 +197,11 @@ void YmodemReceiver::OnTick(Time now) {
     if (finished()) {
         return;
     }
+    // The start limit holds even while noise keeps a false block coming.
+    if (phase_ == Phase::kFirstHeader && startDeadline_ && now >= *startDeadline_) {
+        GiveUp(Outcome::kTimeout, "no sender came");
+        return;
+    }
     if (reader_.partial()) {
         if (now < stallDeadline_) {
             return;
@@ -212,16 +217,12 @@ void YmodemReceiver::OnTick(Time now) {
         }
         return;
     }
-    if (phase_ == Phase::kFirstHeader) {
-        if (startDeadline_ && now >= *startDeadline_) {
-            GiveUp(Outcome::kTimeout, "no sender came");
-        } else if (now >= deadline_) {
-            output_.push_back(Invitation());
-            deadline_ = now + options_.inviteInterval;
-        }
+    if (now < deadline_) {
         return;
     }
-    if (now < deadline_) {
+    if (phase_ == Phase::kFirstHeader) {
+        output_.push_back(Invitation());
+        deadline_ = now + options_.inviteInterval;
         return;
     }
     // Until the first data block the sender waits for an invitation, after it for a NAK.
@@ -233,13 +234,11 @@ std::optional<Time> YmodemReceiver::NextDeadline() const {
     if (finished()) {
         return std::nullopt;
     }
-    if (reader_.partial()) {
-        return stallDeadline_;
-    }
+    const Time due = reader_.partial() ? stallDeadline_ : deadline_;
     if (startDeadline_ && phase_ == Phase::kFirstHeader) {
-        return std::min(deadline_, *startDeadline_);
+        return std::min(due, *startDeadline_);
     }
-    return deadline_;
+    return due;
 }
 
 std::string YmodemReceiver::TakeOutput() {

@@ -213,6 +213,7 @@ TEST(YmodemMachines, AgainstScriptedPeers) {
         {">C h>AC abort>XXXXXXXX", kAborted, 0, {}, 1},
         {">C h>AC k1!>N k1!>N k1!>XXXXXXXX", kAborted, 0, {}, 1},
         {">C 3s>C 3s>C 3s>C 1s>XXXXXXXX", kTimeout},
+        {">C 3s>C 3s>C 3s>C 500ms+soh> 600ms>XXXXXXXX", kTimeout},  // noise keeps no limit off
         {">C h>AC 5s>C 5s>C 5s>XXXXXXXX", kTimeout, 0, {}, 1},
         {">C h>AC k1>A 5s>N 5s>N 5s>XXXXXXXX", kTimeout, 0, {}, 1},
         {">C bad0>XXXXXXXX", kFailed},

@@ -1,0 +1,203 @@
+// One protocol machine against a hostile line: bursts of any bytes at any moments. Whatever
+// comes, it must not crash, spin or wait for ever, and it stores only under safe names, one file
+// at a time. Built once per machine (FUZZ_MACHINE names it).
+#include <algorithm>
+#include <memory>
+
+#include "fuzz_input.h"
+#include "protocol/block_receiver.h"
+#include "protocol/block_sender.h"
+#include "protocol/fields.h"
+#include "protocol/ymodem_receiver.h"
+#include "protocol/ymodem_sender.h"
+
+namespace {
+
+using namespace quenlo;
+using namespace quenlo::fuzz;
+using protocol::PeerMachine;
+
+constexpr Time kStart = 1s;
+
+// Checks how a receiving machine uses its store; keeps sizes only.
+class CheckingStore : public protocol::FileStore {
+  public:
+    bool Begin(const std::string& name, std::string&) override {
+        FUZZ_CHECK(!open_);
+        FUZZ_CHECK(SafeFileName(name) == name);
+        open_ = true;
+        return true;
+    }
+    bool Append(std::string_view, std::string&) override {
+        FUZZ_CHECK(open_);
+        return true;
+    }
+    bool Commit(std::string&) override {
+        FUZZ_CHECK(open_);
+        open_ = false;
+        return true;
+    }
+    void Abandon() override { open_ = false; }
+
+  private:
+    bool open_ = false;
+};
+
+class PatternSource : public protocol::FileSource {
+  public:
+    explicit PatternSource(std::uint64_t size) : size_(size) {}
+    std::string Name() const override { return "PROG.PD4"; }
+    std::uint64_t Size() const override { return size_; }
+    bool Read(std::uint64_t offset, std::size_t length, std::string& out, std::string&) override {
+        FUZZ_CHECK(offset <= size_);
+        out.assign(std::min<std::uint64_t>(length, size_ - offset), 'P');
+        return true;
+    }
+
+  private:
+    std::uint64_t size_;
+};
+
+[[maybe_unused]] protocol::Upload DataUpload() {
+    return {"DATA.TXT", false, {10, 5}, {"ITEM1     AB1  ", "ITEM2     AB2  ", "ITEM3     AB3  "}};
+}
+
+// The machine under test and, for the seeds, its well-behaved counterpart; `choice` sets the
+// options both use.
+struct Pair {
+    explicit Pair(std::uint8_t choice) {
+        const BlockOptions blocks{.bcc = (choice & 1) != 0, .seq = (choice & 2) != 0};
+        [[maybe_unused]] protocol::BlockReceiverOptions receiving{.blocks = blocks,
+                                                                  .packed = (choice & 4) != 0};
+        [[maybe_unused]] protocol::BlockSenderOptions sending{.blocks = blocks};
+        [[maybe_unused]] protocol::YmodemSenderOptions ysending{.longBlocks = (choice & 1) != 0};
+        [[maybe_unused]] protocol::YmodemReceiverOptions yreceiving{.crc = (choice & 2) != 0};
+        source = std::make_unique<PatternSource>((choice >> 2) * 97u);
+#if FUZZ_MACHINE == 1
+        target = std::make_unique<protocol::BlockReceiver>(receiving, store, kStart);
+        peer = std::make_unique<protocol::BlockSender>(sending, DataUpload(), kStart);
+#elif FUZZ_MACHINE == 2
+        target = std::make_unique<protocol::BlockSender>(sending, DataUpload(), kStart);
+        peer = std::make_unique<protocol::BlockReceiver>(receiving, store, kStart);
+#elif FUZZ_MACHINE == 3
+        target = std::make_unique<protocol::YmodemReceiver>(yreceiving, &store, kStart);
+        peer = std::make_unique<protocol::YmodemSender>(ysending, source.get(), kStart);
+#else
+        target = std::make_unique<protocol::YmodemSender>(ysending, source.get(), kStart);
+        peer = std::make_unique<protocol::YmodemReceiver>(yreceiving, &store, kStart);
+#endif
+    }
+    CheckingStore store;
+    std::unique_ptr<PatternSource> source;
+    std::unique_ptr<PeerMachine> target;
+    std::unique_ptr<PeerMachine> peer;
+};
+
+class Driver {
+  public:
+    explicit Driver(PeerMachine& machine) : m_(machine) {}
+
+    // Lets time pass to `until`, ticking at every deadline on the way, as a session does.
+    void PassTo(Time until) {
+        while (!m_.finished() && *m_.NextDeadline() <= until) {
+            Tick(std::max(now_, *m_.NextDeadline()));
+        }
+        now_ = std::max(now_, until);
+    }
+    void Tick(Time at) {
+        now_ = at;
+        m_.OnTick(now_);
+        // A deadline that is due again at once would make its session spin.
+        FUZZ_CHECK(m_.finished() || *m_.NextDeadline() > now_);
+        Check();
+    }
+    void Bytes(std::string_view bytes) {
+        m_.OnBytes(bytes, now_);
+        Check();
+    }
+    // Silence from here on: every machine gives up within its limits, and soon.
+    void Silence() {
+        const Time quietSince = now_;
+        for (int ticks = 0; ticks < 1000 && !m_.finished(); ++ticks) {
+            Tick(std::max(now_, *m_.NextDeadline()));
+        }
+        FUZZ_CHECK(m_.finished());
+        FUZZ_CHECK(now_ - quietSince <= Time(10min));
+    }
+    Time now() const { return now_; }
+
+  private:
+    void Check() {
+        m_.TakeOutput();
+        m_.TakeNotes();
+        // An outcome is final, and a running machine always has a deadline: silence ends it.
+        FUZZ_CHECK(outcome_ == protocol::Outcome::kRunning || m_.outcome() == outcome_);
+        FUZZ_CHECK(m_.finished() != m_.NextDeadline().has_value());
+        outcome_ = m_.outcome();
+    }
+
+    PeerMachine& m_;
+    Time now_ = kStart;
+    protocol::Outcome outcome_ = protocol::Outcome::kRunning;
+};
+
+// What the target receives from its counterpart in a clean exchange, as steps.
+std::string CleanExchange(std::uint8_t choice) {
+    Pair pair(choice);
+    StepWriter steps;
+    steps.Choice(choice);
+    Time now = kStart;
+    for (int rounds = 0; rounds < 100000 && !pair.target->finished(); ++rounds) {
+        const std::string toTarget = pair.peer->TakeOutput();
+        const std::string toPeer = pair.target->TakeOutput();
+        if (!toTarget.empty()) {
+            steps.Burst(toTarget);
+            pair.target->OnBytes(toTarget, now);
+        }
+        if (!toPeer.empty()) {
+            pair.peer->OnBytes(toPeer, now);
+        }
+        if (toTarget.empty() && toPeer.empty()) {
+            const auto due = [](PeerMachine& m) { return m.NextDeadline().value_or(Time::max()); };
+            now = std::max(now, std::min(due(*pair.target), due(*pair.peer)));
+            if (due(*pair.target) <= now) {
+                steps.Deadline();
+                pair.target->OnTick(now);
+            }
+            if (due(*pair.peer) <= now) {
+                pair.peer->OnTick(now);
+            }
+        }
+    }
+    return steps.text();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (SeedDirectory() != nullptr) {
+        for (const std::uint8_t choice : {0, 1, 2, 3, 7, 40, 43}) {
+            WriteSeed("clean-" + std::to_string(choice), CleanExchange(choice));
+        }
+        std::exit(0);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    StepReader input(data, size);
+    Pair pair(input.Choice());
+    Driver driver(*pair.target);
+    Step step;
+    while (!pair.target->finished() && input.Next(step)) {
+        if (step.kind == Step::kBurst) {
+            driver.Bytes(step.bytes);
+        } else if (step.kind == Step::kPause) {
+            driver.PassTo(driver.now() + step.pause);
+        } else if (!pair.target->finished()) {
+            driver.Tick(std::max(driver.now(), *pair.target->NextDeadline()));
+        }
+    }
+    driver.Silence();
+    return 0;
+}

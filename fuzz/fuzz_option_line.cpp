@@ -1,0 +1,54 @@
+// The option line as an operator or a calling program may type it: every token, every file
+// argument. It ends with a result code or a run-time error the run reports, never worse, with no
+// file left open and settings inside their ranges.
+#include <filesystem>
+
+#include "base/runtime_error.h"
+#include "engine_rig.h"
+#include "run/options.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const auto& dir = quenlo::fuzz::EngineRig::Directory();
+    dir.Write("PROG.PD3", std::string(128, '1') + "\r\n");
+    dir.Write("DATA.TXT", "ITEM1     AB1  \r\n");
+    dir.Write("DATA.FLD", "file    DATA.TXT\r\nfields  10 5\r\n");
+    // Names without a directory are found here, whoever starts the fuzzer where.
+    std::filesystem::current_path(dir.path());
+    if (quenlo::fuzz::SeedDirectory() != nullptr) {
+        const std::string here = dir.enginePath();
+        const char* lines[] = {"PROG.PD3 +P0 +B115200",
+                               "-PB -SN +T30 +IRD250 PROG.PD3",
+                               "+YMOD +APP +CMP +RXON +EX +EW +IR +DDE +RSG",
+                               "DATA.TXT +F10,5 +B9600 +E71",
+                               "+P4 +B38400 +O82 DATA.TXT /FDATA.FLD",
+                               "+IRD1e3 +T0 +P17 X.PD3"};
+        int n = 0;
+        for (const std::string line : lines) {
+            quenlo::fuzz::WriteSeed("line-" + std::to_string(n++), line);
+            quenlo::fuzz::WriteSeed("line-" + std::to_string(n++), here + line);
+        }
+        std::exit(0);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace quenlo;
+    fuzz::EngineRig rig;
+    RunState& state = rig.state;
+    rig.host.currentDirectory = fuzz::EngineRig::Directory().enginePath();
+    state.commandLine.assign(reinterpret_cast<const char*>(data), size);
+    try {
+        if (CheckCommand(state) == result::kOk) {
+            FUZZ_CHECK(state.timeoutCount > 0);  // a negative delay means none
+            FUZZ_CHECK(state.fieldCount >= 0 && state.fieldCount <= kMaxFields);
+            FUZZ_CHECK(state.programFile ||
+                       state.fieldCount + state.recordLength <= kMaxRecordWithFields);
+            FUZZ_CHECK(state.recordCount >= 0 && state.recordCount <= kMaxRecords);
+        }
+    } catch (const RuntimeError&) {
+        // Reported by the run as "<number>: <text> Error in <procedure>".
+    }
+    FUZZ_CHECK(!state.AnyFileOpen());
+    return 0;
+}

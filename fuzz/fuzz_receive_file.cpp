@@ -1,0 +1,26 @@
+// The loader's reception by the block protocol against a random line in virtual time: whatever
+// comes, it ends, closes its files, and keeps a whole file or nothing.
+#include <filesystem>
+
+#include "engine_rig.h"
+#include "receive/receive_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace quenlo;
+    fuzz::StepReader input(data, size);
+    const std::uint8_t choice = input.Choice();
+    fuzz::EngineRig rig;
+    rig.state.bccEnabled = (choice & 1) != 0;
+    rig.state.seqEnabled = (choice & 2) != 0;
+    rig.state.cmpMode = (choice & 4) != 0;
+    rig.state.appendMode = (choice & 8) != 0;
+    rig.Schedule(input);
+    const ResultCode result = ReceiveFile(rig.state);
+    FUZZ_CHECK(!rig.state.AnyFileOpen());
+    const auto& dir = fuzz::EngineRig::Directory().path();
+    FUZZ_CHECK(result == 0 || std::filesystem::is_empty(dir));
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::filesystem::remove_all(entry.path());
+    }
+    return 0;
+}

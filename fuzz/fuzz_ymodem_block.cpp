@@ -1,0 +1,46 @@
+// YMODEM frames and block 0 as they come off the line: a frame found good is exactly the frame
+// its number and data encode to, and a file header reads back the same once written again.
+#include "fuzz_input.h"
+#include "protocol/ymodem_block.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    using namespace quenlo::protocol;
+    if (quenlo::fuzz::SeedDirectory() != nullptr) {
+        const std::string header = EncodeHeader({"PROG.PD4", 5000, 017023364725, 0100644});
+        quenlo::fuzz::WriteSeed(
+            "crc-header", std::string(1, '\1') + EncodeBlock(0, header, 128, CheckKind::kCrc16));
+        quenlo::fuzz::WriteSeed(
+            "sum-data", std::string(1, '\0') + EncodeBlock(7, "DATA", 128, CheckKind::kChecksum));
+        quenlo::fuzz::WriteSeed(
+            "crc-long", std::string(1, '\1') + EncodeBlock(1, "X", 1024, CheckKind::kCrc16));
+        quenlo::fuzz::WriteSeed(
+            "batch-end",
+            std::string(1, '\1') + EncodeBlock(0, EncodeBatchEnd(), 128, CheckKind::kCrc16));
+        std::exit(0);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace quenlo::protocol;
+    if (size == 0) {
+        return 0;
+    }
+    const CheckKind check = (data[0] & 1) != 0 ? CheckKind::kCrc16 : CheckKind::kChecksum;
+    const std::string_view frame(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const ParsedBlock block = ParseBlock(frame, check);
+    if (block.status == BlockStatus::kGood) {
+        FUZZ_CHECK(EncodeBlock(block.number, block.data, block.data.size(), check) == frame);
+    }
+    // Block 0's data is never longer than a long block.
+    const ParsedHeader header =
+        ParseHeader(block.status == BlockStatus::kGood ? block.data : frame.substr(0, 1024));
+    // A header whose fields no longer fit once written in full is not written.
+    const std::string written = EncodeHeader(header.file);
+    if (header.kind == HeaderKind::kFile && !written.empty()) {
+        const ParsedHeader again = ParseHeader(written);
+        FUZZ_CHECK(again.kind == HeaderKind::kFile && again.file.name == header.file.name &&
+                   again.file.size == header.file.size);
+    }
+    return 0;
+}
