@@ -37,6 +37,13 @@ std::int32_t RuntimeErrorForErrno(int error, bool directoryExists) {
     }
 }
 
+ResultCode WriteFailed(RunState& state, const std::string& path, int error) {
+    state.failureDetail = "cannot write " + path + ": " + std::generic_category().message(error);
+    state.fileErrNumber = RuntimeErrorForErrno(error, true);
+    state.fileErrLine = 0;
+    return MapFileError(state.fileErrNumber);
+}
+
 ResultCode MapFileError(std::int32_t runtimeErrorNumber) {
     switch (runtimeErrorNumber) {
         case runtime_error_number::kFileNotFound:

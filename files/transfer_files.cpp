@@ -70,8 +70,10 @@ bool TargetDirectory::Begin(const std::string& name, std::string& error) {
 }
 
 bool TargetDirectory::Append(std::string_view bytes, std::string& error) {
+    errno = 0;
     out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out_.flush()) {
+        writeError_ = errno != 0 ? errno : EIO;
         error = "cannot write " + temporary_.string();
         return false;
     }

@@ -50,12 +50,16 @@ class TargetDirectory : public protocol::FileStore {
     bool Commit(std::string& error) override;
     void Abandon() override;
 
+    // The system's error of the last write that failed, 0 when none did.
+    int writeError() const { return writeError_; }
+
   private:
     std::string directory_;
     std::function<bool(const std::string&)> accept_;
     std::ofstream out_;
     std::filesystem::path temporary_;
     std::filesystem::path final_;
+    int writeError_ = 0;
 };
 
 }  // namespace quenlo

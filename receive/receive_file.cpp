@@ -351,11 +351,7 @@ ResultCode WriteRecord(RunState& s) {
         error = file->Flush();
     }
     if (error != 0) {
-        s.failureDetail = "cannot write " + s.filePath + s.fileName + ": " +
-                          std::generic_category().message(error);
-        s.fileErrNumber = RuntimeErrorForErrno(error, true);
-        s.fileErrLine = 0;
-        status = MapFileError(s.fileErrNumber);
+        status = WriteFailed(s, s.filePath + s.fileName, error);
     }
     if (s.cancelRequested) {
         status = data_status::kCancelled;

@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "base/transfer_view.h"
 #include "files/file_names.h"
+#include "files/file_open.h"
 #include "files/transfer_files.h"
 #include "link/file_transfer.h"
 #include "link/link_control.h"
@@ -81,6 +82,11 @@ ResultCode ReceiveByYModem(RunState& s) {
         }
         switch (status) {
             case st::kFailed:
+                // A full disk is the disk's failure, not the line's.
+                if (directory.writeError() != 0) {
+                    return orResult(
+                        WriteFailed(s, s.filePath + s.fileName, directory.writeError()));
+                }
                 return orResult(result::kCommRefused);
             case st::kFinished:
                 return result;
@@ -114,6 +120,9 @@ ResultCode ReceiveByYModem(RunState& s) {
 
 ResultCode ReceiveYModem(RunState& s) {
     const ResultCode result = ReceiveByYModem(s);
+    if (result != result::kOk) {
+        LineError(s);  // a device that went away says so beside the code
+    }
     // The window says "Received OK" for a transfer that completed, as for the block protocol.
     s.transferState = result == result::kOk ? 5 : 6;
     return result;

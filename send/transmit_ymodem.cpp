@@ -73,6 +73,9 @@ ResultCode SendByYModem(RunState& s) {
 
 ResultCode TransmitYModem(RunState& s) {
     const ResultCode result = SendByYModem(s);
+    if (result != result::kOk) {
+        LineError(s);  // a device that went away says so beside the code
+    }
     // The window says "Sent OK" for a transfer that completed, as it does for the block protocol.
     s.transferState = result == result::kOk ? 5 : 6;
     return result;
