@@ -57,6 +57,11 @@ bench: deps $(BENCH_DIR)/CMakeCache.txt
 	@# quenlo-cli against bht-sim: unpaced, paced at 115200 Bd, and a silent handheld (about 70 s).
 	@python3 bench/transfer_bench.py $(BENCH_DIR)
 
+# 100 transfers of each kind (send, receive; block protocol, YMODEM) over a noisy line.
+soak: deps $(BENCH_DIR)/CMakeCache.txt
+	@cmake --build $(BENCH_DIR) -j$(JOBS) --target quenlo-cli bht-sim
+	@python3 bench/soak.py $(BENCH_DIR)
+
 # Every fuzz target for FUZZ_SECONDS each (or FUZZ_RUNS executions), two at a time.
 fuzz:
 	@bash scripts/install-deps.sh $(FUZZ_PACKAGES)

@@ -34,7 +34,8 @@ std::string PackDigits(std::string_view digits) {
             return "ERROR";
         }
     }
-    std::string even = digits.size() % 2 == 1 ? "0" + std::string(digits) : std::string(digits);
+    std::string even(digits.size() % 2, '0');  // an odd count gets a leading zero
+    even += digits;
     std::string packed;
     packed.reserve(even.size() / 2);
     for (std::size_t i = 0; i < even.size(); i += 2) {
@@ -48,8 +49,9 @@ std::string PackRecord(std::string_view line) {
     std::string packed = PackDigits(TrimBlanks(Mid(line, 1, 18)));
     packed.resize(kLeadWidth, ' ');
     packed += Mid(line, 19, 16);
-    const std::string tail =
-        PackDigits("0" + std::string(Mid(line, 35, 5))) + PackDigits(Mid(line, 41, 2));
+    std::string quantity = "0";
+    quantity += Mid(line, 35, 5);
+    const std::string tail = PackDigits(quantity) + PackDigits(Mid(line, 41, 2));
     packed += tail.substr(0, kTailWidth);
     return packed;
 }
