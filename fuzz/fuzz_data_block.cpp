@@ -6,22 +6,6 @@
 #include "receive/receive_file.h"
 #include "receive/receive_header.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    using namespace quenlo;
-    if (fuzz::SeedDirectory() != nullptr) {
-        for (const std::uint8_t choice : {0, 1, 2, 3}) {
-            const BlockOptions options{.bcc = (choice & 1) != 0, .seq = (choice & 2) != 0};
-            fuzz::StepWriter steps;
-            steps.Choice(choice);
-            steps.Choice(14);  // a record of 15 bytes
-            steps.Burst(FrameDataBlock("00003", "ITEM3     AB3  ", options));
-            fuzz::WriteSeed("block-" + std::to_string(choice), steps.text());
-        }
-        std::exit(0);
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quenlo;
     fuzz::StepReader input(data, size);

@@ -23,18 +23,6 @@ void CheckFields(const quenlo::RunState& state) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (quenlo::fuzz::SeedDirectory() != nullptr) {
-        quenlo::fuzz::WriteSeed("fld-1", "file    DATA.TXT\r\nfields  10 5\r\n");
-        quenlo::fuzz::WriteSeed("fld-2",
-                                "\r\nfile    DATA.TXT\r\ndate    12-06-2026 09:05:07\r\n"
-                                "size    136\r\nrecords 8\r\nfields  10 5\r\n");
-        quenlo::fuzz::WriteSeed("fld-3", "fields 1,2;3 99\nfile DATA.TXT\n");
-        std::exit(0);
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quenlo;
     const std::string text(reinterpret_cast<const char*>(data), size);

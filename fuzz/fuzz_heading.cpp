@@ -3,19 +3,6 @@
 #include "fuzz_input.h"
 #include "protocol/heading.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    using quenlo::HeadingText;
-    if (quenlo::fuzz::SeedDirectory() != nullptr) {
-        quenlo::fuzz::WriteSeed("prog", HeadingText("PROG.PD3", 3, true, {}));
-        quenlo::fuzz::WriteSeed("data", HeadingText("DATA.TXT", 8, false, {10, 5}));
-        quenlo::fuzz::WriteSeed("wide", HeadingText("WIDE.DAT", 32767, false,
-                                                    {16, 1, 99, 7, 10, 20, 30, 40, 2, 3, 4, 5, 6}));
-        quenlo::fuzz::WriteSeed("empty", HeadingText("E.PD4", 0, true, {}));
-        std::exit(0);
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quenlo;
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -3,12 +3,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "protocol/peer_machine.h"
 
@@ -69,34 +65,5 @@ class StepReader {
   private:
     std::string_view rest_;
 };
-
-// Writes steps that replay what a machine received: seeds that reach deep into an exchange.
-class StepWriter {
-  public:
-    void Burst(std::string_view bytes) {
-        for (; !bytes.empty(); bytes.remove_prefix(std::min<std::size_t>(bytes.size(), 64))) {
-            const auto piece = bytes.substr(0, 64);
-            out_ += static_cast<char>(piece.size() - 1);
-            out_ += piece;
-        }
-    }
-    void Deadline() { out_ += '\x80'; }
-    void Choice(std::uint8_t byte) { out_ += static_cast<char>(byte); }
-    const std::string& text() const { return out_; }
-
-  private:
-    std::string out_;
-};
-
-// Seeds are written, instead of fuzzing, when QUENLO_FUZZ_SEEDS names a directory.
-inline const char* SeedDirectory() {
-    return std::getenv("QUENLO_FUZZ_SEEDS");
-}
-
-inline void WriteSeed(const std::string& name, std::string_view bytes) {
-    std::filesystem::create_directories(SeedDirectory());
-    std::ofstream(std::filesystem::path(SeedDirectory()) / name, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 }  // namespace quenlo::fuzz

@@ -62,35 +62,29 @@ class PatternSource : public protocol::FileSource {
     return {"DATA.TXT", false, {10, 5}, {"ITEM1     AB1  ", "ITEM2     AB2  ", "ITEM3     AB3  "}};
 }
 
-// The machine under test and, for the seeds, its well-behaved counterpart; `choice` sets the
-// options both use.
-struct Pair {
-    explicit Pair(std::uint8_t choice) {
-        const BlockOptions blocks{.bcc = (choice & 1) != 0, .seq = (choice & 2) != 0};
-        [[maybe_unused]] protocol::BlockReceiverOptions receiving{.blocks = blocks,
-                                                                  .packed = (choice & 4) != 0};
-        [[maybe_unused]] protocol::BlockSenderOptions sending{.blocks = blocks};
-        [[maybe_unused]] protocol::YmodemSenderOptions ysending{.longBlocks = (choice & 1) != 0};
-        [[maybe_unused]] protocol::YmodemReceiverOptions yreceiving{.crc = (choice & 2) != 0};
-        source = std::make_unique<PatternSource>((choice >> 2) * 97u);
+// The machine under test, with the options `choice` sets.
+struct Subject {
+    explicit Subject(std::uint8_t choice) : source((choice >> 2) * 97u) {
+        [[maybe_unused]] const BlockOptions blocks{.bcc = (choice & 1) != 0,
+                                                   .seq = (choice & 2) != 0};
 #if FUZZ_MACHINE == 1
-        target = std::make_unique<protocol::BlockReceiver>(receiving, store, kStart);
-        peer = std::make_unique<protocol::BlockSender>(sending, DataUpload(), kStart);
+        machine = std::make_unique<protocol::BlockReceiver>(
+            protocol::BlockReceiverOptions{.blocks = blocks, .packed = (choice & 4) != 0}, store,
+            kStart);
 #elif FUZZ_MACHINE == 2
-        target = std::make_unique<protocol::BlockSender>(sending, DataUpload(), kStart);
-        peer = std::make_unique<protocol::BlockReceiver>(receiving, store, kStart);
+        machine = std::make_unique<protocol::BlockSender>(
+            protocol::BlockSenderOptions{.blocks = blocks}, DataUpload(), kStart);
 #elif FUZZ_MACHINE == 3
-        target = std::make_unique<protocol::YmodemReceiver>(yreceiving, &store, kStart);
-        peer = std::make_unique<protocol::YmodemSender>(ysending, source.get(), kStart);
+        machine = std::make_unique<protocol::YmodemReceiver>(
+            protocol::YmodemReceiverOptions{.crc = (choice & 2) != 0}, &store, kStart);
 #else
-        target = std::make_unique<protocol::YmodemSender>(ysending, source.get(), kStart);
-        peer = std::make_unique<protocol::YmodemReceiver>(yreceiving, &store, kStart);
+        machine = std::make_unique<protocol::YmodemSender>(
+            protocol::YmodemSenderOptions{.longBlocks = (choice & 1) != 0}, &source, kStart);
 #endif
     }
     CheckingStore store;
-    std::unique_ptr<PatternSource> source;
-    std::unique_ptr<PeerMachine> target;
-    std::unique_ptr<PeerMachine> peer;
+    PatternSource source;
+    std::unique_ptr<PeerMachine> machine;
 };
 
 class Driver {
@@ -141,61 +135,20 @@ class Driver {
     protocol::Outcome outcome_ = protocol::Outcome::kRunning;
 };
 
-// What the target receives from its counterpart in a clean exchange, as steps.
-std::string CleanExchange(std::uint8_t choice) {
-    Pair pair(choice);
-    StepWriter steps;
-    steps.Choice(choice);
-    Time now = kStart;
-    for (int rounds = 0; rounds < 100000 && !pair.target->finished(); ++rounds) {
-        const std::string toTarget = pair.peer->TakeOutput();
-        const std::string toPeer = pair.target->TakeOutput();
-        if (!toTarget.empty()) {
-            steps.Burst(toTarget);
-            pair.target->OnBytes(toTarget, now);
-        }
-        if (!toPeer.empty()) {
-            pair.peer->OnBytes(toPeer, now);
-        }
-        if (toTarget.empty() && toPeer.empty()) {
-            const auto due = [](PeerMachine& m) { return m.NextDeadline().value_or(Time::max()); };
-            now = std::max(now, std::min(due(*pair.target), due(*pair.peer)));
-            if (due(*pair.target) <= now) {
-                steps.Deadline();
-                pair.target->OnTick(now);
-            }
-            if (due(*pair.peer) <= now) {
-                pair.peer->OnTick(now);
-            }
-        }
-    }
-    return steps.text();
-}
-
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (SeedDirectory() != nullptr) {
-        for (const std::uint8_t choice : {0, 1, 2, 3, 7, 40, 43}) {
-            WriteSeed("clean-" + std::to_string(choice), CleanExchange(choice));
-        }
-        std::exit(0);
-    }
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     StepReader input(data, size);
-    Pair pair(input.Choice());
-    Driver driver(*pair.target);
+    Subject subject(input.Choice());
+    Driver driver(*subject.machine);
     Step step;
-    while (!pair.target->finished() && input.Next(step)) {
+    while (!subject.machine->finished() && input.Next(step)) {
         if (step.kind == Step::kBurst) {
             driver.Bytes(step.bytes);
         } else if (step.kind == Step::kPause) {
             driver.PassTo(driver.now() + step.pause);
-        } else if (!pair.target->finished()) {
-            driver.Tick(std::max(driver.now(), *pair.target->NextDeadline()));
+        } else if (!subject.machine->finished()) {
+            driver.Tick(std::max(driver.now(), *subject.machine->NextDeadline()));
         }
     }
     driver.Silence();

@@ -14,21 +14,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     dir.Write("DATA.FLD", "file    DATA.TXT\r\nfields  10 5\r\n");
     // Names without a directory are found here, whoever starts the fuzzer where.
     std::filesystem::current_path(dir.path());
-    if (quenlo::fuzz::SeedDirectory() != nullptr) {
-        const std::string here = dir.enginePath();
-        const char* lines[] = {"PROG.PD3 +P0 +B115200",
-                               "-PB -SN +T30 +IRD250 PROG.PD3",
-                               "+YMOD +APP +CMP +RXON +EX +EW +IR +DDE +RSG",
-                               "DATA.TXT +F10,5 +B9600 +E71",
-                               "+P4 +B38400 +O82 DATA.TXT /FDATA.FLD",
-                               "+IRD1e3 +T0 +P17 X.PD3"};
-        int n = 0;
-        for (const std::string line : lines) {
-            quenlo::fuzz::WriteSeed("line-" + std::to_string(n++), line);
-            quenlo::fuzz::WriteSeed("line-" + std::to_string(n++), here + line);
-        }
-        std::exit(0);
-    }
     return 0;
 }
 

@@ -3,24 +3,6 @@
 #include "fuzz_input.h"
 #include "protocol/ymodem_block.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    using namespace quenlo::protocol;
-    if (quenlo::fuzz::SeedDirectory() != nullptr) {
-        const std::string header = EncodeHeader({"PROG.PD4", 5000, 017023364725, 0100644});
-        quenlo::fuzz::WriteSeed(
-            "crc-header", std::string(1, '\1') + EncodeBlock(0, header, 128, CheckKind::kCrc16));
-        quenlo::fuzz::WriteSeed(
-            "sum-data", std::string(1, '\0') + EncodeBlock(7, "DATA", 128, CheckKind::kChecksum));
-        quenlo::fuzz::WriteSeed(
-            "crc-long", std::string(1, '\1') + EncodeBlock(1, "X", 1024, CheckKind::kCrc16));
-        quenlo::fuzz::WriteSeed(
-            "batch-end",
-            std::string(1, '\1') + EncodeBlock(0, EncodeBatchEnd(), 128, CheckKind::kCrc16));
-        std::exit(0);
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quenlo::protocol;
     if (size == 0) {

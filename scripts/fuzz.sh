@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) and runs each for a set time, or a
-# set number of executions, two at a time. Each starts from seeds it makes itself (clean exchanges,
-# the tests' own lines and headings) and from the corpus earlier runs grew. Prints one line a
+# set number of executions, two at a time. Each starts from its seeds in fuzz/seeds (clean
+# exchanges, the tests' own lines, headings and blocks) and from the corpus earlier runs grew. Prints one line a
 # target; any finding is kept under BUILD/findings and fails the run.
 # Usage: fuzz.sh BUILD_DIR JOBS SECONDS RUNS [TARGET...]   (RUNS 0: by time only)
 set -euo pipefail
@@ -22,14 +22,9 @@ export TMPDIR=${TMPDIR:-/dev/shm}
 mkdir -p "$build/findings" "$build/logs"
 
 run_one() {
-    local t=$1 seeds=$build/seeds/$1 corpus=$build/corpus/$1
+    # The loader's reception reads what the handheld machine's seeds hold.
+    local t=$1 seeds=$PWD/fuzz/seeds/${1/fuzz_receive_file/fuzz_block_receiver} corpus=$build/corpus/$1
     mkdir -p "$corpus"
-    if [ ! -d "$seeds" ]; then
-        # The loader's reception reads what the handheld machine's seeds hold.
-        local maker=$t
-        [ "$t" = fuzz_receive_file ] && maker=fuzz_block_receiver
-        QUENLO_FUZZ_SEEDS=$seeds "$bin/$maker" >/dev/null 2>&1
-    fi
     # Room for what each reads and no more: a long input only slows each run. A YMODEM machine
     # needs block 0 and a long block.
     local length=512

@@ -129,9 +129,17 @@ class CliSimTest : public ::testing::Test {
     std::unique_ptr<Process> sim_;
 };
 
-TEST_F(CliSimTest, SendsTheDemoProgramWithDefaultSettings) {
+// The demo program with the main window's settings, a name beyond ASCII stored as the system
+// spells it, a data file with its fields on the line and then in its field file.
+TEST_F(CliSimTest, SendsProgramsAndDataFiles) {
+    const std::vector<std::string> fast{"+P0", "+B115200"};
     ExpectDelivered(Sample("DEMO.PD3"), 400, {},
                     {"+P0", "+B19200", "+PN", "+D8", "+S1", "+T30", "+PB", "+SN"}, kProgramSent);
+    ExpectDelivered(ProgramFile(std::string("\xC2\xA3") + "1.PD3", 3), 3, {}, fast, kProgramSent);
+    ExpectDelivered(Sample("STOCK.TXT"), 60, {}, {"+P0", "+B115200", "+F13,20,6"}, kFileSent);
+    fs::remove_all(Path("received"));
+    Sample("STOCK.FLD");
+    ExpectDelivered(Path("STOCK.TXT"), 60, {}, fast, kFileSent);
 }
 
 class CliSimFramingTest : public CliSimTest,
@@ -163,20 +171,6 @@ TEST_P(CliSimFramingTest, BlockCheckAndNumbersAsAgreed) {
 
 INSTANTIATE_TEST_SUITE_P(Framings, CliSimFramingTest,
                          ::testing::Combine(::testing::Bool(), ::testing::Bool()));
-
-TEST_F(CliSimTest, ANameBeyondAsciiIsStoredAsTheSystemSpellsIt) {
-    ExpectDelivered(ProgramFile("\xC2\xA3"
-                                "1.PD3",
-                                3),
-                    3, {}, {"+P0", "+B115200"}, kProgramSent);
-}
-
-TEST_F(CliSimTest, DataFileWithFieldsOnTheLineOrInItsFieldFile) {
-    ExpectDelivered(Sample("STOCK.TXT"), 60, {}, {"+P0", "+B115200", "+F13,20,6"}, kFileSent);
-    fs::remove_all(Path("received"));
-    Sample("STOCK.FLD");
-    ExpectDelivered(Path("STOCK.TXT"), 60, {}, {"+P0", "+B115200"}, kFileSent);
-}
 
 TEST_F(CliSimTest, ReceivesADataFileWithItsFieldFileOverANoisyLine) {
     Sample("STOCK.FLD");
