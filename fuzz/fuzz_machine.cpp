@@ -10,6 +10,7 @@
 #include "protocol/fields.h"
 #include "protocol/ymodem_receiver.h"
 #include "protocol/ymodem_sender.h"
+#include "support/memory_serial_comm.h"
 
 namespace {
 
@@ -43,28 +44,14 @@ class CheckingStore : public protocol::FileStore {
     bool open_ = false;
 };
 
-class PatternSource : public protocol::FileSource {
-  public:
-    explicit PatternSource(std::uint64_t size) : size_(size) {}
-    std::string Name() const override { return "PROG.PD4"; }
-    std::uint64_t Size() const override { return size_; }
-    bool Read(std::uint64_t offset, std::size_t length, std::string& out, std::string&) override {
-        FUZZ_CHECK(offset <= size_);
-        out.assign(std::min<std::uint64_t>(length, size_ - offset), 'P');
-        return true;
-    }
-
-  private:
-    std::uint64_t size_;
-};
-
 [[maybe_unused]] protocol::Upload DataUpload() {
     return {"DATA.TXT", false, {10, 5}, {"ITEM1     AB1  ", "ITEM2     AB2  ", "ITEM3     AB3  "}};
 }
 
 // The machine under test, with the options `choice` sets.
 struct Subject {
-    explicit Subject(std::uint8_t choice) : source((choice >> 2) * 97u) {
+    explicit Subject(std::uint8_t choice)
+        : source("PROG.PD4", std::string((choice >> 2) * 97u, 'P')) {
         [[maybe_unused]] const BlockOptions blocks{.bcc = (choice & 1) != 0,
                                                    .seq = (choice & 2) != 0};
 #if FUZZ_MACHINE == 1
@@ -83,7 +70,7 @@ struct Subject {
 #endif
     }
     CheckingStore store;
-    PatternSource source;
+    testing::MemorySource source;  // reading past its end throws
     std::unique_ptr<PeerMachine> machine;
 };
 
