@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,41 +14,13 @@
 namespace quenlo {
 namespace {
 
-// Records every pause the engine asks for, so a pause that the virtual clock ignores still shows.
-class SleepRecordingHost : public testing::FakeHost {
-  public:
-    void SleepMs(std::int32_t milliseconds) override {
-        sleeps.push_back(milliseconds);
-        FakeHost::SleepMs(milliseconds);
-    }
-    std::vector<std::int32_t> sleeps;
-};
-
-// Output stays queued, and no event shows, while draining is set.
-class DrainingLine : public testing::MemorySerialComm {
-  public:
-    using MemorySerialComm::MemorySerialComm;
-    std::int32_t OutputCount() override { return draining ? 1 : 0; }
-    std::int32_t LastEvent() override { return draining ? 0 : MemorySerialComm::LastEvent(); }
-    bool draining = false;
-};
-
 class LinkTest : public ::testing::Test {
   protected:
-    LinkTest() {
-        host.onYield = [this] {
-            if (host.yieldCount > 10000) {  // a slice takes a handful of yields
-                throw std::runtime_error("wait never ends");
-            }
-            onYield();
-        };
-        line.SetPortOpen(true);
-    }
+    LinkTest() { line.SetPortOpen(true); }
 
-    SleepRecordingHost host;
-    DrainingLine line{host};
+    testing::FakeHost host;
+    testing::MemorySerialComm line{host};
     RunState state{host, &line};
-    std::function<void()> onYield = [] {};
 };
 
 TEST_F(LinkTest, OpenPortSaysWhyNotAndFlushInputDoesNotWait) {
@@ -90,11 +60,11 @@ TEST_F(LinkTest, SendTextReturnsLineErrorsDrainsAndPausesUnlessCancelled) {
     state.irDelay = 500;
     const double before = host.ClockSeconds();
     line.draining = true;
-    onYield = [&] { line.draining = host.ClockSeconds() - before < 1.0; };
+    host.onYield = [&] { line.draining = host.ClockSeconds() - before < 1.0; };
     EXPECT_EQ(SendText(state, "BLOCK"), 0);
     EXPECT_GE(host.ClockSeconds() - before, 1.5);  // drained, then paused
     line.draining = true;  // never leaves: only Cancel ends the drain, and stays set
-    onYield = [&] { state.cancelRequested = host.ClockSeconds() - before >= 3.0; };
+    host.onYield = [&] { state.cancelRequested = host.ClockSeconds() - before >= 3.0; };
     SendText(state, "STUCK");
     EXPECT_TRUE(state.cancelRequested);
 }
@@ -134,7 +104,7 @@ TEST_F(LinkTest, WaitAnswerBHTAnswerCodesFirstCharacterLimitAndCancel) {
     }
     const double at = host.ClockSeconds();
     line.Deliver("\x06", 1.0);
-    onYield = [&] { state.cancelRequested = host.ClockSeconds() - at >= 1.0; };
+    host.onYield = [&] { state.cancelRequested = host.ClockSeconds() - at >= 1.0; };
     EXPECT_EQ(WaitAnswerBHT(state), 3);  // a cancel during the wait beats the answer
     EXPECT_NEAR(host.ClockSeconds() - at, 1.0, 1e-9);
 }

@@ -131,8 +131,7 @@ TEST_F(SerialTest, PortThreeCarriesBytesBothWaysUntilTheOtherEndGoesAndComesBack
     comm.SetInputLength(3);  // caps one read
     EXPECT_EQ(comm.Input(), "ABC");
     EXPECT_EQ(comm.Input(), "\xff");  // the rest waits for the next
-    // An idle port lets the loop sleep: a few yields in 100 ms, not 100 (the dead device below
-    // too).
+    // An idle port (and the dead device below) lets the loop sleep: a few yields in 100 ms.
     EXPECT_LE(Yields([d = QDeadlineTimer(100ms)] { return d.hasExpired(); }, 200ms), 10);
     Write("AB");
     ASSERT_LT(Yields([&] { return comm.InputCount() == 2; }), 100);

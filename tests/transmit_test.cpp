@@ -1,5 +1,4 @@
-// Sending by the block protocol to the handheld machine over an in-memory line, in virtual time:
-// one row a scenario, each saying what the loader must put on the line and how it ends.
+// Sending by the block protocol to the handheld machine, in virtual time: one row a scenario.
 #include "send/transmit_file.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
 #include "protocol/record_packing.h"
-#include "send/heading_block.h"
 #include "send/record_reader.h"
 #include "support/engine_fixture.h"
 
@@ -38,7 +36,7 @@ struct Scenario {
     protocol::HandheldFaults faults = {};
     sim::LineFaults toHandheld = {};
     sim::LineFaults toLoader = {};
-    bool loaderBcc = true, loaderSeq = true, handheldBcc = true, handheldSeq = true;
+    BlockOptions loader = {}, handheld = {};  // block check and numbers on each side
     int baud = 19200;
     std::size_t lineErrorAtOutput = 0;  // the n-th output reports event 1004
     double clickAt = -1;                // Cancel
@@ -46,34 +44,30 @@ struct Scenario {
     ResultCode result = 0;
     int finalState = 5;
     const char* trace = "";  // what the loader put on the line
-    int stored = 3;          // records the handheld kept; -1: it kept no file
-    bool strays = false;     // the strict handheld saw bytes no correct loader sends
+    // Records the handheld kept; unset: all on success, else no file.
+    std::optional<int> stored = {};
+    bool strays = false;  // the strict handheld saw bytes no correct loader sends
 };
 
 const Scenario kScenarios[] = {
     // Three records; none.
     {.trace = "E H 1 2 3 T"},
-    {.records = 0, .trace = "E H T", .stored = 0},
+    {.records = 0, .trace = "E H T"},
     // NAK once resends the same block, no read-ahead; ten NAKs give 54 after an acknowledged
     // closing, on the heading or on a record; EOT from the handheld gives 55, then the closing.
-    {.records = 4, .faults = {.nakBlock = 2}, .trace = "E H 1 2 2 3 4 T", .stored = 4},
-    {.faults = {.nakHeading = 10}, .result = 54, .trace = "E H H H H H H H H H H T", .stored = -1},
+    {.records = 4, .faults = {.nakBlock = 2}, .trace = "E H 1 2 2 3 4 T"},
+    {.faults = {.nakHeading = 10}, .result = 54, .trace = "E H H H H H H H H H H T"},
     {.faults = {.nakBlock = 2, .nakTimes = 10},
      .result = 54,
-     .trace = "E H 1 2 2 2 2 2 2 2 2 2 2 T",
-     .stored = -1},
-    {.records = 5, .faults = {.eotAtBlock = 3}, .result = 55, .trace = "E H 1 2 3 T", .stored = -1},
+     .trace = "E H 1 2 2 2 2 2 2 2 2 2 2 T"},
+    {.records = 5, .faults = {.eotAtBlock = 3}, .result = 55, .trace = "E H 1 2 3 T"},
     // Silent handheld: ten ENQs, one EOT, no closing.
-    {.toLoader = {.silent = true},
-     .result = 52,
-     .finalState = 6,
-     .trace = "E E E E E E E E E E T",
-     .stored = -1},
+    {.toLoader = {.silent = true}, .result = 52, .finalState = 6, .trace = "E E E E E E E E E E T"},
     // A lost ACK of the heading: ENQ asks again; of a block, or a damaged block: the block again.
-    {.records = 2, .toLoader = {.dropBytes = {2}}, .trace = "E H E 1 2 T", .stored = 2},
-    {.records = 2, .toLoader = {.dropBytes = {3}}, .trace = "E H 1 1 2 T", .stored = 2},
-    {.records = 2, .toHandheld = {.corruptBytes = {72}}, .trace = "E H 1 1 2 T", .stored = 2},
-    // Noise turns the closing ACK into EOT: 52 at once.
+    {.records = 2, .toLoader = {.dropBytes = {2}}, .trace = "E H E 1 2 T"},
+    {.records = 2, .toLoader = {.dropBytes = {3}}, .trace = "E H 1 1 2 T"},
+    {.records = 2, .toHandheld = {.corruptBytes = {72}}, .trace = "E H 1 1 2 T"},
+    // Noise turns the closing ACK into EOT: 52 at once, the records kept.
     {.records = 1,
      .toLoader = {.replaceBytes = {{4, chEOT}}},
      .result = 52,
@@ -81,23 +75,18 @@ const Scenario kScenarios[] = {
      .trace = "E H 1 T",
      .stored = 1},
     // A line error on a block stops at once, no closing; Cancel too (90, no EOT); a file gone: 1.
-    {.lineErrorAtOutput = 3, .result = 1004, .finalState = 6, .trace = "E H 1", .stored = -1},
-    {.records = 500, .clickAt = 5, .result = 90, .finalState = 6, .stored = -1},
-    {.missing = true, .result = 1, .finalState = 0, .stored = -1},
+    {.lineErrorAtOutput = 3, .result = 1004, .finalState = 6, .trace = "E H 1"},
+    {.records = 500, .clickAt = 5, .result = 90, .finalState = 6},
+    {.missing = true, .result = 1, .finalState = 0},
     // No block check, no numbers.
-    {.loaderBcc = false,
-     .loaderSeq = false,
-     .handheldBcc = false,
-     .handheldSeq = false,
-     .trace = "E H D D D T"},
+    {.loader = {false, false}, .handheld = {false, false}, .trace = "E H D D D T"},
     // A check byte the handheld does not expect: refused unpaced, stray bytes paced.
     {.records = 1,
-     .handheldBcc = false,
+     .handheld = {false},
      .baud = 0,
      .result = 54,
-     .trace = "E H H H H H H H H H H T",
-     .stored = -1},
-    {.records = 1, .handheldBcc = false, .trace = "E H 1 T", .stored = 1, .strays = true},
+     .trace = "E H H H H H H H H H H T"},
+    {.records = 1, .handheld = {false}, .trace = "E H 1 T", .strays = true},
 };
 
 TEST_F(TransmitTest, Scenarios) {
@@ -106,23 +95,17 @@ TEST_F(TransmitTest, Scenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kScenarios)));
         line.sent.clear();
         store.files.clear();
-        state.bccEnabled = row.loaderBcc;
-        state.seqEnabled = row.loaderSeq;
+        state.bccEnabled = row.loader.bcc;
+        state.seqEnabled = row.loader.seq;
         line.eventOutputNumber = row.lineErrorAtOutput;
         line.eventAfterOutput = 1004;
         Prepare(row.records);
-        protocol::BlockReceiverOptions options;
-        options.blocks = {row.handheldBcc, row.handheldSeq};
-        options.faults = row.faults;
-        Handheld(options, row.toHandheld, row.toLoader, row.baud);
+        Handheld({.blocks = row.handheld, .faults = row.faults}, row.toHandheld, row.toLoader,
+                 row.baud);
         line.Input();  // nothing left over from the row before
         state.transferState = 0;
-        if (row.missing) {
-            state.fileName = "GONE.PD3";
-        }
-        if (row.clickAt >= 0) {
-            ClickAfter(row.clickAt);
-        }
+        state.fileName = row.missing ? "GONE.PD3" : state.fileName;
+        clickAt = row.clickAt < 0 ? -1 : host.ClockSeconds() + row.clickAt;
         const double start = host.ClockSeconds();
 
         EXPECT_EQ(TransmitFile(state), row.result);
@@ -132,18 +115,19 @@ TEST_F(TransmitTest, Scenarios) {
         } else {
             EXPECT_NE(line.sent.back(), std::string(1, chEOT));  // Cancel sends no EOT
         }
-        if (row.stored < 0) {
+        const int stored = row.stored.value_or(row.result == 0 ? row.records : -1);
+        if (stored < 0) {
             EXPECT_TRUE(store.files.empty());
         } else {
             std::string records;  // each line filled with "0" to 128, ending in CR LF
-            for (int i = 1; i <= row.stored; ++i) {
+            for (int i = 1; i <= stored; ++i) {
                 records += "LINE" + ZeroFilled(i, 4) + std::string(120, '0') + "\r\n";
             }
             EXPECT_EQ(store.files["PROG.PD3"], records);
         }
         EXPECT_EQ(receiver->protocolErrors() > 0, row.strays);
         EXPECT_FALSE(state.AnyFileOpen());
-        if (row.result == 52 && row.finalState == 6 && row.stored < 0) {
+        if (row.result == 52 && stored < 0) {
             EXPECT_NEAR(host.ClockSeconds() - start, 30.0, 0.5);  // ten slices of 3 seconds
         }
     }

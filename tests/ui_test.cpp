@@ -11,8 +11,7 @@
 
 namespace quenlo {
 
-// What the controls split by "|" show, joined so: "name.property" ("" the window), else entry or
-// text.
+// What the controls split by "|" show: "name.property" ("" the window), else entry or text.
 std::string Shown(QWidget* root, const QString& controls) {
     QStringList all;
     for (const QString& control : controls.split('|')) {

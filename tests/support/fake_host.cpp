@@ -19,22 +19,15 @@ void FakeHost::Yield(std::chrono::milliseconds maxWait) {
 }
 
 void FakeHost::SleepMs(std::int32_t milliseconds) {
+    sleeps.push_back(milliseconds);
     if (milliseconds > 0) {
         now_ += milliseconds / 1000.0;
     }
 }
 
-void FakeHost::ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) {
-    messages.push_back({title, text, icon});
-}
-
 bool FakeHost::AskYesNo(const std::string& title, const std::string& text) {
     messages.push_back({title, text, MessageIcon::kQuestion});
     return yesNoAnswer;
-}
-
-std::optional<std::uint64_t> FakeHost::FreeSpace(const std::filesystem::path& /*directory*/) {
-    return freeSpace;
 }
 
 }  // namespace quenlo::testing

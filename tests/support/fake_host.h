@@ -21,19 +21,21 @@ class FakeHost : public Host {
     void Yield(std::chrono::milliseconds maxWait) override;
     double ClockSeconds() override { return now_; }
     void SleepMs(std::int32_t milliseconds) override;
-    void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) override;
+    void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) override {
+        messages.push_back({title, text, icon});
+    }
     bool AskYesNo(const std::string& title, const std::string& text) override;
-    std::optional<std::uint64_t> FreeSpace(const std::filesystem::path& directory) override;
+    std::optional<std::uint64_t> FreeSpace(const std::filesystem::path&) override {
+        return freeSpace;
+    }
     LocalDateTime Now() override { return dateTime; }
     std::string CurrentDirectory() override { return currentDirectory; }
 
     void Advance(double seconds) { now_ += seconds; }
 
-    // Called on every yield, after the clock has moved: the place where tests click buttons or
-    // let a scripted peer answer.
+    // Called on every yield, after the clock moved: where tests click or a scripted peer answers.
     std::function<void()> onYield;
-    // When something is due (an answer on the line, a timer tick): a waiting yield jumps to the
-    // earliest.
+    // When something is due (an answer on the line, a timer tick): a waiting yield jumps there.
     std::vector<std::function<std::optional<double>()>> eventSources;
     // A yield with a wait limit moves the clock to the next due event or by the whole limit,
     // whichever is sooner, and never by more than this (so scheduled clicks are not skipped).
@@ -44,6 +46,7 @@ class FakeHost : public Host {
     std::optional<std::uint64_t> freeSpace = 1ULL << 30;
     bool yesNoAnswer = false;
     std::vector<Message> messages;
+    std::vector<std::int32_t> sleeps;  // every pause asked for, also those the clock ignores
     int yieldCount = 0;
 
   private:

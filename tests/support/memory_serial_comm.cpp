@@ -48,10 +48,6 @@ void MemorySerialComm::Deliver(std::string_view bytes, double delaySeconds) {
     toLoader_.Enqueue(bytes, Now() + protocol::Time(std::llround(delaySeconds * 1e6)));
 }
 
-protocol::Time MemorySerialComm::Now() const {
-    return protocol::Time(std::llround(host_.ClockSeconds() * 1e6));
-}
-
 void MemorySerialComm::SetPortOpen(bool open) {
     if (open) {
         if (openFailure) {
@@ -88,17 +84,14 @@ void MemorySerialComm::Pump() {
 }
 
 std::optional<double> MemorySerialComm::NextEventAt() const {
-    std::optional<protocol::Time> next = toLoader_.NextDue();
-    for (const auto candidate :
-         {toMachine_.NextDue(), machine_ ? machine_->NextDeadline() : std::nullopt}) {
+    std::optional<protocol::Time> next;
+    for (const auto candidate : {toLoader_.NextDue(), toMachine_.NextDue(),
+                                 machine_ ? machine_->NextDeadline() : std::nullopt}) {
         if (candidate && (!next || *candidate < *next)) {
             next = candidate;
         }
     }
-    if (!next) {
-        return std::nullopt;
-    }
-    return static_cast<double>(next->count()) / 1e6;
+    return next ? std::optional(static_cast<double>(next->count()) / 1e6) : std::nullopt;
 }
 
 std::int32_t MemorySerialComm::InputCount() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -47,9 +48,8 @@ class MemorySource : public protocol::FileSource {
 };
 
 // A serial port in memory, in the fake host's virtual time. Behind it a protocol machine plays the
-// handheld over the two directions of a sim::Line, which may pace, delay, drop, damage or cut
-// bytes; or, without a machine, a test delivers answers itself. Records what the engine sent, and
-// every set-up call in order.
+// handheld over a sim::Line each way (which may pace, delay, drop, damage or cut bytes), or a test
+// delivers answers itself. Records what the engine sent, and every set-up call in order.
 class MemorySerialComm : public SerialComm {
   public:
     explicit MemorySerialComm(FakeHost& host);
@@ -59,7 +59,7 @@ class MemorySerialComm : public SerialComm {
                 sim::Line toLoader = sim::Line());
     // Bytes that reach the engine's input after delaySeconds, in the order given.
     void Deliver(std::string_view bytes, double delaySeconds);
-    protocol::Time Now() const;
+    protocol::Time Now() const { return protocol::Time(std::llround(host_.ClockSeconds() * 1e6)); }
 
     void SetPortNumber(std::int16_t number) override {
         portNumber_ = number;
@@ -79,9 +79,9 @@ class MemorySerialComm : public SerialComm {
     std::int32_t InputCount() override;
     std::string Input() override;
     void Output(std::string_view text) override;
-    std::int32_t OutputCount() override { return 0; }
+    std::int32_t OutputCount() override { return draining ? 1 : 0; }
     void ClearOutput() override { log.push_back("ClearOutput"); }
-    std::int32_t LastEvent() override { return lastEvent_; }
+    std::int32_t LastEvent() override { return draining ? 0 : lastEvent_; }
     void SetTransferProtocol(std::int16_t protocol) override { Log("TransferProtocol", protocol); }
     void SetTransferOption(std::int16_t option) override { Log("TransferOption", option); }
     void SetTransferAbort(bool abort) override { Log("TransferAbort", abort); }
@@ -91,6 +91,7 @@ class MemorySerialComm : public SerialComm {
     // Event reported after the n-th output (counted from 1); otherwise 1, "sent".
     std::int32_t eventAfterOutput = 0;
     std::size_t eventOutputNumber = 0;
+    bool draining = false;  // output stays queued, and no event shows
 
     std::vector<std::string> sent;  // each queued text, in order
     std::vector<std::string> log;   // set-up calls: "PortNumber=1", "Open", "LineA=1", ...

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdint>
@@ -18,18 +18,21 @@ using Clock = std::chrono::steady_clock;
 class Process {
   public:
     Process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::filesystem::path& out, const std::filesystem::path& err);
+            const std::filesystem::path& out, const std::filesystem::path& err) {
+        Spawn(argv, env, -1, out, err);
+    }
     // stdin and stdout on fd (a socket or a terminal), stderr to err.
     Process(const std::vector<std::string>& argv, const std::vector<std::string>& env, int fd,
-            const std::filesystem::path& err);
-    ~Process();
+            const std::filesystem::path& err) {
+        Spawn(argv, env, fd, {}, err);
+    }
+    ~Process() { Finish(std::chrono::seconds(0)); }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
     bool started() const { return pid_ > 0; }
     bool running() const { return started() && !status_; }
-    // Waits at most `limit` for the process to end, blocking on its pid descriptor; false when it
-    // is still running.
+    // Waits at most `limit` for the process to end; false if it has not.
     bool WaitFor(Clock::duration limit);
     // Waits at most `limit`, then kills; true when the process ended by itself.
     bool Finish(Clock::duration limit);
@@ -37,14 +40,14 @@ class Process {
     // Lets the process write files of at most `bytes` (a full disk, as it sees it).
     void LimitFileSize(std::uint64_t bytes) const;
     // The exit status, or -1 when the process did not end by exiting (a signal, or not yet).
-    int exitStatus() const;
+    int exitStatus() const { return status_ && WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1; }
 
   private:
-    void Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               void* actions);
+    // Standard input and output on fd, or (fd < 0) from /dev/null and to out.
+    void Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int fd,
+               const std::filesystem::path& out, const std::filesystem::path& err);
 
     pid_t pid_ = -1;
-    int pidFd_ = -1;  // readable once the process has ended
     std::optional<int> status_;
 };
 

@@ -4,24 +4,21 @@ namespace quenlo::testing {
 
 void RecordingView::Show(TransferWindowEvents& events) {
     events_ = &events;
-    shown = true;
     unloaded = false;
-    status = file = recCnt = records = complete = message = "";
+    status = message = "";
     caption = "&Cancel";
-    progress = 0;
     aboutEnabled = true;
     log.push_back("Show");
 }
 
 void RecordingView::Unload() {
-    shown = false;
     unloaded = true;
     events_ = nullptr;
     log.push_back("Unload");
 }
 
 void RecordingView::SetTimerEnabled(bool enabled) {
-    log.push_back(Flag("YModemTimer", enabled));
+    Put("YModemTimer", enabled ? "1" : "0");
     nextTick_.reset();
     if (enabled && clock) {
         nextTick_ = clock() + 3.0;

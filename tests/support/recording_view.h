@@ -9,27 +9,23 @@
 
 namespace quenlo::testing {
 
-// A transfer window that remembers what the engine wrote, control by control and in order, and
-// clicks its own button when a test asks for it.
+// A transfer window that records what the engine wrote, in order, and clicks when a test asks.
 class RecordingView : public TransferView {
   public:
     void Show(TransferWindowEvents& events) override;
     void Unload() override;
-    void SetStatus(const std::string& t) override { Put(status, "StatusBox", t); }
-    void SetFile(const std::string& t) override { Put(file, "FileBox", t); }
-    void SetRecordCount(const std::string& t) override { Put(recCnt, "RecCntBox", t); }
-    void SetRecords(const std::string& t) override { Put(records, "RecordsBox", t); }
-    void SetComplete(const std::string& t) override { Put(complete, "complete", t); }
-    void SetMessage(const std::string& t) override { Put(message, "MsgLabel", t); }
-    void SetButtonCaption(const std::string& t) override { Put(caption, "CommandButton", t); }
-    void SetProgress(int percent) override {
-        progress = percent;
-        log.push_back("ProgressBar1=" + std::to_string(percent));
-    }
-    void SetMessageVisible(bool on) override { log.push_back(Flag("MsgLabel.Visible", on)); }
+    void SetStatus(const std::string& t) override { Put("StatusBox", t, &status); }
+    void SetFile(const std::string& t) override { Put("FileBox", t); }
+    void SetRecordCount(const std::string& t) override { Put("RecCntBox", t); }
+    void SetRecords(const std::string& t) override { Put("RecordsBox", t); }
+    void SetComplete(const std::string& t) override { Put("complete", t); }
+    void SetMessage(const std::string& t) override { Put("MsgLabel", t, &message); }
+    void SetButtonCaption(const std::string& t) override { Put("CommandButton", t, &caption); }
+    void SetProgress(int percent) override { Put("ProgressBar1", std::to_string(percent)); }
+    void SetMessageVisible(bool on) override { Put("MsgLabel.Visible", on ? "1" : "0"); }
     void SetAboutEnabled(bool on) override {
         aboutEnabled = on;
-        log.push_back(Flag("AboutButton.Enabled", on));
+        Put("AboutButton.Enabled", on ? "1" : "0");
     }
     void FocusButton() override { log.push_back("Focus"); }
     void SetTimerEnabled(bool enabled) override;
@@ -48,20 +44,17 @@ class RecordingView : public TransferView {
     std::function<double()> clock;  // the host's, for the timer
 
     bool autoOk = true;
-    bool shown = false;
     bool unloaded = false;
-    std::string status, file, recCnt, records, complete, message, caption = "&Cancel";
-    int progress = 0;
+    std::string status, message, caption = "&Cancel";  // as last written since Show
     bool aboutEnabled = true;
     std::vector<std::string> log;  // "StatusBox=Sending Header", "complete= 50%", ...
 
   private:
-    void Put(std::string& field, const char* control, const std::string& text) {
-        field = text;
+    void Put(const char* control, const std::string& text, std::string* field = nullptr) {
+        if (field != nullptr) {
+            *field = text;
+        }
         log.push_back(control + ("=" + text));
-    }
-    static std::string Flag(const char* name, bool on) {
-        return name + std::string(on ? "=1" : "=0");
     }
 
     TransferWindowEvents* events_ = nullptr;

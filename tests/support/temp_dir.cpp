@@ -14,22 +14,15 @@ TempDir::TempDir() {
     static std::atomic<int> counter{0};
     std::random_device random;
     const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
+    do {
         path_ = base / ("quenlo-test-" + std::to_string(::getpid()) + "-" +
                         std::to_string(counter++) + "-" + std::to_string(random() % 100000));
-        if (std::filesystem::create_directory(path_)) {
-            return;
-        }
-    }
+    } while (!std::filesystem::create_directory(path_));
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::enginePath() const {
-    return path_.string() + "/";
 }
 
 std::filesystem::path TempDir::Write(const std::string& name, std::string_view bytes) const {

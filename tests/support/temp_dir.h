@@ -16,7 +16,7 @@ class TempDir {
 
     const std::filesystem::path& path() const { return path_; }
     // The directory as an engine path: ends in a separator, as a directory argument must.
-    std::string enginePath() const;
+    std::string enginePath() const { return path_.string() + "/"; }
     // Writes bytes exactly as given to a file in the directory; returns its path.
     std::filesystem::path Write(const std::string& name, std::string_view bytes) const;
     std::string Read(const std::string& name) const;
