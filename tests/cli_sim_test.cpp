@@ -129,12 +129,20 @@ class CliSimTest : public ::testing::Test {
     std::unique_ptr<Process> sim_;
 };
 
-// The demo program with the main window's settings, a name beyond ASCII stored as the system
-// spells it, a data file with its fields on the line and then in its field file.
+// The demo program with the main window's settings and back, a name beyond ASCII stored as the
+// system spells it, a data file with its fields on the line and then in its field file.
 TEST_F(CliSimTest, SendsProgramsAndDataFiles) {
     const std::vector<std::string> fast{"+P0", "+B115200"};
     ExpectDelivered(Sample("DEMO.PD3"), 400, {},
                     {"+P0", "+B19200", "+PN", "+D8", "+S1", "+T30", "+PB", "+SN"}, kProgramSent);
+    // And back: the handheld uploads it to the loader.
+    fs::rename(Path("received/DEMO.PD3"), Path("UP.PD3"));
+    ASSERT_NO_FATAL_FAILURE(StartSim({"--send", Path("UP.PD3").string()}));
+    EXPECT_EQ(RunCli({Path("received").string() + "/", "+P0", "+B115200"}).out,
+              "Program Received OK\nErr(0) Transfer Complete\n");
+    EXPECT_EQ(FinishSim().out, "bht-sim: sent UP.PD3 records=400/400 naks=0 strays=0 status=ok");
+    EXPECT_EQ(dir_.Read("received/UP.PD3"), dir_.Read("UP.PD3"));
+    fs::remove(Path("received/UP.PD3"));
     ExpectDelivered(ProgramFile(std::string("\xC2\xA3") + "1.PD3", 3), 3, {}, fast, kProgramSent);
     ExpectDelivered(Sample("STOCK.TXT"), 60, {}, {"+P0", "+B115200", "+F13,20,6"}, kFileSent);
     fs::remove_all(Path("received"));
@@ -142,70 +150,6 @@ TEST_F(CliSimTest, SendsProgramsAndDataFiles) {
     ExpectDelivered(Path("STOCK.TXT"), 60, {}, fast, kFileSent);
 }
 
-class CliSimFramingTest : public CliSimTest,
-                          public ::testing::WithParamInterface<std::tuple<bool, bool>> {};
-
-// Both ways, with and without the block check and the block numbers, as agreed on both sides.
-TEST_P(CliSimFramingTest, BlockCheckAndNumbersAsAgreed) {
-    const auto [bcc, seq] = GetParam();
-    std::vector<std::string> agreed;
-    if (!bcc) {
-        agreed.push_back("--no-bcc");
-    }
-    if (!seq) {
-        agreed.push_back("--no-seq");
-    }
-    const std::vector<std::string> loader{"+P0", "+B115200", bcc ? "+PB" : "-PB",
-                                          seq ? "+SN" : "-SN"};
-    ExpectDelivered(ProgramFile("PROG50.PD3", 50), 50, agreed, loader, kProgramSent);
-    fs::rename(Path("received/PROG50.PD3"), Path("UP.PD3"));
-    agreed.insert(agreed.end(), {"--send", Path("UP.PD3").string()});
-    ASSERT_NO_FATAL_FAILURE(StartSim(agreed));
-    std::vector<std::string> receive = loader;
-    receive.insert(receive.begin(), Path("received").string() + "/");
-    const auto cli = RunCli(receive);
-    EXPECT_EQ(cli.out, "Program Received OK\nErr(0) Transfer Complete\n") << cli.err;
-    EXPECT_EQ(FinishSim().out, "bht-sim: sent UP.PD3 records=50/50 naks=0 strays=0 status=ok");
-    EXPECT_EQ(dir_.Read("received/UP.PD3"), dir_.Read("UP.PD3"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Framings, CliSimFramingTest,
-                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
-
-TEST_F(CliSimTest, ReceivesADataFileWithItsFieldFileOverANoisyLine) {
-    Sample("STOCK.FLD");
-    ASSERT_NO_FATAL_FAILURE(StartSim({"--send", Sample("STOCK.TXT").string(), "--corrupt-rate",
-                                      "0.002", "--seed", "3", "--repeat-block", "7"}));
-    const auto cli = RunCli({Path("received").string() + "/", "+P0", "+B115200"});
-    EXPECT_EQ(cli.status, 0) << cli.err;
-    EXPECT_EQ(cli.out, "File Received OK\nErr(0) Transfer Complete\n");
-    FinishSim();
-    EXPECT_EQ(dir_.Read("received/STOCK.TXT"), dir_.Read("STOCK.TXT"));
-    const std::string fields = dir_.Read("received/STOCK.FLD");
-    EXPECT_NE(fields.find("\r\nfile    STOCK.TXT\r\n"), std::string::npos) << fields;
-    EXPECT_NE(fields.find("\r\nfields  13 20 6\r\n"), std::string::npos) << fields;
-}
-
-TEST_F(CliSimTest, RepeatReceiveTakesFileAfterFileUntilInterrupted) {
-    fs::create_directory(Path("received"));
-    auto cli = StartCli({Path("received").string() + "/", "+P0", "+B115200", "+RXON"});
-    for (int i = 1; i <= 3; ++i) {
-        const fs::path file = ProgramFile("FILE" + std::to_string(i) + ".PD3", 5 * i);
-        ASSERT_NO_FATAL_FAILURE(StartSim({"--send", file.string()}));
-        // The loader finds the new handheld on its next pass, at most a slice later.
-        EXPECT_EQ(FinishSim(false, 20s).status, 0) << "file " << i;
-        fs::remove(Path("COM1"));
-    }
-    cli->Signal(SIGINT);
-    const auto result = Finish(*cli, 20s);
-    EXPECT_NE(result.status, -1) << result.err;
-    for (int i = 1; i <= 3; ++i) {
-        const std::string name = "FILE" + std::to_string(i) + ".PD3";
-        EXPECT_EQ(dir_.Read("received/" + name), dir_.Read(name)) << name;
-    }
-}
-
-// By either protocol: room for 76 of the 200 records, or for 10000 of 25600 bytes.
 TEST_F(CliSimTest, AFullDiskEndsWith72WithoutAPartialFile) {
     const std::string file = ProgramFile("BIG.PD3", 200).string();
     for (const bool ymodem : {false, true}) {
