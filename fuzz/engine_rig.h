@@ -12,13 +12,6 @@ namespace quenlo::fuzz {
 // The loader's engine on an in-memory line in virtual time, its window shown, its files in a
 // scratch directory that lives as long as the process.
 struct EngineRig {
-    struct Events : TransferWindowEvents {
-        explicit Events(RunState& state) : state(state) {}
-        void CommandButtonClicked() override { state.cancelRequested = true; }
-        void TimerTicked() override { ++state.timerTicks; }
-        RunState& state;
-    };
-
     EngineRig() {
         view.clock = [this] { return host.ClockSeconds(); };
         host.eventSources.push_back([this] { return view.NextTick(); });
@@ -53,7 +46,7 @@ struct EngineRig {
     testing::MemorySerialComm line{host};
     testing::RecordingView view;
     RunState state{host, &line, &view};
-    Events events{state};
+    testing::RunStateEvents events{state};
 };
 
 }  // namespace quenlo::fuzz

@@ -113,13 +113,6 @@ class EngineFixture : public ::testing::Test {
     // from now.
     void ClickAfter(double seconds) { clickAt = host.ClockSeconds() + seconds; }
 
-    struct WindowEvents : TransferWindowEvents {
-        explicit WindowEvents(RunState& state) : state(state) {}
-        void CommandButtonClicked() override { state.cancelRequested = true; }
-        void TimerTicked() override { ++state.timerTicks; }
-        RunState& state;
-    };
-
     FakeHost host;
     MemorySerialComm line{host};
     RecordingView view;
@@ -129,7 +122,7 @@ class EngineFixture : public ::testing::Test {
     std::unique_ptr<protocol::PeerMachine> peer;
     TempDir dir;
     RunState state{host, &line, &view};
-    WindowEvents events{state};
+    RunStateEvents events{state};
     std::function<void()> onYield;
     double clickAt = -1;
 };
