@@ -268,6 +268,7 @@ struct YmodemScenario {
     std::optional<std::size_t> storeFailsAfter = {};  // the receiving handheld's store
     bool link = false;  // the target name is a symbolic link to a file outside
     double clickAt = -1;
+    long sizeLimit = 0;  // as in the block scenarios
     ResultCode result = 0;
 };
 
@@ -291,8 +292,9 @@ const YmodemScenario kYmodemScenarios[] = {
     // The handheld cannot store it and cancels: 55.
     {.send = true, .storeFailsAfter = 2000, .result = 55},
 #ifndef _WIN32
-    // A symbolic link is never followed (making one takes a privilege on Windows).
+    // A symbolic link is never followed (making one takes a privilege on Windows); a full disk.
     {.link = true, .result = 51},
+    {.bytes = 100000, .sizeLimit = 3000, .result = 72},
 #endif
 };
 
@@ -331,7 +333,10 @@ TEST_F(ReceiveTest, YmodemBothWays) {
         if (row.clickAt >= 0) {
             ClickAfter(row.clickAt);
         }
-        EXPECT_EQ(row.send ? TransmitYModem(state) : ReceiveYModem(state), row.result);
+        {
+            const FileSizeLimit limit(row.sizeLimit);
+            EXPECT_EQ(row.send ? TransmitYModem(state) : ReceiveYModem(state), row.result);
+        }
         state.transfer = nullptr;
         peer.reset();
         EXPECT_EQ(state.transferState, row.result == 0 ? 5 : 6);

@@ -87,6 +87,7 @@ TEST_F(RunTransferTest, ResultTextsThatCarryValues) {
     EXPECT_EQ(ResultMessageFor(1004, in), "Error1004 OCCURED");
     EXPECT_EQ(ResultMessageFor(-1, in), "Error-1 OCCURED");
     EXPECT_EQ(ResultMessageFor(53, in), "Err(53) Communications error.");
+    EXPECT_EQ(ResultMessageFor(72, in), "Err(72) Disk full.");
 }
 
 TEST_F(RunTransferTest, IrdaLinesByBaudRate) {

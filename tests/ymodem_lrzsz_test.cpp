@@ -43,7 +43,7 @@ void Exchange(PeerMachine& machine, std::vector<string> program, const testing::
     program.insert(program.begin(), {"/usr/bin/env", "-C", (dir.path() / "files").string()});
     int ends[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
-    testing::Process peer(program, testing::Environment({}), ends[1], dir.path() / "log");
+    testing::Process peer(program, {}, ends[1], dir.path() / "log");
     ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
     sim::Line toMachine, toPeer;
     const auto report =
