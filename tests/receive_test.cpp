@@ -45,19 +45,8 @@ std::string Lines(const protocol::Upload& upload) {
     return text;
 }
 
-// A name whose heading's check byte is ENQ ("~" and "`" are allowed in names).
-std::string EnqCheckedName() {
-    const std::string allowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789`!$%^&()-_{}@'~#";
-    for (const char first : allowed) {
-        for (const char second : allowed) {
-            const std::string name = std::string{first, second} + ".PD3";
-            if (Bcc(HeadingText(name, 3, true, {}) + chETX) == chENQ) {
-                return name;
-            }
-        }
-    }
-    return "";
-}
+// A name whose heading's check byte is ENQ ("{" is allowed in names); the scenarios check it.
+const std::string kEnqCheckedName = "G{.PD3";
 
 // A record "pB" makes the block "00001pB" ETX, whose check byte is NUL.
 const std::string kNulCheckRecord = "pB";
@@ -80,14 +69,13 @@ struct Scenario {
 
 const std::string kEarlier = "EARLIER LINE\r\n";
 
-// A limit on the size of the files this process writes, while it lives.
+// A limit on the size of the files this process writes, while it lives (none on Windows).
 struct FileSizeLimit {
-    explicit FileSizeLimit(long bytes) {
 #ifndef _WIN32
-        ::getrlimit(RLIMIT_FSIZE, &saved);
+    explicit FileSizeLimit(long bytes) {
         ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes > 0 ? static_cast<rlim_t>(bytes) : saved.rlim_cur;
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limit{bytes > 0 ? static_cast<rlim_t>(bytes) : saved.rlim_cur, saved.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit() {
@@ -95,7 +83,7 @@ struct FileSizeLimit {
     }
     rlimit saved{};
 #else
-    }
+    explicit FileSizeLimit(long) {}
 #endif
 };
 
@@ -114,7 +102,7 @@ const Scenario kScenarios[] = {
     // Stray bytes before STX are dropped.
     {.faults = {.strayBeforeBlock = 2}},
     // An ENQ that is the heading's own check byte is no call.
-    {.upload = Program(3, EnqCheckedName())},
+    {.upload = Program(3, kEnqCheckedName)},
     // Free space the system cannot tell: the operator is asked; Yes goes on, No ends with 72.
     {.freeSpace = std::nullopt, .answerYes = true},
     {.freeSpace = std::nullopt, .result = 72, .trace = "A T A"},
@@ -153,24 +141,34 @@ const Scenario kScenarios[] = {
 
 class ReceiveTest : public testing::EngineFixture {
   protected:
-    void Prepare() {
+    // A fresh run's settings, the line open and empty, an empty directory unless kept.
+    void Prepare(bool keepFiles = true) {
+        if (!keepFiles) {
+            std::filesystem::remove_all(dir.path());
+            std::filesystem::create_directory(dir.path());
+        }
+        SetDefaults(state);
         state.filePath = dir.enginePath();
-        state.fileName.clear();
-        state.programFile = false;
-        state.fieldCount = 0;
-        state.recordLength = 0;
         state.cancelRequested = false;
         line.sent.clear();
         line.SetPortOpen(true);
+        host.messages.clear();
+    }
+    // What the directory holds under the name: a file's bytes, "a directory" or "none".
+    std::string There(const std::string& name) const {
+        const auto path = dir.path() / name;
+        return std::filesystem::is_directory(path) ? "a directory"
+               : std::filesystem::exists(path)     ? dir.Read(name)
+                                                   : "none";
     }
 };
 
 TEST_F(ReceiveTest, Scenarios) {
+    ASSERT_EQ(Bcc(HeadingText(kEnqCheckedName, 3, true, {}) + chETX), chENQ);
     ShowWindow();
     for (const Scenario& row : kScenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kScenarios)));
-        std::filesystem::remove_all(dir.path());
-        std::filesystem::create_directory(dir.path());
+        Prepare(false);
         const std::string name = row.upload.name;
         if (!row.existing.empty()) {
             dir.Write(name, row.existing);
@@ -178,14 +176,10 @@ TEST_F(ReceiveTest, Scenarios) {
         if (row.existingDirectory) {
             std::filesystem::create_directory(dir.path() / name);
         }
-        Prepare();
         state.appendMode = row.append;
         host.freeSpace = row.freeSpace;
         host.yesNoAnswer = row.answerYes;
-        host.messages.clear();
-        protocol::BlockSenderOptions options;
-        options.faults = row.faults;
-        Uploader(row.upload, options, row.toHandheld, row.toLoader);
+        Uploader(row.upload, {.blocks = {}, .faults = row.faults}, row.toHandheld, row.toLoader);
         line.Input();
         if (row.clickAt >= 0) {
             ClickAfter(row.clickAt);
@@ -203,16 +197,10 @@ TEST_F(ReceiveTest, Scenarios) {
         } else {
             EXPECT_EQ(Trace().substr(Trace().size() - 3), "T A");  // EOT and ACK at the end
         }
-        const auto target = dir.path() / name;
         const std::string kept = row.existing + (row.result == 0 ? Lines(row.upload) : "");
-        if (row.existingDirectory) {
-            EXPECT_TRUE(std::filesystem::is_directory(target));
-        } else if (kept.empty() && row.result != 0) {
-            EXPECT_FALSE(std::filesystem::exists(target));
-        } else {
-            EXPECT_TRUE(std::filesystem::exists(target));
-            EXPECT_EQ(dir.Read(name), kept);
-        }
+        EXPECT_EQ(There(name), row.existingDirectory             ? "a directory"
+                               : kept.empty() && row.result != 0 ? "none"
+                                                                 : kept);
         EXPECT_FALSE(state.AnyFileOpen());
         EXPECT_EQ(sender->protocolErrors(), 0);
         if (!row.freeSpace) {
@@ -302,15 +290,14 @@ TEST_F(ReceiveTest, YmodemBothWays) {
     ShowWindow();
     for (const YmodemScenario& row : kYmodemScenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
-        std::filesystem::remove_all(dir.path());
-        std::filesystem::create_directories(dir.path() / "outside");
+        Prepare(false);
+        std::filesystem::create_directory(dir.path() / "outside");
         if (row.link) {
             dir.Write("outside/PROG.PD4", "KEEP");
             std::filesystem::create_symlink(dir.path() / "outside/PROG.PD4",
                                             dir.path() / "PROG.PD4");
         }
         const std::string data = Pattern(row.bytes);
-        Prepare();
         view.log.clear();
         store.files.clear();
         store.failAfter = row.storeFailsAfter;
@@ -341,18 +328,16 @@ TEST_F(ReceiveTest, YmodemBothWays) {
         peer.reset();
         EXPECT_EQ(state.transferState, row.result == 0 ? 5 : 6);
         EXPECT_EQ(view.Values("YModemTimer").back(), "0");
-        const std::string arrived =
-            row.send ? (store.files.count("PROG.PD4") != 0 ? store.files["PROG.PD4"] : "none")
-                     : (std::filesystem::exists(dir.path() / "PROG.PD4") ? dir.Read("PROG.PD4")
-                                                                         : "none");
-        EXPECT_EQ(arrived, row.result == 0 ? data : row.link ? "KEEP" : row.send ? "none" : "none");
+        const std::string arrived = !row.send                            ? There("PROG.PD4")
+                                    : store.files.count("PROG.PD4") != 0 ? store.files["PROG.PD4"]
+                                                                         : "none";
+        EXPECT_EQ(arrived, row.result == 0 ? data : row.link ? "KEEP" : "none");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                                 std::filesystem::directory_iterator()),
                   row.send || row.result == 0 || row.link ? 2 : 1);  // "outside", and the file
         EXPECT_EQ(dir.Read("outside/PROG.PD4"), row.link ? "KEEP" : "");
         if (row.bytes == 5000 && row.result == 0) {
-            auto complete = view.Values("complete");
-            complete.erase(std::unique(complete.begin(), complete.end()), complete.end());
+            const auto complete = view.Values("complete");
             EXPECT_EQ(view.Values("RecordsBox").back(), " 00005");
             EXPECT_EQ(complete.back(), " 100%");
             EXPECT_NE(std::find(complete.begin(), complete.end(), " 41%"), complete.end());
