@@ -1,21 +1,15 @@
 #pragma once
 
-#include "base/run_state.h"
 #include "fuzz_input.h"
-#include "support/fake_host.h"
-#include "support/memory_serial_comm.h"
-#include "support/recording_view.h"
+#include "support/engine_rig.h"
 #include "support/temp_dir.h"
 
 namespace quenlo::fuzz {
 
-// The loader's engine on an in-memory line in virtual time, its window shown, its files in a
-// scratch directory that lives as long as the process.
-struct EngineRig {
+// The engine rig with its window shown and its port open, its files in a scratch directory that
+// lives as long as the process.
+struct EngineRig : testing::EngineRig {
     EngineRig() {
-        view.clock = [this] { return host.ClockSeconds(); };
-        host.eventSources.push_back([this] { return view.NextTick(); });
-        host.onYield = [this] { view.OnYield(); };
         SetDefaults(state);
         state.filePath = Directory().enginePath();
         line.SetPortOpen(true);
@@ -41,12 +35,6 @@ struct EngineRig {
         static const testing::TempDir dir;
         return dir;
     }
-
-    testing::FakeHost host;
-    testing::MemorySerialComm line{host};
-    testing::RecordingView view;
-    RunState state{host, &line, &view};
-    testing::RunStateEvents events{state};
 };
 
 }  // namespace quenlo::fuzz

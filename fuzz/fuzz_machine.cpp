@@ -3,6 +3,7 @@
 // at a time. Built once per machine (FUZZ_MACHINE names it).
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "fuzz_input.h"
 #include "protocol/block_receiver.h"
@@ -20,28 +21,22 @@ using protocol::PeerMachine;
 
 constexpr Time kStart = 1s;
 
-// Checks how a receiving machine uses its store; keeps sizes only.
-class CheckingStore : public protocol::FileStore {
-  public:
-    bool Begin(const std::string& name, std::string&) override {
-        FUZZ_CHECK(!open_);
-        FUZZ_CHECK(SafeFileName(name) == name);
-        open_ = true;
-        return true;
+// Checks how a receiving machine uses its store: one file at a time, under safe names only.
+struct CheckingStore : testing::MemoryStore {
+    bool Begin(const std::string& name, std::string& error) override {
+        FUZZ_CHECK(!busy && SafeFileName(name) == name);
+        return busy = MemoryStore::Begin(name, error);
     }
-    bool Append(std::string_view, std::string&) override {
-        FUZZ_CHECK(open_);
-        return true;
+    bool Append(std::string_view bytes, std::string& error) override {
+        FUZZ_CHECK(busy);
+        return MemoryStore::Append(bytes, error);
     }
-    bool Commit(std::string&) override {
-        FUZZ_CHECK(open_);
-        open_ = false;
-        return true;
+    bool Commit(std::string& error) override {
+        FUZZ_CHECK(std::exchange(busy, false));
+        return MemoryStore::Commit(error);
     }
-    void Abandon() override { open_ = false; }
-
-  private:
-    bool open_ = false;
+    void Abandon() override { busy = false; }
+    bool busy = false;
 };
 
 [[maybe_unused]] protocol::Upload DataUpload() {

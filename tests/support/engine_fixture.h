@@ -2,39 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "base/run_state.h"
 #include "protocol/block_receiver.h"
 #include "protocol/block_sender.h"
-#include "support/fake_host.h"
-#include "support/memory_serial_comm.h"
-#include "support/recording_view.h"
+#include "support/engine_rig.h"
 #include "support/temp_dir.h"
 
 namespace quenlo::testing {
 
-// The engine wired to an in-memory line, a recording window and a host in virtual time: whole
-// exchanges, time-outs included, run in milliseconds. The handheld, when there is one, is the
-// real protocol machine that bht-sim runs.
-class EngineFixture : public ::testing::Test {
+// The engine rig as a test fixture, with a handheld when there is one: the real protocol machine
+// that bht-sim runs.
+class EngineFixture : public ::testing::Test, public EngineRig {
   protected:
-    EngineFixture() {
-        view.clock = [this] { return host.ClockSeconds(); };
-        host.eventSources.push_back([this] { return view.NextTick(); });
-        host.onYield = [this] {
-            if (clickAt >= 0 && host.ClockSeconds() >= clickAt) {
-                clickAt = -1;
-                view.Click();
-            }
-            if (onYield) {
-                onYield();
-            }
-            view.OnYield();
-        };
-    }
+    ~EngineFixture() override { state.CloseAllFiles(); }  // before the directory goes
 
     // A handheld that takes a file by the block protocol, behind a line at 19200 Bd unless told
     // otherwise.
@@ -109,22 +91,11 @@ class EngineFixture : public ::testing::Test {
         return bytes;
     }
 
-    // Clicks the transfer window's button once the virtual clock reaches the given time, counted
-    // from now.
-    void ClickAfter(double seconds) { clickAt = host.ClockSeconds() + seconds; }
-
-    FakeHost host;
-    MemorySerialComm line{host};
-    RecordingView view;
     MemoryStore store;
     std::unique_ptr<protocol::BlockReceiver> receiver;
     std::unique_ptr<protocol::BlockSender> sender;
     std::unique_ptr<protocol::PeerMachine> peer;
     TempDir dir;
-    RunState state{host, &line, &view};
-    RunStateEvents events{state};
-    std::function<void()> onYield;
-    double clickAt = -1;
 };
 
 }  // namespace quenlo::testing
