@@ -19,8 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using quenlo::testing::Clock;
+using quenlo::testing::Ended;
+using quenlo::testing::ExitStatus;
 using quenlo::testing::LastLine;
-using quenlo::testing::Process;
 
 // Guards against hangs only; every transfer here ends in a few seconds.
 constexpr auto kTransferLimit = 60s;
@@ -46,25 +47,24 @@ class CliSimTest : public ::testing::Test {
         std::vector<std::string> argv{BHT_SIM, "--pty", Path("COM1").string(), "--dir",
                                       Path("received").string()};
         argv.insert(argv.end(), options.begin(), options.end());
-        sim_ = std::make_unique<Process>(argv, std::vector<std::string>{}, Path("sim.out"),
-                                         Path("sim.err"));
-        ASSERT_TRUE(sim_->started());
+        sim_ = quenlo::testing::StartProcess(argv, {}, Path("sim.err"), Path("sim.out"));
+        ASSERT_EQ(sim_->state(), QProcess::Running);
         const auto until = Clock::now() + 10s;
         while (!fs::exists(Path("COM1"))) {
-            ASSERT_FALSE(sim_->WaitFor(0s)) << "bht-sim ended early: " << dir_.Read("sim.err");
+            ASSERT_FALSE(Ended(*sim_, 0s)) << "bht-sim ended early: " << dir_.Read("sim.err");
             ASSERT_LT(Clock::now(), until) << "bht-sim made no link";
             std::this_thread::sleep_for(5ms);
         }
     }
-    std::unique_ptr<Process> StartCli(std::vector<std::string> args,
-                                      std::vector<std::string> env = {}) {
+    std::unique_ptr<QProcess> StartCli(std::vector<std::string> args,
+                                       std::vector<std::string> env = {}) {
         args.insert(args.begin(), QUENLO_CLI);
         env.push_back("QUENLO_COM1=" + Path("COM1").string());
-        return std::make_unique<Process>(args, env, Path("cli.out"), Path("cli.err"));
+        return quenlo::testing::StartProcess(args, env, Path("cli.err"), Path("cli.out"));
     }
-    Result Finish(Process& cli, Clock::duration limit = kTransferLimit) {
-        EXPECT_TRUE(cli.Finish(limit)) << "quenlo-cli still running after the limit; killed";
-        return {cli.exitStatus(), dir_.Read("cli.out"), dir_.Read("cli.err")};
+    Result Finish(QProcess& cli, Clock::duration limit = kTransferLimit) {
+        EXPECT_TRUE(Ended(cli, limit)) << "quenlo-cli still running after the limit";
+        return {ExitStatus(cli), dir_.Read("cli.out"), dir_.Read("cli.err")};
     }
     Result RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
         return Finish(*StartCli(args, env));
@@ -72,10 +72,10 @@ class CliSimTest : public ::testing::Test {
     // Waits for the handheld to end by itself, or (stop) ends it on its normal path.
     Result FinishSim(bool stop = false, Clock::duration limit = kSimEndLimit) {
         if (stop) {
-            sim_->Signal(SIGTERM);
+            ::kill(static_cast<pid_t>(sim_->processId()), SIGTERM);
         }
-        EXPECT_TRUE(sim_->Finish(limit)) << "bht-sim did not end; killed";
-        return {sim_->exitStatus(), LastLine(dir_.Read("sim.out")), dir_.Read("sim.err")};
+        EXPECT_TRUE(Ended(*sim_, limit)) << "bht-sim did not end";
+        return {ExitStatus(*sim_), LastLine(dir_.Read("sim.out")), dir_.Read("sim.err")};
     }
     fs::path Sample(const std::string& name) const {
         fs::copy_file(fs::path(QUENLO_SAMPLES) / name, Path(name));
@@ -113,7 +113,7 @@ class CliSimTest : public ::testing::Test {
     }
 
     quenlo::testing::TempDir dir_;
-    std::unique_ptr<Process> sim_;
+    std::unique_ptr<QProcess> sim_;
 };
 
 // The demo program with the main window's settings and back, a name beyond ASCII stored as the
@@ -164,15 +164,16 @@ TEST_F(CliSimTest, InterruptCancelsAndClosesThePort) {
     ASSERT_NO_FATAL_FAILURE(StartSim({"--silent"}));
     auto cli =
         StartCli({"--trace", Path("trace.txt").string(), file.string(), "+P0", "+B19200", "+T30"});
-    ASSERT_TRUE(cli->started());
+    ASSERT_EQ(cli->state(), QProcess::Running);
     // Interrupt once the loader is calling the handheld (its first ENQ is in the trace).
     const auto until = Clock::now() + 20s;
     while (dir_.Read("trace.txt").find(" TX 05 ") == std::string::npos) {
-        ASSERT_TRUE(cli->running()) << "quenlo-cli ended early: " << dir_.Read("cli.out");
+        ASSERT_NE(cli->state(), QProcess::NotRunning)
+            << "quenlo-cli ended early: " << dir_.Read("cli.out");
         ASSERT_LT(Clock::now(), until) << "quenlo-cli never called the handheld";
-        cli->WaitFor(10ms);
+        Ended(*cli, 10ms);
     }
-    cli->Signal(SIGINT);
+    ::kill(static_cast<pid_t>(cli->processId()), SIGINT);
     // Well inside the 30 s time-out, so an ignored interrupt cannot pass as a time-out.
     const auto result = Finish(*cli, 25s);
     EXPECT_EQ(result.status, 90) << result.err;

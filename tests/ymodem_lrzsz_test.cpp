@@ -43,15 +43,15 @@ void Exchange(PeerMachine& machine, std::vector<string> program, const testing::
     program.insert(program.begin(), {"/usr/bin/env", "-C", (dir.path() / "files").string()});
     int ends[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
-    testing::Process peer(program, {}, ends[1], dir.path() / "log");
+    const auto peer = testing::StartProcess(program, {}, dir.path() / "log", {}, ends[1]);
     ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
     sim::Line toMachine, toPeer;
     const auto report =
         sim::RunSession({.fd = ends[0], .drain = nullptr}, machine, toMachine, toPeer, false);
     ::close(ends[0]);
     ::close(ends[1]);
-    EXPECT_TRUE(peer.Finish(10s));
-    EXPECT_EQ(peer.exitStatus(), 0) << dir.Read("log");
+    EXPECT_TRUE(testing::Ended(*peer, 10s));
+    EXPECT_EQ(testing::ExitStatus(*peer), 0) << dir.Read("log");
     EXPECT_EQ(report.status(), "ok") << report.failure << "\n" << report.summary << dir.Read("log");
 }
 
