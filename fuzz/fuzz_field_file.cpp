@@ -10,15 +10,15 @@
 namespace {
 
 void CheckFields(const quenlo::RunState& state) {
-    FUZZ_CHECK(state.fieldCount >= 1 && state.fieldCount <= quenlo::kMaxFields);
+    assert(state.fieldCount >= 1 && state.fieldCount <= quenlo::kMaxFields);
     int sum = 0;
     for (int i = 1; i <= state.fieldCount; ++i) {
         const int width = std::stoi(state.fieldLengths[i]);
-        FUZZ_CHECK(width >= 1 && width <= quenlo::kMaxFieldWidth);
+        assert(width >= 1 && width <= quenlo::kMaxFieldWidth);
         sum += width;
     }
-    FUZZ_CHECK(sum == state.recordLength);
-    FUZZ_CHECK(state.fieldCount + sum <= quenlo::kMaxRecordWithFields);
+    assert(sum == state.recordLength);
+    assert(state.fieldCount + sum <= quenlo::kMaxRecordWithFields);
 }
 
 }  // namespace
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (CheckFieldFile(state) == result::kOk) {
         CheckFields(state);
     }
-    FUZZ_CHECK(!state.AnyFileOpen());
+    assert(!state.AnyFileOpen());
     SetDefaults(state);
     std::string list = text;
     if (SetFields(state, list) == result::kOk) {

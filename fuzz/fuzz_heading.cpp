@@ -11,19 +11,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const Heading& h = parsed.heading;
-    FUZZ_CHECK(h.recordCount >= 0 && h.recordCount <= kMaxRecords);
-    FUZZ_CHECK(h.fieldLengths.size() <= static_cast<std::size_t>(kMaxFields));
+    assert(h.recordCount >= 0 && h.recordCount <= kMaxRecords);
+    assert(h.fieldLengths.size() <= static_cast<std::size_t>(kMaxFields));
     int sum = 0;
     for (const int width : h.fieldLengths) {
-        FUZZ_CHECK(width >= 1 && width <= kMaxFieldWidth);
+        assert(width >= 1 && width <= kMaxFieldWidth);
         sum += width;
     }
-    FUZZ_CHECK(h.programFile || h.recordLength == sum);
+    assert(h.programFile || h.recordLength == sum);
     const ParsedHeading again =
         ParseHeadingText(HeadingText(h.name, h.recordCount, h.programFile, h.fieldLengths));
-    FUZZ_CHECK(again.fault == HeadingFault::kNone && again.heading.name == h.name &&
-               again.heading.recordCount == h.recordCount &&
-               again.heading.fieldLengths == h.fieldLengths &&
-               again.heading.recordLength == h.recordLength);
+    assert(again.fault == HeadingFault::kNone && again.heading.name == h.name &&
+           again.heading.recordCount == h.recordCount &&
+           again.heading.fieldLengths == h.fieldLengths &&
+           again.heading.recordLength == h.recordLength);
     return 0;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+// The properties every input must keep are asserted: a failed one is a finding, in any build.
+#undef NDEBUG
+#include <cassert>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string_view>
 
 #include "protocol/peer_machine.h"
@@ -11,13 +13,6 @@ namespace quenlo::fuzz {
 
 using protocol::Time;
 using namespace std::chrono_literals;
-
-// A property that must hold for every input; a failure is a finding, so it aborts.
-#define FUZZ_CHECK(condition)                                                                  \
-    ((condition)                                                                               \
-         ? void(0)                                                                             \
-         : (std::fprintf(stderr, "%s:%d: %s does not hold\n", __FILE__, __LINE__, #condition), \
-            std::abort()))
 
 // What arrives on a line, read from fuzz input as steps: 0x00-0x3F start a burst of 1-64 bytes,
 // 0x40-0x7F pause 10-640 ms, 0x80-0xBF wait for the machine's deadline, 0xC0-0xFF pause 1-64 s.

@@ -24,15 +24,15 @@ constexpr Time kStart = 1s;
 // Checks how a receiving machine uses its store: one file at a time, under safe names only.
 struct CheckingStore : testing::MemoryStore {
     bool Begin(const std::string& name, std::string& error) override {
-        FUZZ_CHECK(!busy && SafeFileName(name) == name);
+        assert(!busy && SafeFileName(name) == name);
         return busy = MemoryStore::Begin(name, error);
     }
     bool Append(std::string_view bytes, std::string& error) override {
-        FUZZ_CHECK(busy);
+        assert(busy);
         return MemoryStore::Append(bytes, error);
     }
     bool Commit(std::string& error) override {
-        FUZZ_CHECK(std::exchange(busy, false));
+        assert(std::exchange(busy, false));
         return MemoryStore::Commit(error);
     }
     void Abandon() override { busy = false; }
@@ -84,7 +84,7 @@ class Driver {
         now_ = at;
         m_.OnTick(now_);
         // A deadline that is due again at once would make its session spin.
-        FUZZ_CHECK(m_.finished() || *m_.NextDeadline() > now_);
+        assert(m_.finished() || *m_.NextDeadline() > now_);
         Check();
     }
     void Bytes(std::string_view bytes) {
@@ -97,8 +97,8 @@ class Driver {
         for (int ticks = 0; ticks < 1000 && !m_.finished(); ++ticks) {
             Tick(std::max(now_, *m_.NextDeadline()));
         }
-        FUZZ_CHECK(m_.finished());
-        FUZZ_CHECK(now_ - quietSince <= Time(10min));
+        assert(m_.finished());
+        assert(now_ - quietSince <= Time(10min));
     }
     Time now() const { return now_; }
 
@@ -107,8 +107,8 @@ class Driver {
         m_.TakeOutput();
         m_.TakeNotes();
         // An outcome is final, and a running machine always has a deadline: silence ends it.
-        FUZZ_CHECK(outcome_ == protocol::Outcome::kRunning || m_.outcome() == outcome_);
-        FUZZ_CHECK(m_.finished() != m_.NextDeadline().has_value());
+        assert(outcome_ == protocol::Outcome::kRunning || m_.outcome() == outcome_);
+        assert(m_.finished() != m_.NextDeadline().has_value());
         outcome_ = m_.outcome();
     }
 

@@ -25,15 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.commandLine.assign(reinterpret_cast<const char*>(data), size);
     try {
         if (CheckCommand(state) == result::kOk) {
-            FUZZ_CHECK(state.timeoutCount > 0);  // a negative delay means none
-            FUZZ_CHECK(state.fieldCount >= 0 && state.fieldCount <= kMaxFields);
-            FUZZ_CHECK(state.programFile ||
-                       state.fieldCount + state.recordLength <= kMaxRecordWithFields);
-            FUZZ_CHECK(state.recordCount >= 0 && state.recordCount <= kMaxRecords);
+            assert(state.timeoutCount > 0);  // a negative delay means none
+            assert(state.fieldCount >= 0 && state.fieldCount <= kMaxFields);
+            assert(state.programFile ||
+                   state.fieldCount + state.recordLength <= kMaxRecordWithFields);
+            assert(state.recordCount >= 0 && state.recordCount <= kMaxRecords);
         }
     } catch (const RuntimeError&) {
         // Reported by the run as "<number>: <text> Error in <procedure>".
     }
-    FUZZ_CHECK(!state.AnyFileOpen());
+    assert(!state.AnyFileOpen());
     return 0;
 }

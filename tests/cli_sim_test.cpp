@@ -56,19 +56,16 @@ class CliSimTest : public ::testing::Test {
             std::this_thread::sleep_for(5ms);
         }
     }
-    std::unique_ptr<QProcess> StartCli(std::vector<std::string> args,
-                                       std::vector<std::string> env = {}) {
+    std::unique_ptr<QProcess> StartCli(std::vector<std::string> args) {
         args.insert(args.begin(), QUENLO_CLI);
-        env.push_back("QUENLO_COM1=" + Path("COM1").string());
-        return quenlo::testing::StartProcess(args, env, Path("cli.err"), Path("cli.out"));
+        return quenlo::testing::StartProcess(args, {"QUENLO_COM1=" + Path("COM1").string()},
+                                             Path("cli.err"), Path("cli.out"));
     }
     Result Finish(QProcess& cli, Clock::duration limit = kTransferLimit) {
         EXPECT_TRUE(Ended(cli, limit)) << "quenlo-cli still running after the limit";
         return {ExitStatus(cli), dir_.Read("cli.out"), dir_.Read("cli.err")};
     }
-    Result RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-        return Finish(*StartCli(args, env));
-    }
+    Result RunCli(const std::vector<std::string>& args) { return Finish(*StartCli(args)); }
     // Waits for the handheld to end by itself, or (stop) ends it on its normal path.
     Result FinishSim(bool stop = false, Clock::duration limit = kSimEndLimit) {
         if (stop) {
@@ -77,20 +74,11 @@ class CliSimTest : public ::testing::Test {
         EXPECT_TRUE(Ended(*sim_, limit)) << "bht-sim did not end";
         return {ExitStatus(*sim_), LastLine(dir_.Read("sim.out")), dir_.Read("sim.err")};
     }
-    fs::path Sample(const std::string& name) const {
-        fs::copy_file(fs::path(QUENLO_SAMPLES) / name, Path(name));
-        return Path(name);
-    }
-    // A program file of full 128-character records of printable characters.
-    fs::path ProgramFile(const std::string& name, int records) const {
-        std::string text;
-        unsigned value = 12345;
-        for (int i = 0; i < records * 128; ++i) {
-            value = value * 1103515245u + 12345u;
-            text += static_cast<char>(' ' + (value >> 16) % 95);
-            text += (i % 128 == 127) ? "\r\n" : "";
-        }
-        return dir_.Write(name, text);
+    // A copy of a sample file under its name or `as`.
+    fs::path Sample(const std::string& name, std::string as = "") const {
+        as = as.empty() ? name : as;
+        fs::copy_file(fs::path(QUENLO_SAMPLES) / name, Path(as));
+        return Path(as);
     }
 
     // A whole send that must succeed: every record in, nothing refused, no byte a handheld
@@ -130,7 +118,10 @@ TEST_F(CliSimTest, SendsProgramsAndDataFiles) {
     EXPECT_EQ(FinishSim().out, "bht-sim: sent UP.PD3 records=400/400 naks=0 strays=0 status=ok");
     EXPECT_EQ(dir_.Read("received/UP.PD3"), dir_.Read("UP.PD3"));
     fs::remove(Path("received/UP.PD3"));
-    ExpectDelivered(ProgramFile(std::string("\xC2\xA3") + "1.PD3", 3), 3, {}, fast, kProgramSent);
+    ExpectDelivered(Sample("DEMO.PD3",
+                           "\xC2\xA3"
+                           "1.PD3"),
+                    400, {}, fast, kProgramSent);
     ExpectDelivered(Sample("STOCK.TXT"), 60, {}, {"+P0", "+B115200", "+F13,20,6"}, kFileSent);
     fs::remove_all(Path("received"));
     Sample("STOCK.FLD");
@@ -160,7 +151,7 @@ TEST_F(CliSimTest, YmodemBothWays) {
 }
 
 TEST_F(CliSimTest, InterruptCancelsAndClosesThePort) {
-    const fs::path file = ProgramFile("QUIET.PD3", 5);
+    const fs::path file = Sample("DEMO.PD3", "QUIET.PD3");
     ASSERT_NO_FATAL_FAILURE(StartSim({"--silent"}));
     auto cli =
         StartCli({"--trace", Path("trace.txt").string(), file.string(), "+P0", "+B19200", "+T30"});
@@ -186,7 +177,7 @@ TEST_F(CliSimTest, InterruptCancelsAndClosesThePort) {
 // The handheld's end of the line closes in the middle of each kind of transfer: the loader says
 // why at once (a time-out would take 30 s and say 51 to 54), closes the port, keeps nothing.
 TEST_F(CliSimTest, HandheldVanishingMidTransfer) {
-    const std::string block = ProgramFile("GONE.PD3", 50).string(),
+    const std::string block = Sample("DEMO.PD3", "GONE.PD3").string(),
                       ymodem = dir_.Write("GONE.PD4", std::string(20000, 'Y')).string(),
                       here = Path("received").string() + "/";
     const struct {
@@ -195,9 +186,9 @@ TEST_F(CliSimTest, HandheldVanishingMidTransfer) {
         std::string summary;
     } rows[] = {
         // ENQ, the heading (20 bytes) and four blocks of 135 make 561 bytes: the fifth block dies.
-        {{"--cut-after", "600"}, {block}, 1002, "received GONE.PD3 records=4/50 naks=0 strays=0"},
+        {{"--cut-after", "600"}, {block}, 1002, "received GONE.PD3 records=4/400 naks=0 strays=0"},
         // The answers to the call, the heading and two blocks go through; the third is lost.
-        {{"--send", block, "--cut-after", "4"}, {here}, 1002, "sent GONE.PD3 records=2/50 naks=0"},
+        {{"--send", block, "--cut-after", "4"}, {here}, 1002, "sent GONE.PD3 records=2/400 naks=0"},
         {{"--ymodem", "--cut-after", "3000"}, {ymodem}, 53, "GONE.PD4 bytes=2048/20000 files=0"},
         {{"--ymodem", "--send", ymodem, "--cut-after", "4"}, {here, "+YMOD"}, 54, "GONE.PD4 b"},
     };
@@ -230,10 +221,6 @@ TEST_F(CliSimTest, FailuresBeforeTheLine) {
         std::string out;
         std::string why;  // the last line on stderr
     } rows[] = {
-        {{file.string(), "+P4"},
-         101,
-         "Transfer Error\nErr(101) Communications Port COM5 not available.\n",
-         "quenlo-cli: COM5 is " + Path("nothing").string() + ": no such device"},
         // The file is looked at before the port; the line is upper case, so is the name.
         {{Path("absent.pd3").string(), "+P0"},
          1,
@@ -247,13 +234,13 @@ TEST_F(CliSimTest, FailuresBeforeTheLine) {
          "Usage: quenlo-cli [--device PATH] [--trace FILE] [--yes | --no] [--] TOKEN..."},
     };
     for (const auto& row : rows) {
-        const auto cli = RunCli(row.args, {"QUENLO_COM5=" + Path("nothing").string()});
+        const auto cli = RunCli(row.args);
         EXPECT_EQ(cli.status, row.status) << cli.err;
         if (!row.out.empty()) {
             EXPECT_EQ(cli.out, row.out);
         }
-        if (!row.why.empty()) {  // the reason, then for a port the ports that are here
-            EXPECT_EQ(LastLine(cli.err).substr(0, row.why.size()), row.why);
+        if (!row.why.empty()) {
+            EXPECT_EQ(LastLine(cli.err), row.why);
         }
     }
     const auto help = RunCli({"--help"});
