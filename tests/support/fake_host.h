@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,13 +19,31 @@ class FakeHost : public Host {
         MessageIcon icon;
     };
 
-    void Yield(std::chrono::milliseconds maxWait) override;
+    void Yield(std::chrono::milliseconds maxWait) override {
+        ++yieldCount;
+        double step = std::min(yieldStepSeconds, static_cast<double>(maxWait.count()) / 1000.0);
+        for (const auto& source : eventSources) {
+            if (const auto due = source(); due && *due > now_ && *due - now_ < step) {
+                step = *due - now_;
+            }
+        }
+        now_ += step;
+        if (onYield) {
+            onYield();
+        }
+    }
     double ClockSeconds() override { return now_; }
-    void SleepMs(std::int32_t milliseconds) override;
+    void SleepMs(std::int32_t milliseconds) override {
+        sleeps.push_back(milliseconds);
+        now_ += std::max(milliseconds, 0) / 1000.0;
+    }
     void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) override {
         messages.push_back({title, text, icon});
     }
-    bool AskYesNo(const std::string& title, const std::string& text) override;
+    bool AskYesNo(const std::string& title, const std::string& text) override {
+        messages.push_back({title, text, MessageIcon::kQuestion});
+        return yesNoAnswer;
+    }
     std::optional<std::uint64_t> FreeSpace(const std::filesystem::path&) override {
         return freeSpace;
     }

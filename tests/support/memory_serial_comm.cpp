@@ -8,31 +8,6 @@
 
 namespace quenlo::testing {
 
-bool MemoryStore::Begin(const std::string& name, std::string& /*error*/) {
-    openName = name;
-    open.clear();
-    return true;
-}
-
-bool MemoryStore::Append(std::string_view bytes, std::string& error) {
-    if (failAfter && open.size() + bytes.size() > *failAfter) {
-        error = "full";
-        return false;
-    }
-    open += bytes;
-    return true;
-}
-
-bool MemoryStore::Commit(std::string& /*error*/) {
-    files[openName] = std::exchange(open, {});
-    return true;
-}
-
-void MemoryStore::Abandon() {
-    open.clear();
-    ++abandoned;
-}
-
 MemorySerialComm::MemorySerialComm(FakeHost& host) : host_(host) {
     host_.eventSources.push_back([this] { return NextEventAt(); });
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "link/serial_comm.h"
@@ -18,10 +19,27 @@ namespace quenlo::testing {
 // A handheld's store in memory: what it keeps, and what it threw away.
 class MemoryStore : public protocol::FileStore {
   public:
-    bool Begin(const std::string& name, std::string& error) override;
-    bool Append(std::string_view bytes, std::string& error) override;
-    bool Commit(std::string& error) override;
-    void Abandon() override;
+    bool Begin(const std::string& name, std::string&) override {
+        openName = name;
+        open.clear();
+        return true;
+    }
+    bool Append(std::string_view bytes, std::string& error) override {
+        if (failAfter && open.size() + bytes.size() > *failAfter) {
+            error = "full";
+            return false;
+        }
+        open += bytes;
+        return true;
+    }
+    bool Commit(std::string&) override {
+        files[openName] = std::exchange(open, {});
+        return true;
+    }
+    void Abandon() override {
+        open.clear();
+        ++abandoned;
+    }
 
     std::map<std::string, std::string> files;  // committed, by name
     std::string open;                          // the file being written

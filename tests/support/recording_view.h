@@ -21,8 +21,19 @@ struct RunStateEvents : TransferWindowEvents {
 // A transfer window that records what the engine wrote, in order, and clicks when a test asks.
 class RecordingView : public TransferView {
   public:
-    void Show(TransferWindowEvents& events) override;
-    void Unload() override;
+    void Show(TransferWindowEvents& events) override {
+        events_ = &events;
+        unloaded = false;
+        status = message = "";
+        caption = "&Cancel";
+        aboutEnabled = true;
+        log.push_back("Show");
+    }
+    void Unload() override {
+        unloaded = true;
+        events_ = nullptr;
+        log.push_back("Unload");
+    }
     void SetStatus(const std::string& t) override { Put("StatusBox", t, &status); }
     void SetFile(const std::string& t) override { Put("FileBox", t); }
     void SetRecordCount(const std::string& t) override { Put("RecCntBox", t); }
@@ -37,16 +48,42 @@ class RecordingView : public TransferView {
         Put("AboutButton.Enabled", on ? "1" : "0");
     }
     void FocusButton() override { log.push_back("Focus"); }
-    void SetTimerEnabled(bool enabled) override;
+    void SetTimerEnabled(bool enabled) override {
+        Put("YModemTimer", enabled ? "1" : "0");
+        nextTick_.reset();
+        if (enabled && clock) {
+            nextTick_ = clock() + 3.0;
+        }
+    }
 
     // Every value the engine wrote to one control, in order ("complete" gives " 0%", " 33%", ...).
-    std::vector<std::string> Values(const std::string& control) const;
+    std::vector<std::string> Values(const std::string& control) const {
+        std::vector<std::string> values;
+        for (const auto& entry : log) {
+            if (entry.starts_with(control + "=")) {
+                values.push_back(entry.substr(control.size() + 1));
+            }
+        }
+        return values;
+    }
 
     // Clicks the button, as the operator would, if the window is shown.
-    void Click();
+    void Click() {
+        if (events_ != nullptr) {
+            events_->CommandButtonClicked();
+        }
+    }
     // Call on every host yield: ticks the 3-second timer while it runs, and clicks OK once the
     // result is on show (when autoOk is set).
-    void OnYield();
+    void OnYield() {
+        while (nextTick_ && clock && clock() >= *nextTick_ && events_ != nullptr) {
+            *nextTick_ += 3.0;
+            events_->TimerTicked();
+        }
+        if (autoOk && caption == "OK") {
+            Click();
+        }
+    }
     // When the running timer ticks next.
     std::optional<double> NextTick() const { return nextTick_; }
 
