@@ -87,6 +87,7 @@ struct FileSizeLimit {
 #endif
 };
 
+// clang-format off
 const Scenario kScenarios[] = {
     // Three program records.
     {},
@@ -96,8 +97,7 @@ const Scenario kScenarios[] = {
     {.faults = {.repeatBlock = 2}, .trace = "A A A A A A A"},
     {.faults = {.badCheckBlock = 2}, .trace = "A A A N A A A"},
     // A lost NUL check byte is no damage.
-    {.upload = Data({kNulCheckRecord, "AB"}),
-     .faults = {.dropNulChecks = true},
+    {.upload = Data({kNulCheckRecord, "AB"}), .faults = {.dropNulChecks = true},
      .trace = "A A A A A"},
     // Stray bytes before STX are dropped.
     {.faults = {.strayBeforeBlock = 2}},
@@ -112,8 +112,7 @@ const Scenario kScenarios[] = {
     {.toLoader = {.corruptBytes = {5}}, .trace = "A N A A A A A"},
     // The 10th NAK since the last record: 53, no partial file after EOT.
     {.toLoader = {.corruptBytes = {208, 344, 480, 616, 752, 888, 1024, 1160, 1296, 1432}},
-     .result = 53,
-     .trace = "A A A N N N N N N N N N N A"},
+     .result = 53, .trace = "A A A N N N N N N N N N N A"},
     // A silent handheld, or silence after the call: 51 after ten slices, no file.
     {.toLoader = {.silent = true}, .result = 51, .trace = "T A"},
     {.toLoader = {.cutAfter = 1}, .result = 51, .trace = "A T A"},
@@ -128,16 +127,14 @@ const Scenario kScenarios[] = {
 #ifndef _WIN32
     // A full disk: 72 at the record that does not fit, nothing partial (two records of 130 fit).
     {.sizeLimit = 300, .result = 72, .trace = "A A A A A T A"},
-    {.append = true,
-     .existing = kEarlier,
-     .sizeLimit = 300,
-     .result = 72,
+    {.append = true, .existing = kEarlier, .sizeLimit = 300, .result = 72,
      .trace = "A A A A A T A"},
 #endif
     // +APP adds to what was there; one that fails keeps it byte for byte.
     {.append = true, .existing = kEarlier},
     {.upload = Program(200), .append = true, .existing = kEarlier, .clickAt = 2.0, .result = 90},
 };
+// clang-format on
 
 class ReceiveTest : public testing::EngineFixture {
   protected:
@@ -297,7 +294,7 @@ TEST_F(ReceiveTest, YmodemBothWays) {
             std::filesystem::create_symlink(dir.path() / "outside/PROG.PD4",
                                             dir.path() / "PROG.PD4");
         }
-        const std::string data = Pattern(row.bytes);
+        const std::string data = testing::Bytes(row.bytes);
         view.log.clear();
         store.files.clear();
         store.failAfter = row.storeFailsAfter;

@@ -51,6 +51,7 @@ struct Scenario {
     bool strays = false;  // the strict handheld saw bytes no correct loader sends
 };
 
+// clang-format off
 const Scenario kScenarios[] = {
     // Three records; none.
     {.trace = "E H 1 2 3 T"},
@@ -59,8 +60,7 @@ const Scenario kScenarios[] = {
     // closing, on the heading or on a record; EOT from the handheld gives 55, then the closing.
     {.records = 4, .faults = {.nakBlock = 2}, .trace = "E H 1 2 2 3 4 T"},
     {.faults = {.nakHeading = 10}, .result = 54, .trace = "E H H H H H H H H H H T"},
-    {.faults = {.nakBlock = 2, .nakTimes = 10},
-     .result = 54,
+    {.faults = {.nakBlock = 2, .nakTimes = 10}, .result = 54,
      .trace = "E H 1 2 2 2 2 2 2 2 2 2 2 T"},
     {.records = 5, .faults = {.eotAtBlock = 3}, .result = 55, .trace = "E H 1 2 3 T"},
     // Silent handheld: ten ENQs, one EOT, no closing.
@@ -70,12 +70,8 @@ const Scenario kScenarios[] = {
     {.records = 2, .toLoader = {.dropBytes = {3}}, .trace = "E H 1 1 2 T"},
     {.records = 2, .toHandheld = {.corruptBytes = {72}}, .trace = "E H 1 1 2 T"},
     // Noise turns the closing ACK into EOT: 52 at once, the records kept.
-    {.records = 1,
-     .toLoader = {.replaceBytes = {{4, chEOT}}},
-     .result = 52,
-     .finalState = 6,
-     .trace = "E H 1 T",
-     .stored = 1},
+    {.records = 1, .toLoader = {.replaceBytes = {{4, chEOT}}}, .result = 52, .finalState = 6,
+     .trace = "E H 1 T", .stored = 1},
     // A line error on a block stops at once, no closing; Cancel too (90, no EOT); a file gone: 1.
     {.lineErrorAtOutput = 3, .result = 1004, .finalState = 6, .trace = "E H 1"},
     {.records = 500, .clickAt = 5, .result = 90, .finalState = 6},
@@ -83,13 +79,11 @@ const Scenario kScenarios[] = {
     // No block check, no numbers.
     {.loader = {false, false}, .handheld = {false, false}, .trace = "E H D D D T"},
     // A check byte the handheld does not expect: refused unpaced, stray bytes paced.
-    {.records = 1,
-     .handheld = {false},
-     .baud = 0,
-     .result = 54,
+    {.records = 1, .handheld = {false}, .baud = 0, .result = 54,
      .trace = "E H H H H H H H H H H T"},
     {.records = 1, .handheld = {false}, .trace = "E H 1 T", .strays = true},
 };
+// clang-format on
 
 TEST_F(TransmitTest, Scenarios) {
     ShowWindow();

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,19 +21,13 @@
 namespace quenlo::protocol {
 namespace {
 
+using testing::Bytes;
 using namespace std::chrono_literals;
 using std::string;
 
 constexpr std::uint64_t kMtime = 1700000000;  // the modification time block 0 carries to rb
 const string kName = "PROG.PD4";              // a handheld's name: rb must keep it upper case
 const std::size_t kSizes[] = {0, 1, 1023, 1024, 1025, 1 << 20};
-
-string Bytes(std::size_t n) {
-    std::mt19937 random(static_cast<unsigned>(n));
-    string out(n, '\0');
-    std::generate(out.begin(), out.end(), [&] { return static_cast<char>(random()); });
-    return out;
-}
 
 // Runs `program` in dir/files with the machine at the other end of its line, until the machine is
 // done and the program has ended. The program's end stays open here meanwhile: the session takes

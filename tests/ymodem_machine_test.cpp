@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <map>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -18,6 +17,7 @@
 namespace quenlo::protocol {
 namespace {
 
+using testing::Bytes;
 using namespace std::literals;
 using enum Outcome;
 using std::string;
@@ -26,14 +26,6 @@ using Files = std::map<string, string>;
 const string kLetters = "ANXECG", kControls{chACK, chNAK, chCAN, chEOT, chCRC, chStreaming};
 
 const auto U8 = [](char c) -> unsigned { return static_cast<unsigned char>(c); };
-
-// Bytes of every value, the same each run.
-string Bytes(std::size_t n) {
-    std::mt19937 random(7);
-    string out(n, '\0');
-    std::generate(out.begin(), out.end(), [&] { return static_cast<char>(random()); });
-    return out;
-}
 
 // A frame put together here, apart from the codec under test; more than 128 bytes make a long one.
 string Frame(int n, string data, bool crc = true, char pad = chSUB) {

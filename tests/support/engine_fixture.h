@@ -82,15 +82,6 @@ class EngineFixture : public ::testing::Test, public EngineRig {
         return trace;
     }
 
-    // n bytes of every value, in an order that shows a byte out of place.
-    static std::string Pattern(std::size_t n) {
-        std::string bytes(n, '\0');
-        for (std::size_t i = 0; i < n; ++i) {
-            bytes[i] = static_cast<char>(i * 7 % 251);
-        }
-        return bytes;
-    }
-
     MemoryStore store;
     std::unique_ptr<protocol::BlockReceiver> receiver;
     std::unique_ptr<protocol::BlockSender> sender;

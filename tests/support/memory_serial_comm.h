@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,6 +17,15 @@
 #include "support/fake_host.h"
 
 namespace quenlo::testing {
+
+// n bytes of every value in an order that shows a byte out of place, the same each run; a shorter
+// run is the start of a longer one.
+inline std::string Bytes(std::size_t n) {
+    std::mt19937 random(7);
+    std::string out(n, '\0');
+    std::generate(out.begin(), out.end(), [&] { return static_cast<char>(random()); });
+    return out;
+}
 
 // A handheld's store in memory: what it keeps, and what it threw away.
 class MemoryStore : public protocol::FileStore {
