@@ -39,10 +39,6 @@ struct CheckingStore : testing::MemoryStore {
     bool busy = false;
 };
 
-[[maybe_unused]] protocol::Upload DataUpload() {
-    return {"DATA.TXT", false, {10, 5}, {"ITEM1     AB1  ", "ITEM2     AB2  ", "ITEM3     AB3  "}};
-}
-
 // The machine under test, with the options `choice` sets.
 struct Subject {
     explicit Subject(std::uint8_t choice)
@@ -55,7 +51,9 @@ struct Subject {
             kStart);
 #elif FUZZ_MACHINE == 2
         machine = std::make_unique<protocol::BlockSender>(
-            protocol::BlockSenderOptions{.blocks = blocks}, DataUpload(), kStart);
+            protocol::BlockSenderOptions{.blocks = blocks},
+            protocol::Upload{"DATA.TXT", false, {10, 5}, {"ITEM1     AB1  ", "ITEM2     AB2  "}},
+            kStart);
 #elif FUZZ_MACHINE == 3
         machine = std::make_unique<protocol::YmodemReceiver>(
             protocol::YmodemReceiverOptions{.crc = (choice & 2) != 0}, &store, kStart);

@@ -74,11 +74,7 @@ TEST_F(SerialTest, PortsPresentWithTheirNumbersAndFailedOpeningsWithTheirErrorsA
     EXPECT_EQ(hint,
               "ports here: /dev/ttyS0 (COM?), /dev/ttyS4 (COM5), " + pty->devicePath() + " (COM3)");
     ::unsetenv("QUENLO_COM1");
-    EXPECT_EQ(PortsHereHint({}), "no serial ports here");
     EXPECT_EQ(DeviceForPort(7, [](const std::string&) { return ""; }), "/dev/ttyS6");
-    for (auto bad : {"9,N,8", "9,N,8,1,1", "0,N,8,1", "x,N,8,1", "9,Q,8,1", "9,N,6,1", "9,N,8,3"}) {
-        EXPECT_FALSE(ParseLineSettings(bad).has_value()) << bad;
-    }
     QtSerialComm holder;
     holder.SetDeviceOverride(pty->linkPath());
     holder.SetPortOpen(true);

@@ -18,28 +18,20 @@ class EngineFixture : public ::testing::Test, public EngineRig {
   protected:
     ~EngineFixture() override { state.CloseAllFiles(); }  // before the directory goes
 
-    // A handheld that takes a file by the block protocol, behind a line at 19200 Bd unless told
-    // otherwise.
-    protocol::BlockReceiver& Handheld(protocol::BlockReceiverOptions options = {},
-                                      sim::LineFaults toHandheld = {},
-                                      sim::LineFaults toLoader = {}, int baud = 19200) {
-        receiver = std::make_unique<protocol::BlockReceiver>(options, store, line.Now());
-        line.Attach(*receiver, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
-        return *receiver;
+    // A handheld that takes a file by the block protocol, or one that uploads one, or below any
+    // other machine as the handheld; behind a line at 19200 Bd unless told otherwise.
+    void Handheld(protocol::BlockReceiverOptions options = {}, sim::LineFaults toHandheld = {},
+                  sim::LineFaults toLoader = {}, int baud = 19200) {
+        receiver = &Peer(std::make_unique<protocol::BlockReceiver>(options, store, line.Now()),
+                         toHandheld, toLoader, baud);
     }
-
-    // A handheld that uploads a file by the block protocol, behind a line at 19200 Bd unless told
-    // otherwise.
-    protocol::BlockSender& Uploader(protocol::Upload upload,
-                                    protocol::BlockSenderOptions options = {},
-                                    sim::LineFaults toHandheld = {}, sim::LineFaults toLoader = {},
-                                    int baud = 19200) {
-        sender = std::make_unique<protocol::BlockSender>(options, std::move(upload), line.Now());
-        line.Attach(*sender, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
-        return *sender;
+    void Uploader(protocol::Upload upload, protocol::BlockSenderOptions options = {},
+                  sim::LineFaults toHandheld = {}, sim::LineFaults toLoader = {},
+                  int baud = 19200) {
+        sender =
+            &Peer(std::make_unique<protocol::BlockSender>(options, std::move(upload), line.Now()),
+                  toHandheld, toLoader, baud);
     }
-
-    // Any other machine as the handheld.
     template <typename Machine>
     Machine& Peer(std::unique_ptr<Machine> machine, sim::LineFaults toHandheld = {},
                   sim::LineFaults toLoader = {}, int baud = 19200) {
@@ -83,8 +75,8 @@ class EngineFixture : public ::testing::Test, public EngineRig {
     }
 
     MemoryStore store;
-    std::unique_ptr<protocol::BlockReceiver> receiver;
-    std::unique_ptr<protocol::BlockSender> sender;
+    protocol::BlockReceiver* receiver = nullptr;  // the handheld, when it is one of these
+    protocol::BlockSender* sender = nullptr;
     std::unique_ptr<protocol::PeerMachine> peer;
     TempDir dir;
 };

@@ -23,19 +23,17 @@ inline std::unique_ptr<QProcess> StartProcess(const std::vector<std::string>& ar
                                               const std::filesystem::path& err,
                                               const std::filesystem::path& out = {}, int fd = -1) {
     auto process = std::make_unique<QProcess>();
-    QStringList arguments, extra;
+    QStringList arguments;
     for (const auto& arg : argv) {
         arguments += QString::fromStdString(arg);
-    }
-    for (const auto& entry : env) {
-        extra += QString::fromStdString(entry);
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString& name : environment.keys().filter(QRegularExpression("^QUENLO_COM"))) {
         environment.remove(name);
     }
-    for (const QString& entry : extra) {
-        environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    for (const auto& entry : env) {
+        const QString text = QString::fromStdString(entry);
+        environment.insert(text.section('=', 0, 0), text.section('=', 1));
     }
     process->setProcessEnvironment(environment);
     if (fd < 0) {
