@@ -19,6 +19,7 @@ mutants=(
     "receive/receive_header.cpp| && !HoldsHeadingFrame(s.rxBuffer)||an ENQ check byte taken for a call"
     "protocol/ymodem_block.cpp|frame.push_back(static_cast<char>(crc >> 8));|frame.push_back(static_cast<char>(crc));|a YMODEM CRC sent low byte first"
     "link/block_framing.cpp|record, BlockOptionsOf(state)));|record, BlockOptionsOf(state)) + '~');|a loader that sends a byte too many behind each data block"
+    "receive/receive_ymodem.cpp|                if (directory.writeError() != 0) {|                if (directory.writeError() == 0) {|a full disk under YMODEM taken for the line's failure"
 )
 
 # Restoring writes the file anew, so that the next build compiles it again.
