@@ -52,7 +52,10 @@ struct Subject {
 #elif FUZZ_MACHINE == 2
         machine = std::make_unique<protocol::BlockSender>(
             protocol::BlockSenderOptions{.blocks = blocks},
-            protocol::Upload{"DATA.TXT", false, {10, 5}, {"ITEM1     AB1  ", "ITEM2     AB2  "}},
+            protocol::Upload{"DATA.TXT",
+                             false,
+                             {10, 5},
+                             {"ITEM1     AB1  ", "ITEM2     AB2  ", "ITEM3     AB3  "}},
             kStart);
 #elif FUZZ_MACHINE == 3
         machine = std::make_unique<protocol::YmodemReceiver>(

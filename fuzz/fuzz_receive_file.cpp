@@ -19,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     assert(!rig.state.AnyFileOpen());
     const auto& dir = fuzz::EngineRig::Directory().path();
     assert(result == 0 || std::filesystem::is_empty(dir));
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        std::filesystem::remove_all(entry.path());
-    }
+    std::filesystem::remove_all(dir);  // empty for the next input
+    std::filesystem::create_directory(dir);
     return 0;
 }
