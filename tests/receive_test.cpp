@@ -199,7 +199,7 @@ TEST_F(ReceiveTest, Scenarios) {
                                : kept.empty() && row.result != 0 ? "none"
                                                                  : kept);
         EXPECT_FALSE(state.AnyFileOpen());
-        EXPECT_EQ(sender->protocolErrors(), 0);
+        EXPECT_EQ(peer->protocolErrors(), 0);
         if (!row.freeSpace) {
             ASSERT_EQ(host.messages.size(), 1u);
             EXPECT_EQ(host.messages[0].title + "|" + host.messages[0].text,

@@ -121,7 +121,7 @@ TEST_F(TransmitTest, Scenarios) {
             }
             EXPECT_EQ(store.files["PROG.PD3"], records);
         }
-        EXPECT_EQ(receiver->protocolErrors() > 0, row.strays);
+        EXPECT_EQ(peer->protocolErrors() > 0, row.strays);
         EXPECT_FALSE(state.AnyFileOpen());
         if (row.result == 52 && stored < 0) {
             EXPECT_NEAR(host.ClockSeconds() - start, 30.0, 0.5);  // ten slices of 3 seconds

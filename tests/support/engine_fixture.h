@@ -22,23 +22,19 @@ class EngineFixture : public ::testing::Test, public EngineRig {
     // other machine as the handheld; behind a line at 19200 Bd unless told otherwise.
     void Handheld(protocol::BlockReceiverOptions options = {}, sim::LineFaults toHandheld = {},
                   sim::LineFaults toLoader = {}, int baud = 19200) {
-        receiver = &Peer(std::make_unique<protocol::BlockReceiver>(options, store, line.Now()),
-                         toHandheld, toLoader, baud);
+        Peer(std::make_unique<protocol::BlockReceiver>(options, store, line.Now()), toHandheld,
+             toLoader, baud);
     }
     void Uploader(protocol::Upload upload, protocol::BlockSenderOptions options = {},
                   sim::LineFaults toHandheld = {}, sim::LineFaults toLoader = {},
                   int baud = 19200) {
-        sender =
-            &Peer(std::make_unique<protocol::BlockSender>(options, std::move(upload), line.Now()),
-                  toHandheld, toLoader, baud);
+        Peer(std::make_unique<protocol::BlockSender>(options, std::move(upload), line.Now()),
+             toHandheld, toLoader, baud);
     }
-    template <typename Machine>
-    Machine& Peer(std::unique_ptr<Machine> machine, sim::LineFaults toHandheld = {},
-                  sim::LineFaults toLoader = {}, int baud = 19200) {
-        Machine& attached = *machine;
-        line.Attach(attached, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
+    void Peer(std::unique_ptr<protocol::PeerMachine> machine, sim::LineFaults toHandheld = {},
+              sim::LineFaults toLoader = {}, int baud = 19200) {
+        line.Attach(*machine, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
         peer = std::move(machine);
-        return attached;
     }
 
     // A file of `lines` lines "LINE0001", "LINE0002", ... ended by CR LF; returns its full path.
@@ -75,9 +71,7 @@ class EngineFixture : public ::testing::Test, public EngineRig {
     }
 
     MemoryStore store;
-    protocol::BlockReceiver* receiver = nullptr;  // the handheld, when it is one of these
-    protocol::BlockSender* sender = nullptr;
-    std::unique_ptr<protocol::PeerMachine> peer;
+    std::unique_ptr<protocol::PeerMachine> peer;  // the handheld
     TempDir dir;
 };
 
