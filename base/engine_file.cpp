@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include "base/runtime_error.h"
 
@@ -32,8 +33,7 @@ constexpr std::size_t kLongestPath = 32767;
 #endif
 }  // namespace
 
-std::unique_ptr<EngineFile> EngineFile::Open(const std::filesystem::path& path, Mode mode,
-                                             int& error) {
+std::unique_ptr<EngineFile> EngineFile::Open(const std::filesystem::path& path, int& error) {
     error = 0;
     // Refused before any call walks it, with the answer the system itself would give.
     if (path.native().size() > kLongestPath) {
@@ -50,28 +50,37 @@ std::unique_ptr<EngineFile> EngineFile::Open(const std::filesystem::path& path, 
     // blocks until a writer comes, so neither is opened. EINVAL makes it a bad file name.
     const bool missingOrUnknown =
         type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::none;
-    if (mode == Mode::kRead && type != std::filesystem::file_type::regular && !missingOrUnknown) {
+    if (type != std::filesystem::file_type::regular && !missingOrUnknown) {
         error = EINVAL;
         return nullptr;
     }
-    const char* how = mode == Mode::kRead ? "rb" : (mode == Mode::kAppend ? "ab" : "wb");
     errno = 0;
-    std::FILE* file = OpenStream(path, how);
+    std::FILE* file = OpenStream(path, "rb");
     if (file == nullptr) {
         error = errno != 0 ? errno : EIO;
         return nullptr;
     }
-    return std::unique_ptr<EngineFile>(new EngineFile(file, mode));
+    return std::unique_ptr<EngineFile>(new EngineFile(file));
 }
 
-EngineFile::EngineFile(std::FILE* file, Mode mode) : file_(file), mode_(mode) {
-    if (mode_ == Mode::kRead) {
-        buffer_.resize(kBufferSize);
-    }
+std::unique_ptr<EngineFile> EngineFile::Writing(std::unique_ptr<disk::PendingFile> pending) {
+    return std::unique_ptr<EngineFile>(new EngineFile(std::move(pending)));
 }
 
+EngineFile::EngineFile(std::FILE* file) : file_(file) {
+    buffer_.resize(kBufferSize);
+}
+
+EngineFile::EngineFile(std::unique_ptr<disk::PendingFile> pending) : pending_(std::move(pending)) {
+    const std::optional<char> last = pending_->earlierLastByte();
+    lineEndFirst_ = last && *last != '\n' && *last != '\r';
+}
+
+// A file being written that was never closed goes with its pending file: taken back.
 EngineFile::~EngineFile() {
-    Close();
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
 }
 
 bool EngineFile::Fill() {
@@ -147,38 +156,36 @@ std::int64_t EngineFile::CountLines(std::int64_t limit) {
 }
 
 int EngineFile::Write(std::string_view text) {
-    if (file_ == nullptr) {
+    if (!pending_) {
         return EBADF;
     }
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
-        return errno != 0 ? errno : EIO;
+    disk::Failure failure;
+    if (std::exchange(lineEndFirst_, false) && !pending_->Write("\r\n", failure)) {
+        failure_ = failure.what;
+        return failure.error;
+    }
+    if (!pending_->Write(text, failure)) {
+        failure_ = failure.what;
+        return failure.error;
     }
     return 0;
 }
 
-int EngineFile::Flush() {
-    if (file_ == nullptr) {
-        return EBADF;
-    }
-    errno = 0;
-    return std::fflush(file_) == 0 ? 0 : (errno != 0 ? errno : EIO);
-}
-
 int EngineFile::Close() {
-    if (file_ == nullptr) {
+    if (file_ != nullptr) {
+        std::fclose(std::exchange(file_, nullptr));
+    }
+    if (!pending_) {
         return 0;
     }
-    errno = 0;
-    int error = 0;
-    if (std::fflush(file_) != 0) {
-        error = errno != 0 ? errno : EIO;
+    disk::Failure failure;
+    const bool kept = pending_->Commit(failure);
+    pending_.reset();
+    if (!kept) {
+        failure_ = failure.what;
+        return failure.error;
     }
-    if (std::fclose(file_) != 0 && error == 0) {
-        error = errno != 0 ? errno : EIO;
-    }
-    file_ = nullptr;
-    return error;
+    return 0;
 }
 
 }  // namespace quenlo

@@ -8,17 +8,18 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/directory.h"
+
 namespace quenlo {
 
-// One open engine file: buffered line reading for the files the engine sends or reads, plain
-// writing for the files it creates. Closed when destroyed.
+// One open engine file: buffered line reading for the files the engine sends or reads; for the
+// files it writes, a file of the disk writer, which closing keeps and dropping takes back.
 class EngineFile {
   public:
-    enum class Mode { kRead, kWrite, kAppend };
-
-    // Opens path; on failure returns nullptr and sets error to the errno value.
-    static std::unique_ptr<EngineFile> Open(const std::filesystem::path& path, Mode mode,
-                                            int& error);
+    // Opens path for reading; on failure returns nullptr and sets error to the errno value.
+    static std::unique_ptr<EngineFile> Open(const std::filesystem::path& path, int& error);
+    // Writes text lines to `pending`. Appended lines start on a line of their own.
+    static std::unique_ptr<EngineFile> Writing(std::unique_ptr<disk::PendingFile> pending);
 
     ~EngineFile();
     EngineFile(const EngineFile&) = delete;
@@ -33,20 +34,24 @@ class EngineFile {
     // exceeds limit (so a huge file is not read to its end only to be refused).
     std::int64_t CountLines(std::int64_t limit);
 
-    // Writes text; returns 0 or the errno value of the failure.
+    // Writes text through to the system; returns 0 or the errno value of the failure.
     int Write(std::string_view text);
-    // Hands what was written to the system; returns 0 or the errno value of the failure.
-    int Flush();
-    // Flushes and closes; returns 0 or the errno value of the failure. Idempotent.
+    // Closes; a written file is put in place whole. Returns 0 or the errno value of the failure
+    // (the file written is then gone). Idempotent.
     int Close();
+    // What the last failure was, naming the file.
+    const std::string& failure() const { return failure_; }
 
   private:
-    EngineFile(std::FILE* file, Mode mode);
+    explicit EngineFile(std::FILE* file);
+    explicit EngineFile(std::unique_ptr<disk::PendingFile> pending);
     // Refills the buffer; false at the end of the file.
     bool Fill();
 
-    std::FILE* file_;
-    Mode mode_;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<disk::PendingFile> pending_;
+    bool lineEndFirst_ = false;  // appending to text that does not end its last line
+    std::string failure_;
     std::vector<char> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/engine_file.h"
 #include "base/result_codes.h"
+#include "disk/directory.h"
 #include "protocol/heading.h"
 
 namespace quenlo {
@@ -80,9 +82,11 @@ struct RunState : TransferSettings {
     ResultCode resultCode = result::kOk;
     std::string resultMessage;
     std::string currentProcedure;
-    // Why the run failed, beside its result: the system's reason behind a port or file failure,
-    // for a front end that can say more than the result's own text.
+    // Why the run failed, beside its result: what happened and what to try, in UTF-8, for a
+    // front end that can say more than the result's own text.
     std::string failureDetail;
+    // What the operator should know of a run that went through all the same (UTF-8), a line each.
+    std::vector<std::string> notes;
     std::int16_t recordCount = 0;  // not reset by SetDefaults
 
     // Last failed file write, for the suffix of "Err(99) General Failure".
@@ -112,9 +116,10 @@ struct RunState : TransferSettings {
     std::int16_t rxBlockLength = 0;
     std::string rxRecord;
     bool rxFileCreated = false;
-    // Size of the output file before this reception appended to it (+APP); what was there before
-    // must survive a reception that fails.
-    std::uint64_t rxAppendedFrom = 0;
+    // The folder a reception writes into, held open from before the port opens to the run's end,
+    // and the filePath it was opened for.
+    std::unique_ptr<disk::Directory> targetFolder;
+    std::string targetFolderOf;
 
     // The engine's open files, indexed by FileNumber; none outlives a run.
     std::array<std::unique_ptr<EngineFile>, 4> files{};
@@ -122,6 +127,8 @@ struct RunState : TransferSettings {
     std::unique_ptr<EngineFile>& file(FileNumber number) {
         return files[static_cast<std::size_t>(number)];
     }
+    // Closes the file; one being written that was not closed first (EngineFile::Close) is taken
+    // back. CloseAllFiles takes back whatever is being written.
     void CloseFile(FileNumber number) { file(number).reset(); }
     void CloseAllFiles();
     bool AnyFileOpen() const;

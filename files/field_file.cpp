@@ -1,16 +1,11 @@
 #include "files/field_file.h"
 
-#include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "base/host.h"
-#include "base/runtime_error.h"
 #include "base/text.h"
 #include "files/field_definitions.h"
 #include "files/file_open.h"
-#include "files/native_path.h"
 #include "protocol/heading.h"
 
 namespace quenlo {
@@ -81,28 +76,18 @@ ResultCode CheckFieldFile(RunState& state) {
 
 ResultCode WriteFieldFile(RunState& state) {
     state.currentProcedure = "WriteFieldFile";
-    // Written under a name no short name can have and put in place only when whole, so a data
-    // file never sits beside a truncated field file. With +APP it starts from the old one.
-    namespace fs = std::filesystem;
-    const std::string temporary = state.fieldFileName + ".PART";
-    const fs::path target = NativePath(state.filePath + state.fieldFileName);
-    const fs::path written = NativePath(state.filePath + temporary);
-    std::error_code ec;
-    // Only a file is ever replaced: never a device, a directory or whatever a link points to.
-    const auto status = fs::symlink_status(target, ec);
-    if (fs::exists(status) && !fs::is_regular_file(status)) {
-        state.linkStatus = MapFileError(runtime_error_number::kBadFileName);
+    if (state.fieldFileName == state.fileName) {
+        // A data file named X.FLD would be replaced by its own field file.
+        state.notes.push_back(Latin1ToUtf8(state.fileName) +
+                              " is itself named like a field file: no field file was written");
         return result::kOk;
     }
-    fs::remove(written, ec);
-    if (state.appendMode && fs::is_regular_file(target, ec)) {
-        fs::copy_file(target, written, ec);
-    }
+    // Put in place whole, as the data file is; with +APP added to the earlier one.
     const ResultCode opened =
-        OpenFile(state, state.filePath, temporary, FileNumber::kFieldFile, "O");
+        OpenFile(state, state.filePath, state.fieldFileName, FileNumber::kFieldFile, "O");
     if (opened != result::kOk) {
         state.linkStatus = opened;
-        return result::kOk;
+        return opened;
     }
     // Each record plus its CR LF; wide enough for 32767 records of the longest layout.
     const std::int64_t size =
@@ -120,28 +105,23 @@ ResultCode WriteFieldFile(RunState& state) {
         "records " + std::to_string(state.recordCount),
         fields,
     };
-    EngineFile& file = *state.file(FileNumber::kFieldFile);
+    auto& file = state.file(FileNumber::kFieldFile);
     int error = 0;
     for (const std::string& line : lines) {
-        error = file.Write(line + kLineEnd);
+        error = file->Write(line + kLineEnd);
         if (error != 0) {
             break;
         }
     }
-    const int closeError = file.Close();
+    if (error == 0) {
+        error = file->Close();
+    }
+    const std::string reason = file->failure();
     state.CloseFile(FileNumber::kFieldFile);
-    if (error == 0) {
-        error = closeError;
-    }
-    if (error == 0) {
-        fs::rename(written, target, ec);
-        error = ec.value();
-    }
     if (error != 0) {
-        fs::remove(written, ec);
-        state.fileErrNumber = RuntimeErrorForErrno(error, true);
+        const ResultCode code = WriteFailed(state, reason, error);
         state.fileErrLine = 0;
-        return MapFileError(state.fileErrNumber);
+        return code;
     }
     return result::kOk;
 }

@@ -13,9 +13,9 @@ ResultCode Test_File(RunState& state);
 // defines them and the "file" line must name fileName. Returns 0, 4, 5, 6, 8 or 9.
 ResultCode CheckFieldFile(RunState& state);
 
-// Writes the field file of the data file just received, lines ended by CR LF. Returns 0, or the
-// mapped code of a failed write (fileErrNumber and fileErrLine then say which). A failed open
-// returns 0 and leaves its code in linkStatus.
+// Writes the field file of the data file just received, lines ended by CR LF, whole or not at
+// all. Returns 0, or the mapped code of a failed open or write (the reason in failureDetail; a
+// failed open's code also in linkStatus). A data file named like its own field file gets none.
 ResultCode WriteFieldFile(RunState& state);
 
 }  // namespace quenlo

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/runtime_error.h"
+#include "base/text.h"
 #include "files/file_names.h"
 #include "files/native_path.h"
 
@@ -37,12 +38,88 @@ std::int32_t RuntimeErrorForErrno(int error, bool directoryExists) {
     }
 }
 
-ResultCode WriteFailed(RunState& state, const std::string& path, int error) {
-    state.failureDetail = "cannot write " + path + ": " + std::generic_category().message(error);
-    state.fileErrNumber = RuntimeErrorForErrno(error, true);
+ResultCode WriteFailed(RunState& state, const std::string& reason, int error) {
+    state.failureDetail = reason;
+    // Nothing a write opens can be missing but the folder around it.
+    state.fileErrNumber = RuntimeErrorForErrno(error, false);
     state.fileErrLine = 0;
     return MapFileError(state.fileErrNumber);
 }
+
+ResultCode OpenTargetFolder(RunState& state) {
+    state.targetFolder.reset();
+    if (IsBareDrive(state.filePath) && !kSystemHasDrives) {
+        state.failureDetail = Latin1ToUtf8(state.filePath) +
+                              " names a drive, and this system has none: name a folder (./, "
+                              "/media/usb/)";
+        return result::kPathNotFound;
+    }
+    disk::Failure failure;
+    state.targetFolder = disk::Directory::Open(NativePath(state.filePath), failure);
+    state.targetFolderOf = state.filePath;
+    if (!state.targetFolder) {
+        state.failureDetail = failure.what;
+        return MapFileError(RuntimeErrorForErrno(failure.error, false));
+    }
+    state.targetFolder->RemoveLeftovers();
+    return result::kOk;
+}
+
+disk::Directory* TargetFolder(RunState& state, ResultCode& result) {
+    if (!state.targetFolder || state.targetFolderOf != state.filePath) {
+        result = OpenTargetFolder(state);
+    }
+    return state.targetFolder.get();
+}
+
+std::string NameInFolder(const disk::Directory& folder, const std::string& name) {
+    const std::string utf8 = Latin1ToUtf8(name);
+    if (folder.Look(utf8).kind != disk::EntryKind::kAbsent) {
+        return utf8;
+    }
+    const std::string wanted = UpperCase(name);
+    for (const std::string& entry : folder.Names()) {
+        if (UpperCase(Utf8ToLatin1(entry)) == wanted) {
+            return entry;
+        }
+    }
+    return utf8;
+}
+
+namespace {
+
+// Writing: in the run's folder, held open since before the port opened, or in one opened now.
+ResultCode OpenForWriting(RunState& state, const std::string& directory, const std::string& name,
+                          FileNumber number) {
+    std::unique_ptr<disk::Directory> opened;
+    disk::Failure failure;
+    disk::Directory* folder = nullptr;
+    if (directory == state.filePath) {
+        ResultCode result = result::kOk;
+        folder = TargetFolder(state, result);
+        if (folder == nullptr) {
+            return result;
+        }
+    } else {
+        opened = disk::Directory::Open(NativePath(directory), failure);
+        if (!opened) {
+            state.failureDetail = failure.what;
+            return MapFileError(RuntimeErrorForErrno(failure.error, false));
+        }
+        folder = opened.get();
+    }
+    const std::string entry = NameInFolder(*folder, name);
+    auto pending =
+        state.appendMode ? folder->Append(entry, failure) : folder->Create(entry, failure);
+    if (!pending) {
+        state.failureDetail = failure.what;
+        return MapFileError(RuntimeErrorForErrno(failure.error, true));
+    }
+    state.file(number) = EngineFile::Writing(std::move(pending));
+    return result::kOk;
+}
+
+}  // namespace
 
 ResultCode MapFileError(std::int32_t runtimeErrorNumber) {
     switch (runtimeErrorNumber) {
@@ -64,17 +141,17 @@ ResultCode OpenFile(RunState& state, const std::string& directory, const std::st
     if (state.file(number)) {
         return MapFileError(runtime_error_number::kFileAlreadyOpen);
     }
-    // A device name (CON, COM1, NUL) would open the device on Windows: no file to send.
-    if (mode == "I" && IsDeviceName(name)) {
-        state.failureDetail = name + " names a device, not a file";
+    // A device name (CON, COM1, NUL) would open the device on Windows: never a file.
+    if (IsDeviceName(name)) {
+        state.failureDetail = Latin1ToUtf8(name) + " names a device, not a file";
         return MapFileError(runtime_error_number::kBadFileName);
     }
+    if (mode != "I") {
+        return OpenForWriting(state, directory, name, number);
+    }
     const std::filesystem::path path = NativePath(directory + name);
-    const EngineFile::Mode how = mode == "I"        ? EngineFile::Mode::kRead
-                                 : state.appendMode ? EngineFile::Mode::kAppend
-                                                    : EngineFile::Mode::kWrite;
     int error = 0;
-    auto file = EngineFile::Open(path, how, error);
+    auto file = EngineFile::Open(path, error);
     if (!file) {
         std::error_code ec;
         const std::filesystem::path parent = path.parent_path();

@@ -5,6 +5,18 @@
 
 namespace quenlo {
 
+// A drive such as "A:": two characters, the second a colon.
+inline bool IsBareDrive(std::string_view path) {
+    return path.size() == 2 && path[1] == ':';
+}
+
+// Whether the system names its drives by letter.
+#ifdef _WIN32
+inline constexpr bool kSystemHasDrives = true;
+#else
+inline constexpr bool kSystemHasDrives = false;
+#endif
+
 // Turns an engine path (single-byte text, "\" or "/" between directories) into a path of this
 // machine. Each component that already exists is found without regard to case, so that the
 // upper-case names of an option line find files written in lower case; a component that does not

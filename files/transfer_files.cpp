@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "files/file_open.h"
 #include "files/native_path.h"
 #include "protocol/fields.h"
 
@@ -41,66 +42,47 @@ bool SourceFile::Read(std::uint64_t offset, std::size_t length, std::string& out
     return true;
 }
 
-TargetDirectory::~TargetDirectory() {
-    Abandon();
+bool TargetDirectory::Fail(ResultCode code, const disk::Failure& failure, std::string& error) {
+    failure_ = code;
+    reason_ = failure.what;
+    error = failure.what;
+    pending_.reset();
+    return false;
 }
 
 bool TargetDirectory::Begin(const std::string& name, std::string& error) {
-    Abandon();
-    if (!accept_(name)) {
-        error = "the name " + name + " is refused";
-        return false;
+    pending_.reset();
+    if (const ResultCode refused = accept_(name); refused != result::kOk) {
+        return Fail(refused, {EINVAL, "the handheld's name " + Latin1ToUtf8(name) + " is refused"},
+                    error);
     }
-    final_ = NativePath(directory_ + name);
-    std::error_code ec;
-    const auto status = fs::symlink_status(final_, ec);
-    if (fs::is_symlink(status) || fs::is_directory(status)) {
-        error = final_.string() + " is a link or a directory";
-        return false;
-    }
-    temporary_ = final_;
-    temporary_.replace_filename("." + final_.filename().string() + ".part");
-    out_.open(temporary_, std::ios::binary | std::ios::trunc);
-    if (!out_) {
-        error = "cannot create " + temporary_.string();
-        temporary_.clear();
-        return false;
+    name_ = NameInFolder(folder_, name);
+    disk::Failure failure;
+    pending_ = append_ ? folder_.Append(name_, failure) : folder_.Create(name_, failure);
+    if (!pending_) {
+        // Whatever keeps the file from its name is the name's path, as for the block protocol.
+        return Fail(failure.error == ENOSPC ? result::kDiskFull : result::kPathNotFound, failure,
+                    error);
     }
     return true;
 }
 
 bool TargetDirectory::Append(std::string_view bytes, std::string& error) {
-    errno = 0;
-    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out_.flush()) {
-        writeError_ = errno != 0 ? errno : EIO;
-        error = "cannot write " + temporary_.string();
-        return false;
+    disk::Failure failure;
+    if (!pending_ || !pending_->Write(bytes, failure)) {
+        return Fail(MapFileError(RuntimeErrorForErrno(failure.error, false)), failure, error);
     }
     return true;
 }
 
 bool TargetDirectory::Commit(std::string& error) {
-    out_.close();
-    std::error_code ec;
-    if (out_.fail() || (fs::rename(temporary_, final_, ec), ec)) {
-        error = "cannot create " + final_.string();
-        Abandon();
-        return false;
+    disk::Failure failure;
+    if (!pending_ || !pending_->Commit(failure)) {
+        return Fail(MapFileError(RuntimeErrorForErrno(failure.error, false)), failure, error);
     }
-    temporary_.clear();
+    pending_.reset();
+    stored_.push_back(name_);
     return true;
-}
-
-void TargetDirectory::Abandon() {
-    if (out_.is_open()) {
-        out_.close();
-    }
-    if (!temporary_.empty()) {
-        std::error_code ec;
-        fs::remove(temporary_, ec);
-        temporary_.clear();
-    }
 }
 
 }  // namespace quenlo

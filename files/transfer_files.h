@@ -6,7 +6,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "base/result_codes.h"
+#include "disk/directory.h"
 #include "protocol/peer_machine.h"
 
 namespace quenlo {
@@ -33,33 +36,38 @@ class SourceFile : public protocol::FileSource {
     std::uint64_t size_;
 };
 
-// The directory a YMODEM reception writes into. Each file is written under a temporary name
-// beside its place and renamed there only when whole, so a failed or cancelled reception leaves
-// nothing behind. A name must pass `accept` first; one that would land on a directory or a
-// symbolic link is refused, so nothing is written outside the directory.
+// The folder a YMODEM reception writes into, as the receiving machine's store: each file whole
+// or not at all, by the disk writer's rules. A name must pass `accept` first (a result code, 0 to
+// take it); with `append`, each file is added to an earlier one of its name.
 class TargetDirectory : public protocol::FileStore {
   public:
-    TargetDirectory(std::string directory, std::function<bool(const std::string&)> accept)
-        : directory_(std::move(directory)), accept_(std::move(accept)) {}
-    ~TargetDirectory() override;
-    TargetDirectory(const TargetDirectory&) = delete;
-    TargetDirectory& operator=(const TargetDirectory&) = delete;
+    TargetDirectory(disk::Directory& folder, bool append,
+                    std::function<ResultCode(const std::string&)> accept)
+        : folder_(folder), append_(append), accept_(std::move(accept)) {}
 
     bool Begin(const std::string& name, std::string& error) override;
     bool Append(std::string_view bytes, std::string& error) override;
     bool Commit(std::string& error) override;
-    void Abandon() override;
+    void Abandon() override { pending_.reset(); }
 
-    // The system's error of the last write that failed, 0 when none did.
-    int writeError() const { return writeError_; }
+    // Why the last file failed, as a result code (70 a refused name, 71 a name taken by what is
+    // no file, 72 a full disk, ...) and in words; 0 while none did.
+    ResultCode failure() const { return failure_; }
+    const std::string& reason() const { return reason_; }
+    // The files put in place, as stored.
+    const std::vector<std::string>& stored() const { return stored_; }
 
   private:
-    std::string directory_;
-    std::function<bool(const std::string&)> accept_;
-    std::ofstream out_;
-    std::filesystem::path temporary_;
-    std::filesystem::path final_;
-    int writeError_ = 0;
+    bool Fail(ResultCode code, const disk::Failure& failure, std::string& error);
+
+    disk::Directory& folder_;
+    bool append_;
+    std::function<ResultCode(const std::string&)> accept_;
+    std::unique_ptr<disk::PendingFile> pending_;
+    std::string name_;
+    ResultCode failure_ = 0;
+    std::string reason_;
+    std::vector<std::string> stored_;
 };
 
 }  // namespace quenlo

@@ -50,6 +50,8 @@ class FileTransfer {
     std::uint64_t TransferBytes();
     std::uint64_t TransferSize();
     std::string TransferFileName();
+    // A reception ended on a block 0 without a usable name or size.
+    bool HeaderRefused() const { return receiver_ && receiver_->headerRefused(); }
 
     // How long the caller may wait before the transfer needs the next look.
     std::chrono::milliseconds NextWait();

@@ -82,11 +82,13 @@ void YmodemReceiver::OnHeader(std::string_view data, Time now) {
         return;
     }
     if (header.kind == HeaderKind::kMalformed) {
+        headerRefused_ = true;
         GiveUp(Outcome::kFailed, "block 0 unreadable");
         return;
     }
     const std::optional<std::string> name = SafeFileName(header.file.name);
     if (!name) {
+        headerRefused_ = true;
         GiveUp(Outcome::kFailed, "refused the name \"" + Printable(header.file.name) + "\"");
         return;
     }

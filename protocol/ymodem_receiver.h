@@ -62,6 +62,8 @@ class YmodemReceiver : public PeerMachine {
     std::uint64_t bytesTransferred() const { return written_; }
     // A first block 0 was accepted.
     bool started() const { return started_; }
+    // The reception ended on a block 0 that named no usable file or gave no readable size.
+    bool headerRefused() const { return headerRefused_; }
     const std::vector<ReceivedFile>& filesReceived() const { return files_; }
     int naksSent() const { return naks_; }
 
@@ -92,6 +94,7 @@ class YmodemReceiver : public PeerMachine {
     Phase phase_ = Phase::kFirstHeader;
     Outcome outcome_ = Outcome::kRunning;
     bool started_ = false;
+    bool headerRefused_ = false;
 
     bool fileOpen_ = false;
     std::string name_;

@@ -9,7 +9,6 @@
 #include "base/transfer_view.h"
 #include "files/field_file.h"
 #include "files/file_open.h"
-#include "files/received_file.h"
 #include "link/block_framing.h"
 #include "link/link_control.h"
 #include "link/serial_comm.h"
@@ -222,22 +221,19 @@ void Receiver::Close() {
 
 void Receiver::End() {
     auto& file = s_.file(FileNumber::kReceive);
-    const int closeError = file ? file->Close() : 0;
-    s_.CloseFile(FileNumber::kReceive);
-    if (closeError != 0 && result_ == result::kOk) {
-        // The last records never reached the disk.
-        s_.fileErrNumber = RuntimeErrorForErrno(closeError, true);
-        s_.fileErrLine = 0;
-        result_ = MapFileError(s_.fileErrNumber);
-    }
-    // Only a file that came whole stays: after refusals or a failure it would lack records.
+    // Only a file that came whole is put in place: after refusals or a failure it would lack
+    // records. Dropped, it leaves the name as it was (with +APP the earlier records).
     const bool whole = s_.transferState == ts::kCompleted && result_ == result::kOk;
-    if (s_.rxFileCreated && !whole) {
-        // With +APP only what this reception appended goes; the earlier records stay.
-        DiscardReceivedFile(s_.filePath, s_.fileName, s_.rxAppendedFrom);
+    if (file && whole) {
+        if (const int error = file->Close(); error != 0) {
+            result_ = WriteFailed(s_, file->failure(), error);
+        }
     }
-    if (whole && !s_.programFile) {
-        WriteFieldFile(s_);
+    s_.CloseFile(FileNumber::kReceive);
+    if (whole && result_ == result::kOk && !s_.programFile) {
+        // The data file stays whole whatever becomes of its field file; a field file that cannot
+        // be written is the run's failure all the same.
+        result_ = WriteFieldFile(s_);
     }
     if (s_.transferState == ts::kStopped) {
         s_.linkStatus = SendText(s_, kEot);
@@ -346,12 +342,9 @@ ResultCode WriteRecord(RunState& s) {
     ResultCode status = result::kOk;
     auto& file = s.file(FileNumber::kReceive);
     // Each record goes to the disk as it comes, so a full disk shows at the record, not later.
-    int error = file ? file->Write(s.rxRecord + "\r\n") : EBADF;
-    if (error == 0) {
-        error = file->Flush();
-    }
+    const int error = file ? file->Write(s.rxRecord + "\r\n") : EBADF;
     if (error != 0) {
-        status = WriteFailed(s, s.filePath + s.fileName, error);
+        status = WriteFailed(s, file ? file->failure() : "no output file", error);
     }
     if (s.cancelRequested) {
         status = data_status::kCancelled;

@@ -9,7 +9,6 @@
 #include "files/file_names.h"
 #include "files/file_open.h"
 #include "files/native_path.h"
-#include "files/received_file.h"
 #include "link/block_framing.h"
 #include "link/link_control.h"
 #include "link/serial_comm.h"
@@ -129,8 +128,8 @@ std::int16_t ReceiveHeader(RunState& s) {
     s.rxBlockLength = static_cast<std::int16_t>(
         DataBlockLength(static_cast<std::size_t>(s.recordLength), BlockOptionsOf(s)));
 
-    // The output file, and room for all of it.
-    s.rxAppendedFrom = s.appendMode ? ExistingFileSize(s.filePath, s.fileName) : 0;
+    // The output file, and room for all of it. Only a regular file or nothing may stand at the
+    // name: anything else is refused here, before the heading is acknowledged.
     const ResultCode opened = OpenFile(s, s.filePath, s.fileName, FileNumber::kReceive, "O");
     if (opened != result::kOk) {
         s.linkStatus = opened;

@@ -17,47 +17,63 @@ namespace quenlo {
 
 namespace {
 
-// Where the name starts in a full path: after its last separator, looked for from the second
-// character from the end backwards (0 when there is none).
+// Where the name starts in a full path: after its last separator (a drive's colon counts: "A:"
+// joined with the name has no other), looked for from the second character from the end
+// backwards (0 when there is none).
 std::size_t NameStart(const std::string& path) {
     if (path.size() < 2) {
         return 0;
     }
-    const auto separator = path.find_last_of("\\/", path.size() - 2);
+    const auto separator = path.find_last_of("\\/:", path.size() - 2);
     return separator == std::string::npos ? 0 : separator + 1;
 }
+
 ResultCode ReceiveByYModem(RunState& s) {
     namespace st = transfer_status;
     s.currentProcedure = "ReceiveYModem";
     ResultCode result = result::kOk;
-    const auto orResult = [&result](ResultCode code) {
-        return result == result::kOk ? code : result;
-    };
     FileTransfer& transfer = *s.transfer;
     TransferView& view = *s.view;
     view.SetTimerEnabled(true);
     s.timerTicks = 0;
     s.cancelRequested = false;
 
+    disk::Directory* folder = TargetFolder(s, result);
+    if (folder == nullptr) {
+        view.SetTimerEnabled(false);
+        return result;
+    }
     // Each name the handheld announces is judged before anything of its file is written.
-    bool refused = false;
-    TargetDirectory directory(s.filePath, [&](const std::string& name) {
+    TargetDirectory directory(*folder, s.appendMode, [&s](const std::string& name) {
         s.fileName = name;
-        refused = CheckFilename(s) != result::kOk || IsDeviceName(name);
-        return !refused;
+        return CheckFilename(s) != result::kOk || IsDeviceName(name) ? result::kIllegalFileOrHeading
+                                                                     : result::kOk;
     });
+    // The file's own failure (its name, its place, the disk) says more than the line's: it wins
+    // over 51 to 55, and a refused name even over Cancel.
+    const auto ended = [&](ResultCode lineCode) {
+        ResultCode file = directory.failure();
+        if (file != result::kOk) {
+            s.failureDetail = directory.reason();
+        } else if (transfer.HeaderRefused()) {
+            file = result::kIllegalFileOrHeading;
+            s.failureDetail = "the handheld's block 0 gave no usable file name or size";
+        }
+        if (file != result::kOk &&
+            (result == result::kOk || file == result::kIllegalFileOrHeading)) {
+            return file;
+        }
+        return result == result::kOk ? lineCode : result;
+    };
     transfer.SetReceiveDirectory(s.filePath.empty() ? s.host->CurrentDirectory() : s.filePath);
     transfer.ReceiveStart(directory);
 
     AwaitTransferStart(s, result);
-    if (refused) {
-        return result::kIllegalFileOrHeading;
-    }
     if (s.timerTicks >= s.timeoutCount) {
-        return orResult(result::kCommTimeout);
+        return ended(result::kCommTimeout);
     }
     if (transfer.TransferStatus() == st::kFailed) {
-        return orResult(result::kCommFailedAtStart);
+        return ended(result::kCommFailedAtStart);
     }
     std::string path = transfer.TransferFileName();
     const std::size_t nameAt = NameStart(path);
@@ -76,22 +92,13 @@ ResultCode ReceiveByYModem(RunState& s) {
         if (s.cancelRequested) {
             CancelTransfer(s, result);
         }
-        const std::int16_t status = transfer.TransferStatus();
-        if (refused) {
-            return result::kIllegalFileOrHeading;
-        }
-        switch (status) {
+        switch (transfer.TransferStatus()) {
             case st::kFailed:
-                // A full disk is the disk's failure, not the line's.
-                if (directory.writeError() != 0) {
-                    return orResult(
-                        WriteFailed(s, s.filePath + s.fileName, directory.writeError()));
-                }
-                return orResult(result::kCommRefused);
+                return ended(result::kCommRefused);
             case st::kFinished:
-                return result;
+                return ended(result::kOk);
             case st::kEndedWithError:
-                return orResult(result::kCommEndedByPeer);
+                return ended(result::kCommEndedByPeer);
             case st::kMoving: {
                 // At most one change a pass: the name, the size, or the count.
                 path = transfer.TransferFileName();

@@ -7,6 +7,7 @@
 #include "base/host.h"
 #include "base/runtime_error.h"
 #include "base/transfer_view.h"
+#include "files/file_open.h"
 #include "link/file_transfer.h"
 #include "link/link_control.h"
 #include "link/serial_comm.h"
@@ -72,6 +73,13 @@ void ClosePortIfOpen(SerialComm& comm) {
 PassEnd RunPass(RunState& s) {
     SerialComm& comm = *s.comm;
     TransferView& view = *s.view;
+    if (!s.sendMode) {
+        // The folder is looked at before the handheld is: a reception into nowhere fails at once.
+        s.resultCode = OpenTargetFolder(s);
+        if (s.resultCode != result::kOk) {
+            return PassEnd::kFailedAtOnce;
+        }
+    }
     s.portSettings = s.baudRate + "," + s.parity + "," + s.dataBits + "," + s.stopBits;
     comm.SetPortNumber(s.portNumber);
     comm.SetSettings(s.portSettings);
@@ -125,6 +133,7 @@ PassEnd RunPass(RunState& s) {
     s.host->Yield(std::chrono::milliseconds(0));
     s.resultCode = Transfer(s);
     ClosePortIfOpen(comm);
+    s.targetFolder.reset();
     return PassEnd::kDone;
 }
 
@@ -209,6 +218,7 @@ void RunTransfer(RunState& s) {
     }
     ClosePortIfOpen(*s.comm);
     s.CloseAllFiles();
+    s.targetFolder.reset();
     s.view->Unload();
 }
 

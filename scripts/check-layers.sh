@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 # Layer of each folder, lowest first.
 declare -A layer=(
-    [protocol]=0 [base]=1 [files]=2 [link]=2 [send]=3 [receive]=3 [run]=4
+    [protocol]=0 [disk]=0 [base]=1 [files]=2 [link]=2 [send]=3 [receive]=3 [run]=4
     [platform]=5 [ui]=6 [cli]=6 [sim]=6
 )
 

@@ -1,34 +1,34 @@
 #pragma once
 
-#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "disk/directory.h"
 #include "protocol/peer_machine.h"
 
 namespace quenlo::sim {
 
-// The handheld's store: files in one directory. A file is written to a hidden temporary file next
-// to its final place and renamed there only by Commit, so an interrupted reception never leaves a
-// partial file under the real name. Names arrive as single-byte text and are stored as UTF-8.
+// The handheld's store: files in one directory, written by the loader's own disk writer, so an
+// interrupted reception never leaves a partial file under the real name. Names arrive as
+// single-byte text and are stored as UTF-8.
 class DirectoryStore : public protocol::FileStore {
   public:
-    explicit DirectoryStore(std::filesystem::path dir) : dir_(std::move(dir)) {}
-    ~DirectoryStore() override;
-    DirectoryStore(const DirectoryStore&) = delete;
-    DirectoryStore& operator=(const DirectoryStore&) = delete;
+    // Nothing, and error set, when the directory cannot be opened.
+    static std::unique_ptr<DirectoryStore> Open(const std::filesystem::path& dir,
+                                                std::string& error);
 
     bool Begin(const std::string& name, std::string& error) override;
     bool Append(std::string_view bytes, std::string& error) override;
     bool Commit(std::string& error) override;
-    void Abandon() override;
+    void Abandon() override { pending_.reset(); }
 
   private:
-    std::filesystem::path dir_;
-    std::FILE* file_ = nullptr;
-    std::filesystem::path tempPath_;
-    std::filesystem::path finalPath_;
+    explicit DirectoryStore(std::unique_ptr<disk::Directory> dir) : dir_(std::move(dir)) {}
+
+    std::unique_ptr<disk::Directory> dir_;
+    std::unique_ptr<disk::PendingFile> pending_;
 };
 
 }  // namespace quenlo::sim

@@ -220,9 +220,9 @@ int main(int argc, char** argv) {
     if (ptyLink.empty() && devicePath.empty()) {
         return Usage("give --pty LINK or --device PATH");
     }
-    std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec)) {
-        return Usage(dir + " is not a directory");
+    const auto store = quenlo::sim::DirectoryStore::Open(dir, error);
+    if (!store) {
+        return Usage(error);
     }
     if (!devicePath.empty() && baud != 0 && !quenlo::PosixSerial::SupportedBaud(baud)) {
         return Usage("--baud " + std::to_string(baud) + " is not a rate the device offers");
@@ -264,7 +264,6 @@ int main(int argc, char** argv) {
     setup.stopFd = stopPipe[0];
     setup.verbose = verbose;
 
-    quenlo::sim::DirectoryStore store(dir);
     std::unique_ptr<quenlo::protocol::PeerMachine> machine;
     const quenlo::BlockOptions blocks{!noBcc, !noSeq};
     if (source) {
@@ -277,7 +276,7 @@ int main(int argc, char** argv) {
         options.startLimit = Seconds(timeoutSeconds);
         // A loader that opens its port throws away what came before: invite again soon.
         options.inviteInterval = std::chrono::milliseconds(500);
-        machine = std::make_unique<quenlo::protocol::YmodemReceiver>(options, &store,
+        machine = std::make_unique<quenlo::protocol::YmodemReceiver>(options, store.get(),
                                                                      quenlo::sim::MonotonicNow());
     } else if (upload) {
         quenlo::protocol::BlockSenderOptions options;
@@ -293,7 +292,7 @@ int main(int argc, char** argv) {
         options.packed = packed;
         options.idleTimeout = Seconds(timeoutSeconds);
         options.faults = faults;
-        machine = std::make_unique<quenlo::protocol::BlockReceiver>(options, store,
+        machine = std::make_unique<quenlo::protocol::BlockReceiver>(options, *store,
                                                                     quenlo::sim::MonotonicNow());
     }
     quenlo::sim::Line inbound(paceBaud, fromLoader);

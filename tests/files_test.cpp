@@ -129,6 +129,7 @@ TEST_F(FilesTest, FilesAreOpenedUnderTheirNumbersWhateverTheirCase) {
         state.appendMode = append;
         ASSERT_EQ(Open(here, append ? "LOG.TXT" : "NEW.TXT", mode, FileNumber::kReceive), 0);
         EXPECT_EQ(state.file(FileNumber::kReceive)->Write(text), 0);
+        EXPECT_EQ(state.file(FileNumber::kReceive)->Close(), 0);
         state.CloseFile(FileNumber::kReceive);
         EXPECT_EQ(dir.Read(append ? "LOG.TXT" : "NEW.TXT"), after) << text;
     }
@@ -166,6 +167,7 @@ TEST_F(FilesTest, FilesAreOpenedUnderTheirNumbersWhateverTheirCase) {
     ::close(fifoWriter);
     // Writing replaces the file of another case; a new name, and all below it, is kept as given.
     ASSERT_EQ(Open(sub, "DATA.TXT", "O", FileNumber::kReceive), 0);
+    EXPECT_EQ(state.file(FileNumber::kReceive)->Close(), 0);
     state.CloseAllFiles();
     EXPECT_EQ(dir.Read("sub/data.txt"), "");
     EXPECT_EQ(NativePath(windowsSub + "NONE\\Sub\\x"), dir.path() / "sub/NONE/Sub/x");
@@ -217,14 +219,14 @@ TEST_F(FilesTest, FieldListsAndFieldFiles) {
               "* Field definitions of a data file received from a BHT handheld\r\n"
               "file    DATA.TXT\r\ndate    12-06-2026 09:05:07\r\nsize    8421119\r\n"
               "records 32767\r\nfields  7 8\r\n");
-    // What is no file (a directory, a device) is never replaced; that and a failed open are noted.
+    // What is no file (a directory, a device) is never replaced; that and a missing folder fail.
     std::filesystem::create_directory(dir.path() / "BUSY.FLD");
     state.fieldFileName = "BUSY.FLD";
-    EXPECT_EQ(WriteFieldFile(state), 0);
-    EXPECT_EQ(state.linkStatus, 70);
+    EXPECT_EQ(WriteFieldFile(state), 99);
+    EXPECT_EQ(state.linkStatus, 99);
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "BUSY.FLD"));
     state.filePath = here + "NODIR/";
-    EXPECT_EQ(WriteFieldFile(state), 0);
+    EXPECT_EQ(WriteFieldFile(state), 71);
     EXPECT_EQ(state.linkStatus, 71);
     EXPECT_FALSE(state.AnyFileOpen());
 }
