@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "cli/interrupt.h"
+#include "disk/directory.h"
 
 namespace quenlo {
 
@@ -13,9 +14,12 @@ int wakePipe[2] = {-1, -1};
 volatile std::sig_atomic_t presses = 0;
 int secondStatus = 255;
 
+// Ctrl-C, a closing terminal (SIGHUP) and SIGTERM all press Cancel; a second one of any ends the
+// program at once, taking back first what it was writing.
 extern "C" void OnInterrupt(int) {
     presses = presses + 1;
     if (presses >= 2) {
+        disk::AbandonAllPending();
         _exit(secondStatus);
     }
     const char byte = 1;
@@ -41,8 +45,11 @@ void InstallInterruptHandler(std::function<void()> onCancel, int exitStatusOnSec
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    // Output to a terminal or a pipe that has gone must not end the run before its clean-up.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void LetWritesFailPastTheSizeLimit() {

@@ -78,8 +78,12 @@ class Directory {
     std::filesystem::path path_;
 };
 
-// The temporary name of a writer's n-th file: hidden, longer than any received name may be, and
-// with two dots, which none may have.
+// How many temporary names a writer tries before it gives up: each one taken already (by a file
+// of another writer, or by whatever was planted there) only makes it take the next.
+inline constexpr int kTemporaryTries = 1000;
+
+// The temporary name of a Directory's n-th file (counted from 0 for each): hidden, longer than any
+// received name may be, and with two dots, which none may have.
 std::string TemporaryName(unsigned long processId, unsigned n);
 // Whether a name in a directory is one of our temporary names.
 bool IsTemporaryName(std::string_view name);

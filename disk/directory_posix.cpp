@@ -213,11 +213,18 @@ class PosixDirectory : public Directory {
         if (!Replaceable(existing.kind, name, failure)) {
             return nullptr;
         }
-        static std::atomic<unsigned> counter{0};
-        const std::string temporary =
-            TemporaryName(static_cast<unsigned long>(::getpid()), counter++);
-        const int fd = ::openat(fd_, temporary.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        // Created new, never opened: whatever already has the name, a link planted there
+        // included, only makes us take the next one.
+        std::string temporary;
+        int fd = -1;
+        for (int tries = 0; fd < 0 && tries < kTemporaryTries; ++tries) {
+            temporary = TemporaryName(static_cast<unsigned long>(::getpid()), temporaries_++);
+            fd = ::openat(fd_, temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) {
+                break;
+            }
+        }
         if (fd < 0) {
             failure = Failed("cannot create a file in", path(), errno);
             return nullptr;
@@ -307,6 +314,7 @@ class PosixDirectory : public Directory {
     }
 
     int fd_;
+    unsigned temporaries_ = 0;
 };
 
 }  // namespace

@@ -3,7 +3,6 @@
 // it, and names are opened with the reparse point flag, so that no link is followed.
 #include <windows.h>
 
-#include <atomic>
 #include <cerrno>
 #include <string>
 #include <system_error>
@@ -200,16 +199,22 @@ class WinDirectory : public Directory {
         if (!Replaceable(Look(name).kind, name, failure)) {
             return nullptr;
         }
-        static std::atomic<unsigned> counter{0};
-        const std::string temporary = TemporaryName(::GetCurrentProcessId(), counter++);
-        const std::filesystem::path at = path() / FromUtf8(temporary);
-        // CREATE_NEW never opens what is there, a link included; no delete sharing marks it as a
-        // live writer's for RemoveLeftovers.
-        const HANDLE file =
-            ::CreateFileW(at.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        // CREATE_NEW never opens what is there, a link included: a taken name only makes us
+        // take the next one. No delete sharing marks it as a live writer's for RemoveLeftovers.
+        HANDLE file = INVALID_HANDLE_VALUE;
+        DWORD error = ERROR_FILE_EXISTS;
+        for (int tries = 0; file == INVALID_HANDLE_VALUE && tries < kTemporaryTries &&
+                            (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+             ++tries) {
+            const std::filesystem::path at =
+                path() / FromUtf8(TemporaryName(::GetCurrentProcessId(), temporaries_++));
+            file = ::CreateFileW(at.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr);
+            error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+        }
         if (file == INVALID_HANDLE_VALUE) {
-            failure = Failed("cannot create a file in", path(), ::GetLastError());
+            failure = Failed("cannot create a file in", path(), error);
             return nullptr;
         }
         return std::make_unique<WinPendingFile>(path() / FromUtf8(name), file, false, 0,
@@ -287,6 +292,7 @@ class WinDirectory : public Directory {
     }
 
     HANDLE handle_;
+    unsigned temporaries_ = 0;
 };
 
 }  // namespace

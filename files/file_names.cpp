@@ -97,9 +97,12 @@ ResultCode CheckFilename(RunState& state) {
 }
 
 bool IsDeviceName(const std::string& name) {
+    // Every name Windows reserves, the console's own among them: a file received here may be
+    // copied there later.
     static constexpr std::string_view kDevices[] = {
-        "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-        "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+        "CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "CLOCK$", "COM0", "COM1",
+        "COM2", "COM3", "COM4", "COM5", "COM6",   "COM7",    "COM8",   "COM9", "LPT0",
+        "LPT1", "LPT2", "LPT3", "LPT4", "LPT5",   "LPT6",    "LPT7",   "LPT8", "LPT9"};
     const std::string base = UpperCase(name.substr(0, name.find('.')));
     for (const std::string_view device : kDevices) {
         if (base == device) {

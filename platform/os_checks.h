@@ -24,6 +24,10 @@ std::string WhyNotAvailable(const std::string& device);
 // Whether the device is there to be opened (on Windows: among the ports the system lists).
 bool DeviceExists(const std::string& device);
 
+// Takes the open port's device for this program alone, whatever name opened it (a link and its
+// target are one device): false when another program holds it already.
+bool LockDevice(const QSerialPort& port);
+
 // Asks the open port's driver to hand over each byte as it arrives rather than batching them (a
 // USB adapter otherwise holds bytes for milliseconds, on every block of a stop-and-wait exchange).
 // Whether it took effect; a device without such a mode (a pseudo-terminal) refuses.

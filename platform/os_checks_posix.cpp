@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -45,6 +46,12 @@ std::string WhyNotAvailable(const std::string& device) {
 
 bool DeviceExists(const std::string& device) {
     return ::access(device.c_str(), F_OK) == 0;
+}
+
+// The lock is on the open device itself, so it holds across every name of it, for root too; it
+// goes with the descriptor.
+bool LockDevice(const QSerialPort& port) {
+    return ::flock(port.handle(), LOCK_EX | LOCK_NB) == 0;
 }
 
 bool RequestLowLatency(const QSerialPort& port) {

@@ -35,6 +35,11 @@ bool DeviceExists(const std::string& device) {
     return false;
 }
 
+// Windows opens a COM port for one program at a time already.
+bool LockDevice(const QSerialPort&) {
+    return true;
+}
+
 // The driver's latency timer is a setting of the device, not of the opening.
 bool RequestLowLatency(const QSerialPort&) {
     return false;

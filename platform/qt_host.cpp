@@ -70,6 +70,10 @@ void QtHost::ShowMessage(const std::string& title, const std::string& text, Mess
 
 bool QtHost::AskYesNo(const std::string& title, const std::string& text) {
     if (!interactive_) {
+        // Nobody can be asked, but everybody can see what was asked and what was answered.
+        out_ << Latin1ToUtf8(title) << ": " << Latin1ToUtf8(text) << " -> "
+             << (defaultAnswer_ ? "Yes (--yes)" : "No (no terminal to ask; --yes answers Yes)")
+             << std::endl;
         return defaultAnswer_;
     }
     out_ << Latin1ToUtf8(title) << ": " << Latin1ToUtf8(text)

@@ -23,7 +23,8 @@ class QtHost : public Host {
     // "TITLE: TEXT" on its own line.
     void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) override;
     // "TITLE: TEXT [y/N] " and one line of answer when interactive; the default otherwise, and
-    // when the line is empty or input has ended.
+    // when the line is empty or input has ended. Not interactive, the question is shown all the
+    // same, with the answer taken.
     bool AskYesNo(const std::string& title, const std::string& text) override;
     std::optional<std::uint64_t> FreeSpace(const std::filesystem::path& directory) override;
     LocalDateTime Now() override;

@@ -227,6 +227,14 @@ void QtSerialComm::SetPortOpen(bool open) {
                 throw RuntimeError(kInvalidPortNumber, "Invalid port number");
         }
     }
+    if (!LockDevice(port_)) {
+        ++quiet_;
+        port_.close();
+        --quiet_;
+        openFailure_ = "COM" + std::to_string(portNumber_) + " is " + Device() +
+                       ": busy: another program holds it";
+        throw RuntimeError(runtime_error_number::kDeviceUnavailable);
+    }
     open_ = true;
     lowLatency_ = RequestLowLatency(port_);
     lost_ = false;

@@ -169,6 +169,42 @@ TEST_F(CliSimTest, InterruptCancelsAndClosesThePort) {
     EXPECT_TRUE(fs::is_empty(Path("received")));
 }
 
+// A terminal that closes (SIGHUP) or a SIGTERM cancels a reception as Ctrl-C does; a second one
+// ends the program at once. Either way the earlier file stays as it was, nothing half-written is
+// left, and what a run killed earlier left is gone.
+TEST_F(CliSimTest, SignalsDuringAReceptionLeaveTheEarlierFile) {
+    const fs::path upload = Sample("DEMO.PD3", "UP.PD3");
+    // Two different signals, as one of a kind twice may arrive as one.
+    const std::vector<std::vector<int>> rows = {{SIGTERM}, {SIGHUP}, {SIGTERM, SIGHUP}};
+    for (const auto& kill : rows) {
+        SCOPED_TRACE(kill.size());
+        ASSERT_NO_FATAL_FAILURE(StartSim({"--send", upload.string(), "--baud", "19200"}));
+        dir_.Write("received/UP.PD3", "EARLIER\r\n");
+        dir_.Write("received/.quenlo-99999-0.part", "LEFT BY A KILLED RUN");
+        fs::remove(Path("trace.txt"));
+        auto cli = StartCli(
+            {Path("received").string() + "/", "+P0", "--trace", Path("trace.txt").string()});
+        const auto until = Clock::now() + 20s;
+        while (dir_.Read("trace.txt").find(" RX 02 30 30 30 30 32") == std::string::npos) {
+            ASSERT_NE(cli->state(), QProcess::NotRunning) << dir_.Read("cli.out");
+            ASSERT_LT(Clock::now(), until) << "no second record came";
+            Ended(*cli, 10ms);
+        }
+        const auto pid = static_cast<pid_t>(cli->processId());
+        ASSERT_GT(pid, 0);
+        for (const int signal : kill) {  // back to back: the second comes during the clean-up
+            ::kill(pid, signal);
+        }
+        const auto result = Finish(*cli, 25s);
+        EXPECT_EQ(result.status, kill.size() == 1 ? 90 : 255) << result.err;
+        EXPECT_EQ(dir_.Read("received/UP.PD3"), "EARLIER\r\n");
+        EXPECT_EQ(fs::directory_iterator(Path("received"))->path().filename(), "UP.PD3");
+        EXPECT_EQ(std::distance(fs::directory_iterator(Path("received")), {}), 1);
+        FinishSim(true);
+        fs::remove(Path("COM1"));
+    }
+}
+
 // The handheld's end of the line closes in the middle of each kind of transfer: the loader says
 // why at once (a time-out would take 30 s and say 51 to 54), closes the port, keeps nothing.
 TEST_F(CliSimTest, HandheldVanishingMidTransfer) {

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 #include <numeric>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -82,7 +83,8 @@ TEST_F(SerialTest, PortsPresentWithTheirNumbersAndFailedOpeningsWithTheirErrorsA
         {"19200,Q,8,1", "", 102, ""},
         {"19200,N,8,1", (dir.path() / "nothing-here").string(), 101, ": no such device; "},
         {"19200,N,8,1", pty->linkPath(), 101, ": busy: another program holds it; "},
-        {"19200,N,8,1", "/dev/null", 102, "COM3 is /dev/null: "}};  // no terminal
+        {"19200,N,8,1", pty->devicePath(), 101, ": busy: another program holds it"},  // its name
+        {"19200,N,8,1", "/dev/null", 102, "COM3 is /dev/null: "}};                    // no terminal
     for (const auto& [settings, device, result, why] : rows) {
         comm.SetSettings(settings);
         comm.SetDeviceOverride(device);
@@ -90,6 +92,14 @@ TEST_F(SerialTest, PortsPresentWithTheirNumbersAndFailedOpeningsWithTheirErrorsA
         EXPECT_NE(state.failureDetail.find(why), std::string::npos) << state.failureDetail;
         EXPECT_FALSE(comm.PortOpen());
     }
+    // A question nobody can answer is shown all the same, with the answer taken.
+    std::istringstream in;
+    std::ostringstream out;
+    QtHost quiet(in, out, false);
+    EXPECT_FALSE(quiet.AskYesNo("Free Space DLL error (0)", "is there > 3kBytes free0"));
+    EXPECT_EQ(out.str(),
+              "Free Space DLL error (0): is there > 3kBytes free0 -> No (no terminal to "
+              "ask; --yes answers Yes)\n");
 }
 
 // Both ways until the other end goes (1002: input kept, output dropped), then until it is back.

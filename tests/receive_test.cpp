@@ -33,8 +33,9 @@ protocol::Upload Program(int records, const std::string& name = "PROG.PD3") {
     return upload;
 }
 
-protocol::Upload Data(std::vector<std::string> records, std::vector<int> widths = {2}) {
-    return {"DATA.TXT", false, std::move(widths), std::move(records)};
+protocol::Upload Data(std::vector<std::string> records, std::vector<int> widths = {2},
+                      const std::string& name = "DATA.TXT") {
+    return {name, false, std::move(widths), std::move(records)};
 }
 
 std::string Lines(const protocol::Upload& upload) {
@@ -51,20 +52,29 @@ const std::string kEnqCheckedName = "G{.PD3";
 // A record "pB" makes the block "00001pB" ETX, whose check byte is NUL.
 const std::string kNulCheckRecord = "pB";
 
+using testing::Planted;
+
+// What becomes of the target folder once the records come.
+enum class Midway { kNothing, kSwappedForALink, kRemoved };
+
 struct Scenario {
     protocol::Upload upload = Program(3);
     protocol::SenderFaults faults = {};
     sim::LineFaults toHandheld = {};
     sim::LineFaults toLoader = {};
     bool append = false;
-    std::string existing = "";  // earlier content of the target file
-    bool existingDirectory = false;
+    Planted plant = Planted::kNothing;  // what stands at the target's name before the run
+    std::string earlier = "";           // a planted file's bytes
+    bool lowerCase = false;             // the planted file's name in lower case
+    Planted plantFieldFile = Planted::kNothing;
+    Midway midway = Midway::kNothing;
     std::optional<std::uint64_t> freeSpace = std::uint64_t{1} << 30;  // none: asked about
     bool answerYes = false;
     double clickAt = -1;
     long sizeLimit = 0;  // the system refuses writes past this size, as a full disk does
     ResultCode result = 0;
     const char* trace = "A A A A A A";  // what the loader answered: A(CK), N(AK), T (EOT)
+    const char* after = nullptr;        // what the name holds when not the rule's plain answer
 };
 
 const std::string kEarlier = "EARLIER LINE\r\n";
@@ -113,26 +123,51 @@ const Scenario kScenarios[] = {
     // The 10th NAK since the last record: 53, no partial file after EOT.
     {.toLoader = {.corruptBytes = {208, 344, 480, 616, 752, 888, 1024, 1160, 1296, 1432}},
      .result = 53, .trace = "A A A N N N N N N N N N N A"},
-    // A silent handheld, or silence after the call: 51 after ten slices, no file.
+    // A silent handheld, or silence after the call or the heading: 51 after ten slices.
     {.toLoader = {.silent = true}, .result = 51, .trace = "T A"},
     {.toLoader = {.cutAfter = 1}, .result = 51, .trace = "A T A"},
-    // A name the rules refuse or a device name: 70; a directory of that name: 71.
+    {.toLoader = {.cutAfter = 25}, .plant = Planted::kFile, .earlier = kEarlier, .result = 51,
+     .trace = "A A T A"},
+    // A name the rules refuse or one Windows keeps for a device: 70.
     {.upload = Program(1, "BAD NAME.PD3"), .result = 70, .trace = "A T A"},
     {.upload = Program(1, "CON.PD3"), .result = 70, .trace = "A T A"},
-    {.existingDirectory = true, .result = 71, .trace = "A T A"},
-    // No room: 72, the file removed (three lines of 130 need 390).
-    {.freeSpace = 389, .result = 72, .trace = "A T A"},
-    // Cancel during the records: 90, the file removed.
-    {.upload = Program(200), .clickAt = 2.0, .result = 90},
+    {.upload = Program(1, "CONIN$.PD3"), .result = 70, .trace = "A T A"},
+    // Only a file or nothing may stand at the name: a directory, a FIFO, or a link to append
+    // through is refused before the heading's ACK; a link is replaced, never followed.
+    {.plant = Planted::kDirectory, .result = 71, .trace = "A T A"},
+    {.plant = Planted::kFifo, .result = 71, .trace = "A T A"},
+    {.append = true, .plant = Planted::kLink, .result = 71, .trace = "A T A"},
+    {.plant = Planted::kLink},
+    {.plant = Planted::kDangling},
+    // No room (three lines of 130 need 390): 72 from the heading alone, the earlier file kept.
+    {.plant = Planted::kFile, .earlier = kEarlier, .freeSpace = 389, .result = 72,
+     .trace = "A T A"},
+    // Cancel during the records: 90; the earlier file, in whatever letter case, stays.
+    {.upload = Program(200), .plant = Planted::kFile, .earlier = kEarlier, .lowerCase = true,
+     .clickAt = 2.0, .result = 90},
+    {.plant = Planted::kFile, .earlier = kEarlier, .lowerCase = true},
 #ifndef _WIN32
     // A full disk: 72 at the record that does not fit, nothing partial (two records of 130 fit).
-    {.sizeLimit = 300, .result = 72, .trace = "A A A A A T A"},
-    {.append = true, .existing = kEarlier, .sizeLimit = 300, .result = 72,
+    {.plant = Planted::kFile, .earlier = kEarlier, .sizeLimit = 300, .result = 72,
      .trace = "A A A A A T A"},
+    {.append = true, .plant = Planted::kFile, .earlier = kEarlier, .sizeLimit = 300,
+     .result = 72, .trace = "A A A A A T A"},
+    // The folder swapped for a link, or removed, during the run: nothing written or removed
+    // anywhere else; a removed folder fails the run.
+    {.upload = Program(200), .midway = Midway::kSwappedForALink, .clickAt = 2.0, .result = 90},
+    {.midway = Midway::kRemoved, .result = 71},
 #endif
-    // +APP adds to what was there; one that fails keeps it byte for byte.
-    {.append = true, .existing = kEarlier},
-    {.upload = Program(200), .append = true, .existing = kEarlier, .clickAt = 2.0, .result = 90},
+    // +APP adds to what was there, on a line of its own; one that fails keeps it, even empty.
+    {.append = true, .plant = Planted::kFile, .earlier = kEarlier},
+    {.append = true, .plant = Planted::kFile, .earlier = "NO LINE END",
+     .after = "NO LINE END\r\n"},
+    {.upload = Program(200), .append = true, .plant = Planted::kFile, .earlier = "",
+     .clickAt = 2.0, .result = 90, .after = ""},
+    // A data file keeps its records whatever becomes of its field file: none for one named
+    // like a field file, a failure for a field file that cannot be written.
+    {.upload = Data({"AB"}, {2}, "X.FLD"), .trace = "A A A A"},
+    {.upload = Data({"AB"}), .plantFieldFile = Planted::kDirectory, .result = 99,
+     .trace = "A A A A"},
 };
 // clang-format on
 
@@ -148,32 +183,30 @@ class ReceiveTest : public testing::EngineFixture {
         state.targetFolder.reset();  // a run holds its folder; this one may be new
         state.filePath = dir.enginePath();
         state.cancelRequested = false;
+        state.notes.clear();
         line.sent.clear();
         line.SetPortOpen(true);
         host.messages.clear();
-    }
-    // What the directory holds under the name: a file's bytes, "a directory" or "none".
-    std::string There(const std::string& name) const {
-        const auto path = dir.path() / name;
-        return std::filesystem::is_directory(path) ? "a directory"
-               : std::filesystem::exists(path)     ? dir.Read(name)
-                                                   : "none";
     }
 };
 
 TEST_F(ReceiveTest, Scenarios) {
     ASSERT_EQ(Bcc(HeadingText(kEnqCheckedName, 3, true, {}) + chETX), chENQ);
     ShowWindow();
+    testing::TempDir outside;  // where links lead: never written
     for (const Scenario& row : kScenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kScenarios)));
         Prepare(false);
-        const std::string name = row.upload.name;
-        if (!row.existing.empty()) {
-            dir.Write(name, row.existing);
-        }
-        if (row.existingDirectory) {
-            std::filesystem::create_directory(dir.path() / name);
-        }
+        const std::string name = row.lowerCase ? "prog.pd3" : row.upload.name;
+        const bool data = !row.upload.programFile;
+        const std::string fieldFile = row.upload.name.substr(0, row.upload.name.find('.')) + ".FLD";
+        std::filesystem::remove_all(outside.path());
+        std::filesystem::create_directory(outside.path());
+        outside.Write(row.upload.name, "KEEP");
+        dir.Plant(name, row.plant, row.earlier,
+                  outside.path() / (row.plant == Planted::kDangling ? "GONE" : row.upload.name));
+        dir.Plant(fieldFile, row.plantFieldFile);
+        const std::string before = dir.Held(name);
         state.appendMode = row.append;
         host.freeSpace = row.freeSpace;
         host.yesNoAnswer = row.answerYes;
@@ -182,23 +215,61 @@ TEST_F(ReceiveTest, Scenarios) {
         if (row.clickAt >= 0) {
             ClickAfter(row.clickAt);
         }
+        onYield = [&, done = false]() mutable {
+            if (done || row.midway == Midway::kNothing || view.status != "Receiving Program ") {
+                return;
+            }
+            done = true;
+            if (row.midway == Midway::kRemoved) {
+                std::filesystem::remove_all(dir.path());
+                return;
+            }
+            std::filesystem::rename(dir.path(), dir.path().string() + "-moved");
+            std::filesystem::create_symlink(outside.path(), dir.path());
+        };
         ResultCode result = 0;
         {
             const FileSizeLimit limit(row.sizeLimit);
             result = ReceiveFile(state);
         }
+        onYield = nullptr;
+        if (row.midway == Midway::kSwappedForALink) {
+            std::filesystem::remove(dir.path());
+            std::filesystem::rename(dir.path().string() + "-moved", dir.path());
+        }
+        std::filesystem::create_directories(dir.path());
         EXPECT_EQ(result, row.result);
-        // Only an acknowledged EOT completes; only a whole file stays, or with +APP what was there.
-        EXPECT_EQ(state.transferState, row.result == 0 || row.result == 53 ? 5 : 6);
+        // Only an acknowledged EOT completes (a file that could not be put in place after it too).
+        const bool completed = row.result == 0 || row.result == 53 || row.result == 99 ||
+                               row.midway == Midway::kRemoved;
+        EXPECT_EQ(state.transferState, completed ? 5 : 6);
         if (row.clickAt < 0) {
             EXPECT_EQ(Trace(), row.trace);
         } else {
             EXPECT_EQ(Trace().substr(Trace().size() - 3), "T A");  // EOT and ACK at the end
         }
-        const std::string kept = row.existing + (row.result == 0 ? Lines(row.upload) : "");
-        EXPECT_EQ(There(name), row.existingDirectory             ? "a directory"
-                               : kept.empty() && row.result != 0 ? "none"
-                                                                 : kept);
+        // The name holds the whole new file (+APP: added to what was there) or what it held.
+        const bool whole = row.result == 0 || (row.result == 99 && data);
+        const std::string added = row.append ? row.earlier : "";
+        const std::string expected = row.after
+                                         ? std::string(row.after) + (whole ? Lines(row.upload) : "")
+                                     : whole ? added + Lines(row.upload)
+                                             : before;
+        EXPECT_EQ(dir.Held(name), expected);
+        EXPECT_EQ(outside.Held(row.upload.name), "KEEP");
+        EXPECT_EQ(outside.Names(), row.upload.name);
+        // Nothing else is left: a field file beside a whole data file, no temporary file.
+        const bool withFieldFile = data && row.result == 0 && fieldFile != row.upload.name;
+        const std::string fieldEntry = row.plantFieldFile != Planted::kNothing ? fieldFile
+                                       : withFieldFile                         ? fieldFile
+                                                                               : "";
+        std::string names = expected == "-" ? "" : name;
+        if (!fieldEntry.empty()) {
+            names = fieldEntry < names ? fieldEntry + (names.empty() ? "" : "|" + names)
+                                       : names + (names.empty() ? "" : "|") + fieldEntry;
+        }
+        EXPECT_EQ(dir.Names(), names);
+        EXPECT_EQ(state.notes.size(), data && fieldFile == row.upload.name ? 1u : 0u);
         EXPECT_FALSE(state.AnyFileOpen());
         EXPECT_EQ(peer->protocolErrors(), 0);
         if (!row.freeSpace) {
@@ -253,12 +324,15 @@ struct YmodemScenario {
     std::size_t bytes = 5000;
     sim::LineFaults toLoader = {};
     std::optional<std::size_t> storeFailsAfter = {};  // the receiving handheld's store
-    bool link = false;  // the target name is a symbolic link to a file outside
+    bool append = false;
+    Planted plant = Planted::kNothing;  // what stands at PROG.PD4 before a reception
+    std::string block0 = "";            // a block 0 of the handheld's own instead of a sender
     double clickAt = -1;
     long sizeLimit = 0;  // as in the block scenarios
     ResultCode result = 0;
 };
 
+// clang-format off
 const YmodemScenario kYmodemScenarios[] = {
     // 5000 bytes each way: 5 blocks of 1024 in the window, and 2048 of them 41 %.
     {.send = true},
@@ -268,35 +342,44 @@ const YmodemScenario kYmodemScenarios[] = {
     {.bytes = 0},
     // A directory part of the announced name is dropped.
     {.name = "../../PROG.PD4"},
-    // A name the rules refuse: 70, nothing written.
+    // A name the rules refuse, one unsafe even to store, a block 0 without a readable size:
+    // 70, nothing written.
     {.name = "TOOLONGNAME.PD4", .result = 70},
+    {.name = "PROG\x01.PD4", .result = 70},
+    {.block0 = std::string("PROG.PD4\0" "12x", 12), .result = 70},
     // A handheld that never starts: 51 sending, 52 receiving.
     {.send = true, .toLoader = {.silent = true}, .result = 51},
     {.toLoader = {.silent = true}, .result = 52},
-    // Cancel while waiting for the start and during the data: 90.
+    // Cancel while waiting for the start and during the data: 90, the earlier file kept.
     {.send = true, .toLoader = {.silent = true}, .clickAt = 4, .result = 90},
-    {.bytes = 100000, .clickAt = 3, .result = 90},
+    {.bytes = 100000, .plant = Planted::kFile, .clickAt = 3, .result = 90},
     // The handheld cannot store it and cancels: 55.
     {.send = true, .storeFailsAfter = 2000, .result = 55},
+    // +APP adds to the earlier file, and takes back what it added on Cancel.
+    {.append = true, .plant = Planted::kFile},
+    {.bytes = 100000, .append = true, .plant = Planted::kFile, .clickAt = 3, .result = 90},
+    // What is no file at the name: 71, before a byte of it is written.
+    {.plant = Planted::kDirectory, .result = 71},
 #ifndef _WIN32
     // A symbolic link at the name is replaced, never followed (making one takes a privilege on
-    // Windows); a full disk.
-    {.link = true},
-    {.bytes = 100000, .sizeLimit = 3000, .result = 72},
+    // Windows); appending through one is refused; a full disk.
+    {.plant = Planted::kLink},
+    {.append = true, .plant = Planted::kLink, .result = 71},
+    {.bytes = 100000, .plant = Planted::kFile, .sizeLimit = 3000, .result = 72},
 #endif
 };
+// clang-format on
 
 TEST_F(ReceiveTest, YmodemBothWays) {
     ShowWindow();
+    testing::TempDir outside;
     for (const YmodemScenario& row : kYmodemScenarios) {
         SCOPED_TRACE("row " + std::to_string(&row - std::begin(kYmodemScenarios)));
         Prepare(false);
-        std::filesystem::create_directory(dir.path() / "outside");
-        if (row.link) {
-            dir.Write("outside/PROG.PD4", "KEEP");
-            std::filesystem::create_symlink(dir.path() / "outside/PROG.PD4",
-                                            dir.path() / "PROG.PD4");
-        }
+        outside.Write("PROG.PD4", "KEEP");
+        dir.Plant("PROG.PD4", row.plant, kEarlier, outside.path() / "PROG.PD4");
+        const std::string before = dir.Held("PROG.PD4");
+        state.appendMode = row.append;
         const std::string data = testing::Bytes(row.bytes);
         view.log.clear();
         store.files.clear();
@@ -309,10 +392,14 @@ TEST_F(ReceiveTest, YmodemBothWays) {
             Peer(std::make_unique<protocol::YmodemReceiver>(protocol::YmodemReceiverOptions{},
                                                             &store, line.Now()),
                  {}, row.toLoader, 115200);
-        } else {
+        } else if (row.block0.empty()) {
             Peer(std::make_unique<protocol::YmodemSender>(protocol::YmodemSenderOptions{}, &source,
                                                           line.Now()),
                  {}, row.toLoader, 115200);
+        } else {
+            line.Detach();
+            peer.reset();
+            line.Deliver(protocol::EncodeBlock(0, row.block0, 128, protocol::CheckKind::kCrc16), 1);
         }
         line.Input();
         FileTransfer transfer(line, host);
@@ -328,14 +415,17 @@ TEST_F(ReceiveTest, YmodemBothWays) {
         peer.reset();
         EXPECT_EQ(state.transferState, row.result == 0 ? 5 : 6);
         EXPECT_EQ(view.Values("YModemTimer").back(), "0");
-        const std::string arrived = !row.send                            ? There("PROG.PD4")
-                                    : store.files.count("PROG.PD4") != 0 ? store.files["PROG.PD4"]
-                                                                         : "none";
-        EXPECT_EQ(arrived, row.result == 0 ? data : row.link ? "KEEP" : "none");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                                std::filesystem::directory_iterator()),
-                  row.send || row.result == 0 || row.link ? 2 : 1);  // "outside", and the file
-        EXPECT_EQ(dir.Read("outside/PROG.PD4"), row.link ? "KEEP" : "");
+        if (row.send) {
+            EXPECT_EQ(store.files.count("PROG.PD4") != 0 ? store.files["PROG.PD4"] : "-",
+                      row.result == 0 ? data : "-");
+        } else {
+            // The whole new file (+APP: after the earlier one), or what the name held.
+            EXPECT_EQ(dir.Held("PROG.PD4"),
+                      row.result != 0 ? before : (row.append ? kEarlier : "") + data);
+            EXPECT_EQ(dir.Names(), dir.Held("PROG.PD4") == "-" ? "" : "PROG.PD4");
+        }
+        EXPECT_EQ(outside.Held("PROG.PD4"), "KEEP");
+        EXPECT_EQ(outside.Names(), "PROG.PD4");
         if (row.bytes == 5000 && row.result == 0) {
             const auto complete = view.Values("complete");
             EXPECT_EQ(view.Values("RecordsBox").back(), " 00005");

@@ -164,12 +164,19 @@ TEST_F(RunTransferTest, FailuresAreReportedWithTheirText) {
         std::optional<std::int32_t> openFailure;
         const char* message;
         double clickAt = -1;
+        std::string why = "";  // in the reason beside the result
     } rows[] = {
         {"+P0 +XYZ", {}, "Err(9) Option mismatch."},
         {path + " +P4", 68, "Err(101) Communications Port COM5 not available."},
         {path + " +P11", 8002, "Err(102) Communications Port COM12 error."},
         {dir.enginePath() + "GONE.TXT", {}, "Err(1) File: GONE.TXT  not found."},
         {path, {}, "Err(90) Aborted by Cancel.", 3.0},
+        // A reception's folder is looked at before the port: by either protocol.
+        {dir.enginePath() + "NODIR/", {}, "Err(71) Path not found.", -1, "NODIR"},
+        {dir.enginePath() + "NODIR/ +YMOD", {}, "Err(71) Path not found.", -1, "NODIR"},
+#ifndef _WIN32
+        {"A:", {}, "Err(71) Path not found.", -1, "A: names a drive, and this system has none"},
+#endif
     };
     for (const auto& row : rows) {
         line.openFailure = row.openFailure;
@@ -179,6 +186,7 @@ TEST_F(RunTransferTest, FailuresAreReportedWithTheirText) {
         EXPECT_EQ(line.opens - opens, row.clickAt < 0 ? 0 : 1) << row.line;
         EXPECT_EQ(view.status, "Transfer Error");
         EXPECT_EQ(view.message, row.message);
+        EXPECT_NE(state.failureDetail.find(row.why), std::string::npos) << state.failureDetail;
         EXPECT_TRUE(view.unloaded);
     }
 }

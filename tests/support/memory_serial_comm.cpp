@@ -17,6 +17,8 @@ void MemorySerialComm::Attach(protocol::PeerMachine& machine, sim::Line toMachin
     machine_ = &machine;
     toMachine_ = std::move(toMachine);
     toLoader_ = std::move(toLoader);
+    // What the machine put out as it started (an uploading handheld's first call) goes at once.
+    toLoader_.Enqueue(machine_->TakeOutput(), Now());
 }
 
 void MemorySerialComm::Deliver(std::string_view bytes, double delaySeconds) {

@@ -86,6 +86,8 @@ class MemorySerialComm : public SerialComm {
     // Puts the machine at the far end of the line.
     void Attach(protocol::PeerMachine& machine, sim::Line toMachine = sim::Line(),
                 sim::Line toLoader = sim::Line());
+    // Nothing at the far end any more: only what a test delivers comes.
+    void Detach() { machine_ = nullptr; }
     // Bytes that reach the engine's input after delaySeconds, in the order given.
     void Deliver(std::string_view bytes, double delaySeconds);
     protocol::Time Now() const { return protocol::Time(std::llround(host_.ClockSeconds() * 1e6)); }

@@ -1,15 +1,21 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace quenlo::testing {
+
+// What can stand at a name before a run writes it.
+enum class Planted { kNothing, kFile, kLink, kDangling, kFifo, kDirectory };
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {
@@ -40,6 +46,52 @@ class TempDir {
     std::string Read(const std::string& name) const {
         std::ifstream in(path_ / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
+    }
+    // Puts `what` at name: a file holding content, or a link to `linkTarget` (which a dangling
+    // one names but which is not there).
+    void Plant(const std::string& name, Planted what, std::string_view content = "",
+               const std::filesystem::path& linkTarget = {}) const {
+        switch (what) {
+            case Planted::kNothing:
+                break;
+            case Planted::kFile:
+                Write(name, content);
+                break;
+            case Planted::kLink:
+            case Planted::kDangling:
+                std::filesystem::create_symlink(linkTarget, path_ / name);
+                break;
+            case Planted::kFifo:
+#ifndef _WIN32
+                ::mkfifo((path_ / name).c_str(), 0600);
+#endif
+                break;
+            case Planted::kDirectory:
+                std::filesystem::create_directory(path_ / name);
+                break;
+        }
+    }
+    // What a name holds: "-" for nothing, "link", "fifo", "dir", or a file's bytes.
+    std::string Held(const std::string& name) const {
+        const auto status = std::filesystem::symlink_status(path_ / name);
+        return !std::filesystem::exists(status)        ? "-"
+               : std::filesystem::is_symlink(status)   ? "link"
+               : std::filesystem::is_fifo(status)      ? "fifo"
+               : std::filesystem::is_directory(status) ? "dir"
+                                                       : Read(name);
+    }
+    // The names in the directory, sorted, between "|".
+    std::string Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        std::string all;
+        for (const auto& name : names) {
+            all += (all.empty() ? "" : "|") + name;
+        }
+        return all;
     }
 
   private:
