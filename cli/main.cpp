@@ -248,11 +248,8 @@ int main(int argc, char** argv) {
 
     quenlo::RunTransfer(state);
 
+    // The reason behind a failure went to stderr with the result (TerminalView::SetReason).
     std::cout << quenlo::Latin1ToUtf8(view.status()) << '\n'
               << quenlo::Latin1ToUtf8(view.message()) << std::endl;
-    // The result line stays as the loader has always written it; the reason behind it goes here.
-    if (state.resultCode > 0 && !state.failureDetail.empty()) {
-        std::cerr << "quenlo-cli: " << quenlo::Latin1ToUtf8(state.failureDetail) << std::endl;
-    }
     return ExitStatus(state, view.resultShown());
 }
