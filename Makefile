@@ -9,8 +9,8 @@ JOBS        ?= 2
 MAKEFLAGS   += --no-print-directory
 PACKAGES    := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
                qt6-base-dev qt6-serialport-dev lrzsz socat
-# The Debian package: manual pages from --help, and dpkg-shlibdeps for its dependencies.
-PACKAGE_PACKAGES := $(PACKAGES) help2man dpkg-dev file
+# The Debian package: dpkg-shlibdeps for its dependencies, lintian to check it.
+PACKAGE_PACKAGES := $(PACKAGES) dpkg-dev file lintian
 # The Qt-free engine cross-compiled for Windows, its tests run under Wine.
 # The fuzz targets: clang's libFuzzer with its sanitizers.
 FUZZ_PACKAGES := cmake make clang-14 libclang-rt-14-dev
@@ -41,7 +41,8 @@ demo: build
 gui: build
 	@bash scripts/gui.sh $(BUILD_DIR)
 
-# Pictures of the three windows for the README, rendered under Xvfb.
+# Pictures of the three windows for the README (the COM list opened, a failure with its reason),
+# rendered under Xvfb.
 screenshots: build
 	@bash scripts/install-deps.sh xvfb xauth
 	@cmake --build $(BUILD_DIR) -j$(JOBS) --target quenlo-window-shots
@@ -67,7 +68,8 @@ fuzz:
 	@bash scripts/install-deps.sh $(FUZZ_PACKAGES)
 	@bash scripts/fuzz.sh $(FUZZ_DIR) $(JOBS) $(FUZZ_SECONDS) $(FUZZ_RUNS) $(FUZZ_TARGETS)
 
-# A release build made into a Debian package, then unpacked into a scratch root and tried.
+# A release build made into a Debian package, unpacked into a scratch root and tried, then checked
+# by lintian (an error fails).
 package:
 	@bash scripts/install-deps.sh $(PACKAGE_PACKAGES)
 	@bash scripts/package.sh $(PACKAGE_DIR) $(JOBS)

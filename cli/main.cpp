@@ -32,27 +32,56 @@ constexpr int kNoResultStatus = 255;
 constexpr int kUsageStatus = 64;
 
 constexpr const char* kUsage =
-    "Usage: quenlo-cli [--device PATH] [--trace FILE] [--yes | --no] [--] TOKEN...\n";
+    "Usage: quenlo-cli [--device PATH] [--trace FILE] [--wait-port SECONDS] [--yes | --no] [--]\n"
+    "                  TOKEN...\n"
+    "       quenlo-cli --list-ports | --help | --version\n";
 
 constexpr const char* kDescription =
-    "Sends a file to a DENSO BHT handheld (or receives one) over a serial or IrDA port.\n"
-    "The TOKENs form the option line: the file to send, or a directory to receive into,\n"
-    "and options such as +P0 (COM1) .. +P20 (COM21), +B115200 .. +B300, +PN/+PE/+PO, +D7/+D8,\n"
-    "+S1/+S2, +T30/+T60/+T90/+T120/+T0 (time-out; 0 = none), +PB/-PB (block check),\n"
-    "+SN/-SN (sequence numbers), +IR (IrDA), +IRDn (pause after each send, ms), +Fw,w,...\n"
-    "(field widths of a data file), +CMP, +YMOD, +RXON, +APP, +EX, +DDE.";
+    "Sends a file to a DENSO BHT handheld, or receives files from it, over a serial or IrDA\n"
+    "port. The TOKENs form the option line: the file to send, or the directory to receive into\n"
+    "(a token ending in / or \\; ./ is the current directory), and any of these options:\n"
+    "  +P0 .. +P20       the port: +P0 is COM1 (the default), +P20 is COM21\n"
+    "  +B115200 +B38400 +B19200 +B9600 +B4800 +B2400 +B1200 +B600 +B300\n"
+    "                    the baud rate (default 19200)\n"
+    "  +PN +PE +PO       parity none (default), even, odd\n"
+    "  +D8 +D7           data bits (default 8)\n"
+    "  +S1 +S2           stop bits (default 1)\n"
+    "  +T30 +T60 +T90 +T120 +T0\n"
+    "                    seconds without an answer before giving up (default 30; 0: never)\n"
+    "  +PB -PB           blocks with (default) or without a block check character\n"
+    "  +SN -SN           data blocks with (default) or without sequence numbers\n"
+    "  +IR               the port is an IrDA adapter (9600, 19200 or 115200 baud)\n"
+    "  +IRDn             pause n milliseconds after each transmission\n"
+    "  +Fw,w,...         the field widths of a data file (else its .FLD field file gives them)\n"
+    "  +CMP              send each record of a data file packed: digits two to a character,\n"
+    "                    in the fixed 29-character layout the handheld program unpacks\n"
+    "  +YMOD             YMODEM instead of the block protocol (.PD4, .FN4 and .CAB files\n"
+    "                    always go by YMODEM)\n"
+    "  +RXON             receive file after file until Ctrl-C\n"
+    "  +APP              append a received file to the file of its name instead of replacing\n"
+    "                    it (what was there stays if the reception fails)\n"
+    "  +EX               after a success, the transfer window does not wait for OK\n"
+    "  +DDE              it does not wait for OK whatever the result (quenlo-cli never\n"
+    "                    waits for OK, so these two change nothing here)\n"
+    "  +EW +RSG          accepted, and without effect";
 
 constexpr const char* kFooter =
-    "Port n opens the device named by the environment variable QUENLO_COM<n> when it is set,\n"
-    "otherwise /dev/ttyS<n-1> (COM<n> on Windows); --device overrides both. --list-ports shows\n"
-    "the ports present with the COM number that opens each.\n"
-    "Progress goes to stderr; stdout gets two lines at the end: the status and the result.\n"
-    "Ctrl-C cancels the transfer (result 90); a second Ctrl-C quits at once.\n"
-    "Our own --options may stand anywhere before a bare --; everything else is a TOKEN.\n"
+    "Port n opens the device named by the environment variable QUENLO_COM<n> when it is set;\n"
+    "otherwise /dev/ttyS<n-1> when that is a serial port here; otherwise the free numbers, lowest\n"
+    "first, go to the other ports present (USB adapters) in the order of their /dev/serial/by-id\n"
+    "names. On Windows port n is COM<n>. --device overrides all of it. --list-ports shows which\n"
+    "number opens which port; COM n in the desktop loader is +P<n-1> here. A port that may not\n"
+    "be opened usually means: add yourself to the dialout group and log in again.\n"
+    "Progress goes to stderr; stdout gets two lines at the end: the status and the result, and\n"
+    "a failure's reason follows on stderr. Ctrl-C cancels the transfer (result 90); a second\n"
+    "Ctrl-C quits at once. Our own --options may stand anywhere before a bare --; everything\n"
+    "else is a TOKEN.\n"
     "Exit status: 0 success, the result code for 1..254 (1 file not found, 52 time-out, 90\n"
     "cancelled, 101 port not available, ...), 255 for larger codes and runs without a result,\n"
-    "64 for a command line that cannot be read.\n"
-    "Example: quenlo-cli --device /dev/ttyUSB0 PROG.PD3 +B115200 +T60";
+    "64 for a command line that cannot be read. man quenlo-cli lists every result code.\n"
+    "Examples: quenlo-cli --list-ports\n"
+    "          quenlo-cli PROG.PD3 +P1 +B115200 +T60     send PROG.PD3 on COM2\n"
+    "          quenlo-cli incoming/ +P1 +B115200          receive one file into incoming/";
 
 // The usage line, first, names the tokens, which CLI11's own line would leave out.
 class UsageFormatter : public CLI::Formatter {
@@ -176,22 +205,24 @@ int main(int argc, char** argv) {
     bool no = false;
     bool listPorts = false;
     double waitSeconds = 0;
-    app.add_option("--device", device, "Device to open for whatever port the line selects")
+    app.add_option("--device", device, "Open PATH whatever port the line selects")
         ->type_name("PATH");
     app.add_option("--trace", tracePath, "Log every byte sent and received to FILE")
         ->type_name("FILE");
-    app.add_option(
-           "--wait-port", waitSeconds,
-           "Wait up to SECONDS for the port's device to appear (an adapter being plugged in)")
-        ->type_name("SECONDS")
-        ->check(CLI::NonNegativeNumber);
-    app.add_flag("--list-ports", listPorts,
-                 "List the serial ports present and the COM number that opens each, then exit");
-    auto* yesFlag = app.add_flag("--yes", yes, "Answer Yes to questions when stdin is no terminal");
-    auto* noFlag = app.add_flag("--no", no, "Answer No to such questions (the default)");
-    yesFlag->excludes(noFlag);
+    app.add_option("--wait-port", waitSeconds, "Wait up to SECONDS for the port's device to appear")
+        ->type_name("SECONDS");
+    app.add_flag("--list-ports", listPorts, "List the ports present and their COM numbers");
+    app.add_flag("--yes", yes, "Answer Yes to questions when stdin is no terminal");
+    app.add_flag("--no", no, "Answer No to such questions (the default)");
+    app.set_version_flag("--version", "quenlo-cli " QUENLO_VERSION, "Print the version and exit");
     app.footer(kFooter);
     app.formatter(std::make_shared<UsageFormatter>());
+    if (argc < 2) {
+        // Receiving into the current directory takes a "./": no run starts by accident.
+        std::cerr << kUsage << "Run quenlo-cli --help for the options; quenlo-cli ./ receives into "
+                  << "the current directory.\n";
+        return kUsageStatus;
+    }
     const Arguments arguments = SplitArguments(argc, argv);
     try {
         std::vector<std::string> reversed(arguments.ours.rbegin(), arguments.ours.rend() - 1);
@@ -201,6 +232,15 @@ int main(int argc, char** argv) {
             return 0;
         }
         std::cerr << kUsage;
+        return kUsageStatus;
+    }
+    // Checked here rather than by the parser, whose own words ("Excludes:", "NONNEGATIVE") would
+    // show in the help.
+    const char* refusal = waitSeconds < 0 ? "--wait-port: must be 0 or more"
+                          : yes && no     ? "--yes and --no cannot both be given"
+                                          : nullptr;
+    if (refusal != nullptr) {
+        std::cerr << "quenlo-cli: " << refusal << '\n' << kUsage;
         return kUsageStatus;
     }
     const std::vector<std::string>& tokens = arguments.tokens;
@@ -248,11 +288,8 @@ int main(int argc, char** argv) {
 
     quenlo::RunTransfer(state);
 
+    // The reason behind a failure went to stderr with the result (TerminalView::SetReason).
     std::cout << quenlo::Latin1ToUtf8(view.status()) << '\n'
               << quenlo::Latin1ToUtf8(view.message()) << std::endl;
-    // The result line stays as the loader has always written it; the reason behind it goes here.
-    if (state.resultCode > 0 && !state.failureDetail.empty()) {
-        std::cerr << "quenlo-cli: " << quenlo::Latin1ToUtf8(state.failureDetail) << std::endl;
-    }
     return ExitStatus(state, view.resultShown());
 }

@@ -89,6 +89,18 @@ void TerminalView::SetButtonCaption(const std::string& text) {
     }
 }
 
+void TerminalView::SetReason(const std::string& text) {
+    if (text.empty()) {
+        return;
+    }
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+    std::fprintf(out_, "quenlo-cli: %s\n", Latin1ToUtf8(text).c_str());
+    std::fflush(out_);
+}
+
 void TerminalView::PressButton() {
     if (events_ != nullptr) {
         events_->CommandButtonClicked();

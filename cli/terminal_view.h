@@ -33,6 +33,8 @@ class TerminalView : public TransferView {
     void FocusButton() override {}
     void SetAboutEnabled(bool) override {}
     void SetTimerEnabled(bool enabled) override;
+    // A line of its own, "quenlo-cli: " and the reason, below the progress.
+    void SetReason(const std::string& text) override;
 
     // The Cancel button, as Ctrl-C presses it.
     void PressButton();

@@ -9,46 +9,44 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/quenlo.svg
 install(FILES ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quenlo)
 
-# Manual pages from the programs' own --help, so that they never drift from it. Only where
-# help2man is installed and the programs can run here (not when cross-compiling).
-find_program(QUENLO_HELP2MAN help2man)
-if(QUENLO_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
-    set(quenlo_man_pages)
-    foreach(program quenlo-cli bht-sim)
-        if(program STREQUAL "quenlo-cli")
-            set(summary "send files to a DENSO BHT handheld terminal, or receive them")
-        else()
-            set(summary "a simulated DENSO BHT handheld terminal on a pseudo-terminal")
-        endif()
-        set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1)
-        add_custom_command(
-            OUTPUT ${page}.gz
-            COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-            COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-                    ${QUENLO_HELP2MAN} --no-info --no-discard-stderr
-                    --version-string=${PROJECT_VERSION} --name=${summary}
-                    --output=${page} $<TARGET_FILE:${program}>
-            # -n: no time stamp, so that the package is the same from one build to the next.
-            COMMAND gzip -9nf ${page}
-            DEPENDS ${program}
-            COMMENT "Manual page for ${program}"
-            VERBATIM)
-        list(APPEND quenlo_man_pages ${page}.gz)
-    endforeach()
-    add_custom_target(quenlo-man-pages ALL DEPENDS ${quenlo_man_pages})
-    install(FILES ${quenlo_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quenlo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quenlo)
+
+# The hand-written manual pages (docs/man) and the package's changelog, with the project's version
+# filled in and compressed without a time stamp, so that the package is the same from one build
+# to the next.
+set(QUENLO_VERSION ${PROJECT_VERSION})
+set(quenlo_compressed)
+foreach(source docs/man/quenlo.1 docs/man/quenlo-cli.1 docs/man/bht-sim.1 packaging/changelog)
+    get_filename_component(name ${source} NAME)
+    set(text ${CMAKE_CURRENT_BINARY_DIR}/packaging/${name})
+    configure_file(${PROJECT_SOURCE_DIR}/${source} ${text} @ONLY)
+    add_custom_command(
+        OUTPUT ${text}.gz
+        COMMAND gzip -9nc ${text} > ${text}.gz
+        DEPENDS ${text}
+        COMMENT "Compressing ${name}")
+    list(APPEND quenlo_compressed ${text}.gz)
+endforeach()
+add_custom_target(quenlo-compressed-texts ALL DEPENDS ${quenlo_compressed})
+# The last is the changelog, the others are manual pages.
+list(POP_BACK quenlo_compressed quenlo_changelog)
+install(FILES ${quenlo_compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${quenlo_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quenlo)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quenlo)
 set(CPACK_PACKAGE_VENDOR "Quenlo")
-set(CPACK_PACKAGE_CONTACT "Quenlo developers <quenlo@localhost>")
+set(CPACK_PACKAGE_CONTACT "Quenlo developers <quenlo@marrowdeck.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "loads software into DENSO BHT handheld terminals")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Quenlo sends program, system and data files to DENSO BHT handheld terminals over a serial\n\
-or infra-red link, and receives files from them, by the BHT block protocol or by YMODEM.\n\
-It comes as the desktop loader quenlo, the command-line loader quenlo-cli and bht-sim, a\n\
-simulated handheld to try everything without hardware.")
+    "Quenlo sends program, system and data files to DENSO BHT handheld\n\
+terminals over a serial or infra-red link, and receives files from them,\n\
+by the BHT block protocol or by YMODEM. It comes as the desktop loader\n\
+quenlo, the command-line loader quenlo-cli and bht-sim, a simulated\n\
+handheld to try everything without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

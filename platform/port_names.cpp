@@ -1,8 +1,10 @@
 #include "platform/port_names.h"
 
 #include <QSerialPortInfo>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 namespace quenlo {
 
@@ -26,9 +28,58 @@ std::string ProcessEnvironment(const std::string& name) {
     return value == nullptr ? "" : value;
 }
 
-std::string DeviceForPort(int portNumber, const Environment& environment) {
-    std::string named = environment("QUENLO_COM" + std::to_string(portNumber));
-    return named.empty() ? DefaultDeviceForPort(portNumber) : named;
+std::vector<std::string> PortDevices(const std::vector<SerialPortFacts>& present,
+                                     const Environment& environment) {
+    std::set<std::string> here;
+    for (const SerialPortFacts& port : present) {
+        here.insert(Resolved(port.device));
+    }
+    std::vector<std::string> devices(kPortNumbers);
+    std::set<std::string> reached;
+    for (int n = 1; n <= kPortNumbers; ++n) {
+        std::string& device = devices[n - 1];
+        device = environment("QUENLO_COM" + std::to_string(n));
+        if (device.empty() && here.count(Resolved(DefaultDeviceForPort(n))) != 0) {
+            device = DefaultDeviceForPort(n);
+        }
+        if (!device.empty()) {
+            reached.insert(Resolved(device));
+        }
+    }
+    if (LendsFreePortNumbers()) {
+        // Plug order decides /dev/ttyUSB<k>, not the stable name: sort by what stays.
+        std::vector<const SerialPortFacts*> others;
+        for (const SerialPortFacts& port : present) {
+            if (reached.insert(Resolved(port.device)).second) {
+                others.push_back(&port);
+            }
+        }
+        const auto key = [](const SerialPortFacts* port) {
+            return port->stableName.empty() ? port->device : port->stableName;
+        };
+        std::sort(others.begin(), others.end(),
+                  [&key](const auto* a, const auto* b) { return key(a) < key(b); });
+        auto next = others.begin();
+        for (std::string& device : devices) {
+            if (device.empty() && next != others.end()) {
+                device = (*next++)->device;
+            }
+        }
+    }
+    for (int n = 1; n <= kPortNumbers; ++n) {
+        if (devices[n - 1].empty()) {
+            devices[n - 1] = DefaultDeviceForPort(n);
+        }
+    }
+    return devices;
+}
+
+std::string DeviceForPort(int portNumber, const std::vector<SerialPortFacts>& present,
+                          const Environment& environment) {
+    if (portNumber < 1 || portNumber > kPortNumbers) {
+        return DefaultDeviceForPort(portNumber);
+    }
+    return PortDevices(present, environment)[portNumber - 1];
 }
 
 std::vector<SerialPortFacts> PresentPorts() {
@@ -49,15 +100,16 @@ std::vector<SerialPortFacts> PresentPorts() {
         if (info.hasProductIdentifier()) {
             port.productId = info.productIdentifier();
         }
+        port.stableName = StableDeviceName(port.device);
     }
     return ports;
 }
 
 std::vector<PortRow> ListPorts(const std::vector<SerialPortFacts>& ports,
                                const Environment& environment) {
-    std::vector<std::string> opened;
-    for (int n = 1; n <= kPortNumbers; ++n) {
-        opened.push_back(Resolved(DeviceForPort(n, environment)));
+    std::vector<std::string> opened = PortDevices(ports, environment);
+    for (std::string& device : opened) {
+        device = Resolved(device);
     }
     std::vector<PortRow> rows;
     for (const SerialPortFacts& port : ports) {

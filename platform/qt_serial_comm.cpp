@@ -106,24 +106,25 @@ void QtSerialComm::SetDeviceOverride(std::string path) {
 }
 
 std::string QtSerialComm::Device() const {
-    return deviceOverride_.empty() ? DeviceForPort(portNumber_) : deviceOverride_;
+    // The ports present decide which device a number opens (PortDevices), so ask them each time.
+    return deviceOverride_.empty() ? DeviceForPort(portNumber_, PresentPorts()) : deviceOverride_;
 }
 
 // A watch on the directory answers at once where the system reports new devices; the timer covers
-// the rest (a directory that appears only with the first adapter, Windows ports).
+// the rest (a directory that appears only with the first adapter, Windows ports). The device is
+// asked again each time: an adapter plugged in may take the number over (PortDevices).
 bool QtSerialComm::WaitForDevice(std::chrono::milliseconds limit) const {
-    const std::string device = Device();
-    if (DeviceExists(device)) {
+    if (DeviceExists(Device())) {
         return true;
     }
     QEventLoop loop;
     const auto check = [&] {
-        if (DeviceExists(device)) {
+        if (DeviceExists(Device())) {
             loop.quit();
         }
     };
     QFileSystemWatcher watcher;
-    const QString directory = QFileInfo(QString::fromLocal8Bit(device)).absolutePath();
+    const QString directory = QFileInfo(QString::fromLocal8Bit(Device())).absolutePath();
     if (QFileInfo::exists(directory)) {
         watcher.addPath(directory);
     }
@@ -133,7 +134,7 @@ bool QtSerialComm::WaitForDevice(std::chrono::milliseconds limit) const {
     poll.start(std::chrono::milliseconds(250));
     QTimer::singleShot(limit, &loop, &QEventLoop::quit);
     loop.exec();
-    return DeviceExists(device);
+    return DeviceExists(Device());
 }
 
 std::string QtSerialComm::OpenNote() const {
@@ -210,14 +211,15 @@ void QtSerialComm::SetPortOpen(bool open) {
     }
     // QSerialPort applies the settings as part of opening.
     ApplySettings(*settings);
-    port_.setPortName(QString::fromLocal8Bit(Device()));
+    const std::string device = Device();
+    port_.setPortName(QString::fromLocal8Bit(device));
     if (!port_.open(QIODevice::ReadWrite)) {
-        openFailure_ = "COM" + std::to_string(portNumber_) + " is " + Device() + ": ";
+        openFailure_ = "COM" + std::to_string(portNumber_) + " is " + device + ": ";
         switch (port_.error()) {
             case QSerialPort::DeviceNotFoundError:
             case QSerialPort::PermissionError:  // also a port that is busy or locked
                 openFailure_ +=
-                    WhyNotAvailable(Device()) + "; " + PortsHereHint(ListPorts(PresentPorts()));
+                    WhyNotAvailable(device) + "; " + PortsHereHint(ListPorts(PresentPorts()));
                 throw RuntimeError(runtime_error_number::kDeviceUnavailable);
             case QSerialPort::UnsupportedOperationError:
                 openFailure_ += port_.errorString().toStdString();

@@ -32,6 +32,7 @@ void ReportResult(RunState& state) {
         view.SetStatus(state.resultMessage);
         view.SetMessage("Err(0) Transfer Complete");
         view.SetButtonCaption("OK");
+        view.SetReason("");
         if (state.exMode) {
             return;
         }
@@ -40,6 +41,7 @@ void ReportResult(RunState& state) {
         view.SetStatus("Transfer Error");
         view.SetMessage(state.resultMessage);
         view.SetButtonCaption("OK");
+        view.SetReason(state.failureDetail);
     }
     if (state.ddeMode) {
         return;

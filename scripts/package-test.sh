@@ -43,19 +43,21 @@ check "the desktop entry starts quenlo with its icon" \
     grep -qx 'Exec=quenlo' "$root/usr/share/applications/quenlo.desktop"
 check "the icon is where the desktop entry's Icon=quenlo finds it" \
     grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/quenlo.svg"
-check_manual_page() {  # check_manual_page PROGRAM AN-OPTION-OF-ITS-HELP
+check_manual_page() {  # check_manual_page PROGRAM A-WORD-OF-IT
     local text upper=${1^^}
     text=$(zcat "$root/usr/share/man/man1/$1.1.gz" 2>/dev/null || true)
-    # In the roff of the options every "-" is "\-".
-    if grep -q "^\.TH $upper \"1\"" <<<"$text" && grep -qF "$1 \\- " <<<"$text" &&
-        grep -qF "${2//-/\\-}" <<<"$text"; then
-        pass "the manual page of $1 is made from its --help"
+    # In roff every "-" of an option is "\-".
+    if grep -q "^\.TH $upper 1 .*$(dpkg-deb -f "$deb" Version)" <<<"$text" &&
+        grep -qF "$1 \- " <<<"$text" && grep -qF "${2//-/\\-}" <<<"$text"; then
+        pass "the manual page of $1 is installed, with the package's version"
     else
-        fail "the manual page of $1 is made from its --help"
+        fail "the manual page of $1 is installed, with the package's version"
     fi
 }
-check_manual_page quenlo-cli --device
+check_manual_page quenlo-cli --wait-port
 check_manual_page bht-sim --pty
+check_manual_page quenlo QUENLO_COM
+check "the copyright file is installed" grep -q 'Quenlo developers' "$root/usr/share/doc/quenlo/copyright"
 check "the README is installed" cmp -s "$repo/README.md" "$root/usr/share/doc/quenlo/README.md"
 
 check "the installed quenlo-cli --help lists its options" \

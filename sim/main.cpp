@@ -74,7 +74,7 @@ quenlo::sim::Time Seconds(double seconds) {
 
 int main(int argc, char** argv) {
     CLI::App app{"A simulated BHT handheld: it receives one file from the loader, or uploads one."};
-    app.set_version_flag("--version", "bht-sim 1.3.0");
+    app.set_version_flag("--version", "bht-sim " QUENLO_VERSION);
 
     std::string ptyLink;
     std::string devicePath;

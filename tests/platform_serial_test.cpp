@@ -66,16 +66,51 @@ class SerialTest : public ::testing::Test {
     RunState state{host, &comm};
 };
 
-// Ports with the numbers that open them, a link counting as its target; only a missing or busy
-// device is "not available" (101), and the technician learns why and which ports there are.
-TEST_F(SerialTest, PortsPresentWithTheirNumbersAndFailedOpeningsWithTheirErrorsAndWhy) {
-    ::setenv("QUENLO_COM1", "/dev/ttyUSB0", 1);  // so /dev/ttyS0 is no port's
-    const std::string hint =
-        PortsHereHint(ListPorts({{"/dev/ttyS0"}, {"/dev/ttyS4"}, {pty->devicePath()}}));
-    EXPECT_EQ(hint,
-              "ports here: /dev/ttyS0 (COM?), /dev/ttyS4 (COM5), " + pty->devicePath() + " (COM3)");
+// The ports present ("device" or "device=stable name"), QUENLO_COMn as "n=device", and the number
+// each port gets: its variable's, else its own /dev/ttyS<n-1>'s, else the next free one in the
+// order of stable names, whatever order the ports came in; a link counts as its target.
+TEST(PortNumbersTest, PortsPresentGetTheirNumbersOnce) {
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"ttyS0 ttyS1 ttyUSB0", "", "ttyS0 (COM1), ttyS1 (COM2), ttyUSB0 (COM3)"},
+        {"ttyUSB0 ttyS1 ttyACM0", "", "ttyUSB0 (COM3), ttyS1 (COM2), ttyACM0 (COM1)"},
+        {"ttyUSB0=usb-B ttyUSB1=usb-A", "", "ttyUSB0 (COM2), ttyUSB1 (COM1)"},
+        {"ttyUSB1=usb-A ttyUSB0=usb-B", "", "ttyUSB1 (COM1), ttyUSB0 (COM2)"},
+        {"ttyS0 ttyUSB0 ttyS4", "1=/dev/ttyUSB0", "ttyS0 (COM2), ttyUSB0 (COM1), ttyS4 (COM5)"},
+        {"ttyS24 ttyUSB0", "1=/dev/pts/7 2=/dev/ttyS24", "ttyS24 (COM2), ttyUSB0 (COM3)"},
+        {"", "", "no serial ports here"},
+    };
+    for (const auto& [devices, variables, numbers] : rows) {
+        std::vector<SerialPortFacts> present;
+        for (const QString& port : QString(devices).split(' ', Qt::SkipEmptyParts)) {
+            present.push_back({"/dev/" + port.section('=', 0, 0).toStdString()});
+            present.back().stableName = port.section('=', 1).toStdString();
+        }
+        const Environment environment = [&](const std::string& name) {
+            for (const QString& named : QString(variables).split(' ', Qt::SkipEmptyParts)) {
+                if ("QUENLO_COM" + named.section('=', 0, 0).toStdString() == name) {
+                    return named.section('=', 1).toStdString();
+                }
+            }
+            return std::string();
+        };
+        EXPECT_EQ(QString::fromStdString(PortsHereHint(ListPorts(present, environment)))
+                      .remove("/dev/")
+                      .remove("ports here: ")
+                      .toStdString(),
+                  numbers)
+            << devices;
+        EXPECT_EQ(DeviceForPort(7, present, environment), "/dev/ttyS6");
+    }
+    ::setenv("QUENLO_COM1", "/dev/ttyUSB0", 1);  // the process's own environment by default
+    EXPECT_EQ(DeviceForPort(1, {{"/dev/ttyS0"}}), "/dev/ttyUSB0");
     ::unsetenv("QUENLO_COM1");
-    EXPECT_EQ(DeviceForPort(7, [](const std::string&) { return ""; }), "/dev/ttyS6");
+}
+
+// Only a missing or busy device is "not available" (101), and the technician learns why and which
+// ports there are (a link counting as its target).
+TEST_F(SerialTest, FailedOpeningsWithTheirErrorsAndWhy) {
+    EXPECT_EQ(PortsHereHint(ListPorts({{"/dev/ttyS0"}, {pty->devicePath()}})),
+              "ports here: /dev/ttyS0 (COM1), " + pty->devicePath() + " (COM3)");
     QtSerialComm holder;
     holder.SetDeviceOverride(pty->linkPath());
     holder.SetPortOpen(true);

@@ -137,11 +137,13 @@ class RunTransferTest : public testing::EngineFixture {
 
 // After a run that failed on its line: the next parses its own line from the defaults (19200).
 TEST_F(RunTransferTest, SendsAProgramFileAndReportsSuccess) {
+    Run(dir.enginePath() + "GONE.TXT");  // the reason under a failure; a success empties it
+    EXPECT_EQ(view.reason, dir.enginePath() + "GONE.TXT: No such file or directory");
     Run("+B9600 +XYZ");
     Run(WriteLines("PROG.PD3", 4));
     EXPECT_EQ(state.resultCode, 0);
-    EXPECT_EQ(view.status + "|" + view.message + "|" + view.caption,
-              "Program Sent OK|Err(0) Transfer Complete|OK");
+    EXPECT_EQ(view.status + "|" + view.message + "|" + view.caption + "|" + view.reason,
+              "Program Sent OK|Err(0) Transfer Complete|OK|");
     EXPECT_TRUE(view.unloaded);
     EXPECT_EQ(store.files["PROG.PD3"].size(), 4u * 130);
     EXPECT_EQ(line.log, (std::vector<std::string>{"PortNumber=1", "Settings=19200,N,8,1",

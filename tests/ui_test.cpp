@@ -64,16 +64,31 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
     EXPECT_EQ(Shown(&about, ".objectName|.windowTitle|.modal|lblTitle|cmdOK|cmdSysInfo"),
               "frmAbout|About Quenlo|true|BHT Quenlo|OK|&System Info...");
     EXPECT_TRUE(Shown(&about, "lblVersion").starts_with("Version "));
-    // Each COM entry's tip tells its device and driver; a long device beside the list is cut short.
-    qputenv("QUENLO_COM7", "/dev/ttyUSB0");
+    // The ports present and a device named by QUENLO_COM7 show beside their COM entries: a USB
+    // adapter on the first free number (/dev/ttyS0 is no port here), asked again when the list
+    // opens; the other entries name their device in the tool tip. A long device is cut short.
     const QString path = "/dev/serial/by-id/" + QString(300, 'x');
-    qputenv("QUENLO_COM1", path.toUtf8());
+    qputenv("QUENLO_COM7", path.toUtf8());
     MainWindow wide(host, runner);
-    wide.ShowPorts(ListPorts({{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyS1", ""}}));
-    qunsetenv("QUENLO_COM1"), qunsetenv("QUENLO_COM7");
-    const auto* ports = wide.findChild<QComboBox*>("cboPort");
-    EXPECT_EQ(ports->itemData(6, Qt::ToolTipRole).toString(), "/dev/ttyUSB0 (FT232R USB UART)");
-    EXPECT_EQ(ports->itemData(1, Qt::ToolTipRole).toString(), "/dev/ttyS1");
+    std::vector<SerialPortFacts> present = {{"/dev/ttyUSB0", "FT232R USB UART"}, {"/dev/ttyS1"}};
+    wide.SetPortLister([&] { return present; });
+    auto* ports = wide.findChild<QComboBox*>("cboPort");
+    const auto beside = [ports] {
+        QStringList shown;
+        for (int entry = 0; entry < 7; ++entry) {
+            shown += ports->itemData(entry, MainWindow::kPortDetailRole).toString();
+        }
+        return shown.join('|').replace(QString(300, 'x'), "X").toStdString();
+    };
+    EXPECT_EQ(beside(), "/dev/ttyUSB0 (FT232R USB UART)|/dev/ttyS1|||||/dev/serial/by-id/X");
+    present.push_back({"/dev/ttyACM0", "Cradle"});
+    ports->showPopup(), ports->hidePopup();
+    qunsetenv("QUENLO_COM7");
+    EXPECT_EQ(beside(),
+              "/dev/ttyACM0 (Cradle)|/dev/ttyS1|/dev/ttyUSB0 (FT232R USB UART)||||/dev/"
+              "serial/by-id/X");
+    EXPECT_EQ(ports->itemData(3, Qt::ToolTipRole).toString(), "/dev/ttyS3");
+    Do(&wide, "cboPort.currentIndex=6");
     EXPECT_EQ(Shown(&wide, "lblPortDevice.toolTip"), path.toStdString());
     EXPECT_LT(Shown(&wide, "lblPortDevice").size(), 60u);
     // "program|I-R delay|line handed over, or message" ("*" the defaults, "!" a refused delay): any
@@ -124,10 +139,13 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
     EXPECT_TRUE(window.Quit());
 }
 
-// A real run on a slow line, stepped into partway by Cancel (0), the close button (1), or not (-1).
-TEST_F(WindowTest, ARealSendShowsItsResultAndCancelOrCloseAbortIt) {
+// A real run on a slow line, stepped into partway by Cancel (0), the close button (1), Exit
+// answered Yes (2: the run ends without waiting for OK, then the program), or not (-1). A failure
+// shows its reason under the result.
+TEST_F(WindowTest, ARealSendShowsItsResultAndCancelCloseOrExitAbortIt) {
     std::string shown;  // whether partway when stepping in, then what the window shows at the end
     int way = -1;
+    bool exiting = false;
     double stepInAt = 0;
     runner = [&](const std::string& commandLine) {
         RunState run(host, &line, &transferWindow);
@@ -139,23 +157,41 @@ TEST_F(WindowTest, ARealSendShowsItsResultAndCancelOrCloseAbortIt) {
         QCoreApplication::processEvents();
         QPushButton* button = transferWindow.commandButton();
         if (button->text() == "OK") {
-            shown += Shown(&transferWindow, ".visible|StatusBox|MsgLabel");
+            if (std::exchange(exiting, false)) {
+                return;  // Exit's own click ends the wait on this pass; else it shows below
+            }
+            shown += Shown(&transferWindow, ".visible|StatusBox|MsgLabel|lblReason.visible");
             button->click();
         } else if (way >= 0 && host.ClockSeconds() >= stepInAt) {
             const int progress = std::stoi(Shown(&transferWindow, "ProgressBar1.value"));
             shown = std::to_string(progress > 0 && progress < 100) + "|";
-            std::exchange(way, -1) == 0 ? button->click() : void(transferWindow.close());
+            exiting = way == 2;
+            if (const int by = std::exchange(way, -1); by < 2) {
+                by == 0 ? button->click() : void(transferWindow.close());
+            } else {
+                Do(&window, "cmdExit.click");
+                host.messages.clear();  // the question, asked as the first test shows
+            }
         }
     };
-    for (const int stepping : {-1, 0, 1}) {
+    window.show();
+    host.yesNoAnswer = true;
+    const std::string cancelled = "90 1|true|Transfer Error|Err(90) Aborted by Cancel.|false";
+    for (const int stepping : {-1, 0, 1, 2}) {
         Handheld({}, {}, {}, 1200);
+        shown.clear();
         way = stepping, stepInAt = host.ClockSeconds() + 20;
         EXPECT_EQ(Send(QString::fromStdString(WriteLines("PROG.PD3", 60))),
-                  stepping < 0 ? "0 true|Program Sent OK|Err(0) Transfer Complete"
-                               : "90 1|true|Transfer Error|Err(90) Aborted by Cancel.");
+                  stepping < 0    ? "0 true|Program Sent OK|Err(0) Transfer Complete|false"
+                  : stepping == 2 ? cancelled.substr(0, cancelled.find("true|"))
+                                  : cancelled);
         EXPECT_FALSE(transferWindow.isVisible());
+        EXPECT_EQ(window.isVisible(), stepping < 2);
     }
     EXPECT_EQ(Shown(&transferWindow, "RecordsBox|AboutButton.enabled"), " 00060|false");
+    shown.clear();
+    EXPECT_EQ(Send("/NOWHERE/GONE.PD3"), "71 true|Transfer Error|Err(71) Path not found.|true");
+    EXPECT_EQ(Shown(&transferWindow, "lblReason"), "/NOWHERE/GONE.PD3: No such file or directory");
 }
 
 }  // namespace quenlo

@@ -13,9 +13,10 @@ class AboutBox : public QDialog {
     // Messages go through the host when one is given, else to a message box of their own.
     explicit AboutBox(QWidget* parent = nullptr, Host* host = nullptr);
 
-    static constexpr int kMajor = 1;
-    static constexpr int kMinor = 3;
-    static constexpr int kRevision = 0;
+    // The project's version (CMakeLists.txt).
+    static constexpr int kMajor = QUENLO_VERSION_MAJOR;
+    static constexpr int kMinor = QUENLO_VERSION_MINOR;
+    static constexpr int kRevision = QUENLO_VERSION_PATCH;
     static const char* const kWebAddress;
 
   private:

@@ -1,11 +1,14 @@
 #include "ui/main_window.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -15,6 +18,7 @@
 #include "platform/port_names.h"
 #include "ui/about_box.h"
 #include "ui/named_widget.h"
+#include "ui/transfer_window.h"
 #include "ui/ui_text.h"
 
 namespace quenlo {
@@ -24,6 +28,34 @@ namespace {
 constexpr int kPorts = 20;
 // Room for the device beside the COM list, in average characters.
 constexpr int kDeviceChars = 28;
+
+// The COM list asks for the ports present each time it opens.
+class PortList : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforeOpening;
+    void showPopup() override {
+        if (beforeOpening) {
+            beforeOpening();
+        }
+        QComboBox::showPopup();
+    }
+};
+
+// The opened COM list shows what each entry opens beside it; the entry itself stays "COM n".
+class PortEntryDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString detail = index.data(MainWindow::kPortDetailRole).toString();
+        if (!detail.isEmpty()) {
+            option->text += "    " + detail;
+        }
+    }
+};
 
 QComboBox* List(const char* name, const QStringList& entries, QWidget* parent) {
     auto* list = Named<QComboBox>(name, parent);
@@ -57,7 +89,7 @@ QStringList MainWindow::FileFilters() {
             "BHT System Files (*.fn3 *.fn4 *.FN3 *.FN4)", "BHT-200 Cab Files (*.cab *.CAB)"};
 }
 
-MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidget* parent)
+MainWindow::MainWindow(Host& host, Runner runner, TransferWindow* transferWindow, QWidget* parent)
     : QWidget(parent),
       host_(host),
       runner_(std::move(runner)),
@@ -79,8 +111,11 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
     for (int n = 1; n <= kPorts; ++n) {
         ports << QString("COM %1").arg(n);
     }
-    cboPort_ = List("cboPort", ports, this);
-    ShowPorts(ListPorts(PresentPorts()));
+    auto* portList = Named<PortList>("cboPort", this);
+    portList->addItems(ports);
+    portList->setItemDelegate(new PortEntryDelegate(portList));
+    portList->beforeOpening = [this] { ShowPorts(); };
+    cboPort_ = portList;
     cboSpeed_ =
         List("cboSpeed", {"115200", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"},
              this);
@@ -98,7 +133,7 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
     cmdSend_ = Button("cmdSend", "Send", "Send file to handheld", this);
     cmdAbout_ = Button("cmdAbout", "About", "About BHT Quenlo", this);
     cmdExit_ = Button("cmdExit", "Exit", "Exit BHT Quenlo", this);
-    auto* portDevice = Named<QLabel>("lblPortDevice", "", this);
+    portDevice_ = Named<QLabel>("lblPortDevice", "", this);
 
     auto* top = new QHBoxLayout;
     top->addWidget(Named<QLabel>("lblProgram", "Program File:", this));
@@ -115,7 +150,7 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
         grid->addWidget(Named<QLabel>(labels[row].first, labels[row].second, frame), row, 0);
         grid->addWidget(lists[row], row, 1);
     }
-    grid->addWidget(portDevice, 0, 2);
+    grid->addWidget(portDevice_, 0, 2);
     grid->addWidget(Named<QLabel>("lblIRDel", "I-R Delay:", frame), 6, 0);
     auto* delayRow = new QHBoxLayout;
     delayRow->addWidget(txtIRDelay_);
@@ -150,18 +185,9 @@ MainWindow::MainWindow(Host& host, Runner runner, QWidget* transferWindow, QWidg
     for (QComboBox* list : lists) {
         list->setCurrentIndex(0);
     }
-    // A long device path (an adapter's by-id name, a pseudo-terminal's link) would widen the
-    // window: the label shortens it in the middle and the tool tip holds it whole.
-    const int deviceRoom = portDevice->fontMetrics().averageCharWidth() * kDeviceChars;
-    portDevice->setMaximumWidth(deviceRoom);
-    const auto showDevice = [portDevice, deviceRoom](int index) {
-        const QString device = QString::fromStdString(DeviceForPort(index + 1));
-        portDevice->setText(
-            portDevice->fontMetrics().elidedText(device, Qt::ElideMiddle, deviceRoom));
-        portDevice->setToolTip(device);
-    };
-    showDevice(0);
-    connect(cboPort_, &QComboBox::currentIndexChanged, this, showDevice);
+    portDevice_->setMaximumWidth(portDevice_->fontMetrics().averageCharWidth() * kDeviceChars);
+    ShowPorts();
+    connect(cboPort_, &QComboBox::currentIndexChanged, this, &MainWindow::ShowPortDevice);
     connect(cmdBrowse_, &QPushButton::clicked, this, &MainWindow::OnBrowse);
     connect(cmdSend_, &QPushButton::clicked, this, &MainWindow::OnSend);
     connect(cmdAbout_, &QPushButton::clicked, this, [this] { showAbout_(this); });
@@ -183,20 +209,51 @@ MainWindowChoices MainWindow::Choices() const {
     return c;
 }
 
-// Each COM entry names the device it opens, and what the driver calls it when it is present, so a
-// USB adapter's users know what to pick.
-void MainWindow::ShowPorts(const std::vector<PortRow>& present) {
+void MainWindow::SetPortLister(PortLister lister) {
+    listPorts_ = std::move(lister);
+    ShowPorts();
+}
+
+// Entries of ports present, or of devices named by QUENLO_COMn, show what they open, so a USB
+// adapter's users know what to pick; the others hold their device in the tool tip alone.
+void MainWindow::ShowPorts() {
+    const std::vector<SerialPortFacts> present = listPorts_();
+    portDevices_ = PortDevices(present);
+    const std::vector<PortRow> rows = ListPorts(present);
     for (int n = 1; n <= kPorts; ++n) {
-        QString tip = QString::fromStdString(DeviceForPort(n));
-        for (const PortRow& row : present) {
+        const QString device = QString::fromStdString(portDevices_[n - 1]);
+        QString detail;
+        for (const PortRow& row : rows) {
             const auto& numbers = row.portNumbers;
-            if (std::find(numbers.begin(), numbers.end(), n) != numbers.end() &&
-                !row.facts.description.empty()) {
-                tip += " (" + QString::fromStdString(row.facts.description) + ")";
+            if (std::find(numbers.begin(), numbers.end(), n) != numbers.end()) {
+                const std::string& description = row.facts.description;
+                detail = device + QString::fromStdString(
+                                      description.empty() ? "" : " (" + description + ")");
             }
         }
-        cboPort_->setItemData(n - 1, tip, Qt::ToolTipRole);
+        if (detail.isEmpty() && !ProcessEnvironment("QUENLO_COM" + std::to_string(n)).empty()) {
+            detail = device;
+        }
+        cboPort_->setItemData(n - 1, detail, kPortDetailRole);
+        cboPort_->setItemData(n - 1, detail.isEmpty() ? device : detail, Qt::ToolTipRole);
     }
+    // The opened list is as wide as its widest entry with its device.
+    QAbstractItemView* view = cboPort_->view();
+    view->setMinimumWidth(view->sizeHintForColumn(0) +
+                          view->verticalScrollBar()->sizeHint().width());
+    ShowPortDevice(cboPort_->currentIndex());
+}
+
+// A long device path (an adapter's by-id name, a pseudo-terminal's link) would widen the window:
+// the label beside the list shortens it in the middle and its tool tip holds it whole.
+void MainWindow::ShowPortDevice(int index) {
+    if (index < 0 || index >= static_cast<int>(portDevices_.size())) {
+        return;
+    }
+    const QString device = QString::fromStdString(portDevices_[index]);
+    portDevice_->setText(portDevice_->fontMetrics().elidedText(device, Qt::ElideMiddle,
+                                                               portDevice_->maximumWidth()));
+    portDevice_->setToolTip(device);
 }
 
 bool MainWindow::Quit() {
@@ -204,10 +261,24 @@ bool MainWindow::Quit() {
 }
 
 void MainWindow::OnExit() {
-    if (Quit()) {
-        QApplication::closeAllWindows();
-        QApplication::quit();
+    if (!Quit()) {
+        return;
     }
+    if (sendInProgress_) {
+        // The run ends on its own path first (port closed, nothing half-written); Send's click
+        // then ends the program.
+        exitAfterRun_ = true;
+        if (transferWindow_ != nullptr) {
+            transferWindow_->Abandon();
+        }
+        return;
+    }
+    EndProgram();
+}
+
+void MainWindow::EndProgram() {
+    QApplication::closeAllWindows();
+    QApplication::quit();
 }
 
 void MainWindow::ShowClickFailure(const std::exception& failure) {
@@ -254,6 +325,9 @@ void MainWindow::OnSend() {
         runner_(commandLine);
     } catch (const std::exception& failure) {
         ShowClickFailure(failure);
+    }
+    if (exitAfterRun_) {
+        EndProgram();
     }
 }
 

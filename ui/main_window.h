@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
@@ -17,6 +18,7 @@
 namespace quenlo {
 
 class Host;
+class TransferWindow;
 
 // frmMain: gathers the file and the link settings, checks them, builds the option line and
 // starts one transfer run.
@@ -30,19 +32,25 @@ class MainWindow : public QWidget {
                                              const QString& directory, const QStringList& filters)>;
     // Shows the About box modally.
     using AboutShower = std::function<void(QWidget* parent)>;
+    // The serial ports present now.
+    using PortLister = std::function<std::vector<SerialPortFacts>()>;
 
-    MainWindow(Host& host, Runner runner, QWidget* transferWindow = nullptr,
+    // The entry data role of the COM list that holds what the entry opens, shown beside it.
+    static constexpr int kPortDetailRole = Qt::UserRole + 1;
+
+    MainWindow(Host& host, Runner runner, TransferWindow* transferWindow = nullptr,
                QWidget* parent = nullptr);
 
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     void SetAboutShower(AboutShower shower) { showAbout_ = std::move(shower); }
+    // Where the COM list learns the ports present (PresentPorts unless told); asked now and each
+    // time the list opens, so an adapter plugged in meanwhile shows.
+    void SetPortLister(PortLister lister);
 
     // The exit question: true exactly when the operator answers Yes.
     bool Quit();
     bool sendInProgress() const { return sendInProgress_; }
     MainWindowChoices Choices() const;
-    // The COM entries' tool tips for the ports present (done on creation).
-    void ShowPorts(const std::vector<PortRow>& present);
 
     // The filters of the file dialog, in the order shown.
     static QStringList FileFilters();
@@ -54,14 +62,22 @@ class MainWindow : public QWidget {
     void OnBrowse();
     void OnSend();
     void OnExit();
+    void EndProgram();
     void ShowClickFailure(const std::exception& failure);
+    // Each COM entry's device, and the port's description when it is present, beside the entry
+    // and in its tool tip.
+    void ShowPorts();
+    void ShowPortDevice(int index);
 
     Host& host_;
     Runner runner_;
-    QWidget* transferWindow_;
+    TransferWindow* transferWindow_;
     FileChooser chooseFile_;
     AboutShower showAbout_;
+    PortLister listPorts_ = PresentPorts;
+    std::vector<std::string> portDevices_;  // what COM n opens, entry n-1
     bool sendInProgress_ = false;
+    bool exitAfterRun_ = false;  // Exit answered Yes while a run was on
 
     QLineEdit* txtProg_ = nullptr;
     QPushButton* cmdBrowse_ = nullptr;
@@ -77,6 +93,7 @@ class MainWindow : public QWidget {
     QPushButton* cmdSend_ = nullptr;
     QPushButton* cmdAbout_ = nullptr;
     QPushButton* cmdExit_ = nullptr;
+    QLabel* portDevice_ = nullptr;
 };
 
 }  // namespace quenlo

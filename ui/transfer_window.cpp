@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/named_widget.h"
 #include "ui/ui_text.h"
@@ -15,6 +16,9 @@ namespace {
 
 constexpr int kTimerIntervalMs = 3000;
 constexpr int kPointSize = 8;
+// 4275 by 2865 twips at 15 twips a pixel.
+constexpr int kDesignWidth = 285;
+constexpr int kDesignHeight = 191;
 
 QLineEdit* ReadOnlyBox(const char* name, QWidget* parent) {
     auto* box = Named<QLineEdit>(name, parent);
@@ -32,8 +36,7 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     QPalette grey = palette();
     grey.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
     setPalette(grey);
-    // 4275 by 2865 twips at 15 twips a pixel.
-    resize(285, 191);
+    resize(kDesignWidth, kDesignHeight);
 
     QFont font("MS Sans Serif");
     font.setPointSize(kPointSize);
@@ -49,6 +52,11 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     complete_ = Named<QLabel>("complete", "", this);
     complete_->setMinimumWidth(36);
     msgLabel_ = Named<QLabel>("MsgLabel", "", this);
+    // A reason can be long (a device path, the dialout advice): it wraps, and the window grows.
+    reason_ = Named<QLabel>("lblReason", "", this);
+    reason_->setWordWrap(true);
+    reason_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    reason_->setMinimumWidth(260);
     commandButton_ = Named<QPushButton>("CommandButton", this);
     aboutButton_ = Named<QPushButton>("AboutButton", this);
     notice_ =
@@ -84,6 +92,7 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* column = new QVBoxLayout(this);
     column->addLayout(grid);
     column->addLayout(rowMessage);
+    column->addWidget(reason_);
     column->addLayout(rowNotice);
 
     connect(commandButton_, &QPushButton::clicked, this, [this] {
@@ -114,6 +123,7 @@ void TransferWindow::LoadDesignTexts() {
     }
     complete_->clear();
     msgLabel_->clear();
+    SetReason("");
     progressBar_->setValue(0);
     commandButton_->setText("&Cancel");
     // The button reads "About" once loaded; it has no action of its own.
@@ -124,6 +134,10 @@ void TransferWindow::LoadDesignTexts() {
 
 void TransferWindow::Show(TransferWindowEvents& events) {
     LoadDesignTexts();
+    // A reason shown by the last run made the window taller.
+    layout()->activate();
+    resize(width(), std::max(kDesignHeight, minimumSizeHint().height()));
+    abandoned_ = false;
     events_ = &events;
     show();
     raise();
@@ -162,6 +176,24 @@ void TransferWindow::SetMessageVisible(bool visible) {
 }
 void TransferWindow::SetButtonCaption(const std::string& text) {
     commandButton_->setText(FromEngine(text));
+    if (abandoned_ && text == "OK") {
+        // The engine clears the cancel flag before it waits for OK: click once it waits.
+        QTimer::singleShot(0, this, [this] {
+            if (events_ != nullptr) {
+                events_->CommandButtonClicked();
+            }
+        });
+    }
+}
+void TransferWindow::SetReason(const std::string& text) {
+    reason_->setText(FromEngine(text));
+    reason_->setVisible(!text.empty());
+}
+void TransferWindow::Abandon() {
+    abandoned_ = true;
+    if (events_ != nullptr) {
+        events_->CommandButtonClicked();
+    }
 }
 void TransferWindow::FocusButton() {
     commandButton_->setFocus();

@@ -31,6 +31,11 @@ class TransferWindow : public QWidget, public TransferView {
     void FocusButton() override;
     void SetAboutEnabled(bool enabled) override;
     void SetTimerEnabled(bool enabled) override;
+    void SetReason(const std::string& text) override;
+
+    // Exit during a run: cancels it now and clicks the OK that follows, so the run ends without
+    // waiting for the operator.
+    void Abandon();
 
     QPushButton* commandButton() const { return commandButton_; }
 
@@ -50,10 +55,12 @@ class TransferWindow : public QWidget, public TransferView {
     QProgressBar* progressBar_ = nullptr;
     QLabel* complete_ = nullptr;
     QLabel* msgLabel_ = nullptr;
+    QLabel* reason_ = nullptr;
     QPushButton* commandButton_ = nullptr;
     QPushButton* aboutButton_ = nullptr;
     QLabel* notice_ = nullptr;
     QTimer* ymodemTimer_ = nullptr;
+    bool abandoned_ = false;
 };
 
 }  // namespace quenlo

@@ -47,6 +47,7 @@ class RecordingView : public TransferView {
         aboutEnabled = on;
         Put("AboutButton.Enabled", on ? "1" : "0");
     }
+    void SetReason(const std::string& t) override { Put("lblReason", t, &reason); }
     void FocusButton() override { log.push_back("Focus"); }
     void SetTimerEnabled(bool enabled) override {
         Put("YModemTimer", enabled ? "1" : "0");
@@ -92,6 +93,7 @@ class RecordingView : public TransferView {
     bool autoOk = true;
     bool unloaded = false;
     std::string status, message, caption = "&Cancel";  // as last written since Show
+    std::string reason;                                // as last written, whatever run
     bool aboutEnabled = true;
     std::vector<std::string> log;  // "StatusBox=Sending Header", "complete= 50%", ...
 
