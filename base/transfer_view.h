@@ -36,7 +36,8 @@ class TransferView {
     virtual void FocusButton() = 0;                              // CommandButton
     virtual void SetAboutEnabled(bool enabled) = 0;              // AboutButton
     virtual void SetTimerEnabled(bool enabled) = 0;              // YModemTimer
-    // Why the run failed, in words the operator can act on, under the result; empty hides it.
+    // Under the result, in UTF-8, a line each: why the run failed, in words the operator can act
+    // on, and what the operator should know of the run all the same; empty hides it.
     virtual void SetReason(const std::string& text) = 0;  // lblReason
 };
 

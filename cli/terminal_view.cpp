@@ -1,5 +1,7 @@
 #include "cli/terminal_view.h"
 
+#include <algorithm>
+
 #include <QTimer>
 
 #include "base/text.h"
@@ -97,7 +99,11 @@ void TerminalView::SetReason(const std::string& text) {
         std::fputc('\n', out_);
         lineOpen_ = false;
     }
-    std::fprintf(out_, "quenlo-cli: %s\n", Latin1ToUtf8(text).c_str());
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::fprintf(out_, "quenlo-cli: %s\n", text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
     std::fflush(out_);
 }
 

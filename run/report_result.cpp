@@ -8,8 +8,19 @@
 namespace quenlo {
 
 namespace {
+
 // The wait for OK blocks in the host; this only bounds one wait.
 constexpr std::chrono::milliseconds kOkWait{1000};
+
+// The reason line: why the run failed, then the notes of the run, a line each.
+std::string ReasonText(const RunState& state, const std::string& why) {
+    std::string text = why;
+    for (const std::string& note : state.notes) {
+        text += (text.empty() ? "" : "\n") + note;
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string ResultMessageOf(const RunState& state) {
@@ -32,7 +43,7 @@ void ReportResult(RunState& state) {
         view.SetStatus(state.resultMessage);
         view.SetMessage("Err(0) Transfer Complete");
         view.SetButtonCaption("OK");
-        view.SetReason("");
+        view.SetReason(ReasonText(state, ""));
         if (state.exMode) {
             return;
         }
@@ -41,7 +52,7 @@ void ReportResult(RunState& state) {
         view.SetStatus("Transfer Error");
         view.SetMessage(state.resultMessage);
         view.SetButtonCaption("OK");
-        view.SetReason(state.failureDetail);
+        view.SetReason(ReasonText(state, state.failureDetail));
     }
     if (state.ddeMode) {
         return;

@@ -172,6 +172,7 @@ void RunTransfer(RunState& s) {
     s.view->Show(events);
     SetDefaults(s);
     s.failureDetail.clear();
+    s.notes.clear();
     s.view->FocusButton();
 
     bool parsed = false;

@@ -186,7 +186,7 @@ void TransferWindow::SetButtonCaption(const std::string& text) {
     }
 }
 void TransferWindow::SetReason(const std::string& text) {
-    reason_->setText(FromEngine(text));
+    reason_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     reason_->setVisible(!text.empty());
 }
 void TransferWindow::Abandon() {
