@@ -2,10 +2,13 @@
 """Soak: many transfers over a noisy line between quenlo-cli and bht-sim, each over its own
 pseudo-terminal, unpaced: send and receive, by the block protocol and by YMODEM.
 
-Every run must end with the file byte for byte, or with a result code and nothing partial left:
-no file on the receiving side, or with +APP the earlier content exactly. None may outlast its
-time-out. Prints a table: runs, successes, each result code, corrupted files, leftovers, hangs,
-the longest run. Exits non-zero on a corrupted file, a leftover or a hang.
+Every target already holds an earlier file, and in a quarter of the runs a symbolic link to a file
+outside stands at the target's name instead. Every run must end by the rule: the name holds the
+whole new file (with +APP after the earlier content) and the run says so, or the run fails and
+the name holds exactly what it held; the file outside never changes and nothing else is left. A
+send that failed may still have left the whole file with the handheld (its last answer lost).
+None may outlast its time-out. Prints a table: runs, successes, each result code, corrupted
+files, leftovers, hangs, the longest run. Exits non-zero on a corrupted file, a leftover or a hang.
 
 Usage: soak.py BUILD_DIR [--runs N] [--parallel N] [--seed S]
 """
@@ -48,6 +51,15 @@ def read(path):
         return f.read()
 
 
+def held(path):
+    """What a name holds: ('link', where it points), ('file', its bytes), or None."""
+    if os.path.islink(path):
+        return ('link', os.readlink(path))
+    if os.path.isfile(path):
+        return ('file', read(path))
+    return None
+
+
 def one_run(build, work, number, direction, protocol, seed):
     rng = random.Random(seed * 100003 + number)
     home = os.path.join(work, '%s-%s-%03d' % (direction, protocol, number))
@@ -61,8 +73,16 @@ def one_run(build, work, number, direction, protocol, seed):
     else:
         program_file(source, rng.randrange(1, 25), rng)
     append = direction == 'receive' and protocol == 'block' and number % 4 == 0
-    target = os.path.join(loader_dir, name)
-    if append:
+    planted_link = number % 4 == 1
+    # The earlier state of the target, on whichever side receives: a file, or a link to one.
+    target_dir = loader_dir if direction == 'receive' else sim_dir
+    target = os.path.join(target_dir, name)
+    outside = os.path.join(home, 'outside-' + name)
+    with open(outside, 'wb') as f:
+        f.write(EARLIER)
+    if planted_link:
+        os.symlink(outside, target)
+    else:
         with open(target, 'wb') as f:
             f.write(EARLIER)
     link = os.path.join(home, 'COM1')
@@ -109,19 +129,17 @@ def one_run(build, work, number, direction, protocol, seed):
             sim.wait()
 
     data = read(source)
-    if direction == 'send':
-        kept = {f: read(os.path.join(sim_dir, f)) for f in os.listdir(sim_dir)}
-        wanted = {name: data} if code == 0 else {}
-    else:
-        kept = {f: read(os.path.join(loader_dir, f)) for f in os.listdir(loader_dir)}
-        earlier = EARLIER if append else b''
-        wanted = {name: earlier + (data if code == 0 else b'')}
-        if not wanted[name]:
-            wanted = {}
+    earlier = ('link', outside) if planted_link else ('file', EARLIER)
+    whole = ('file', (EARLIER if append else b'') + data)
+    now = held(target)
+    others = sorted(set(os.listdir(target_dir)) - {name})
+    allowed = [whole] if code == 0 else [earlier]
+    if code not in (0, None) and direction == 'send':
+        allowed.append(('file', data))  # whole with the handheld, its last answer lost
     verdict = 'ok' if code == 0 else 'failed'
     if code is None:
         verdict = 'hang'
-    elif kept != wanted:
+    elif now not in allowed or others or read(outside) != EARLIER:
         verdict = 'corrupted' if code == 0 else 'leftover'
     else:
         shutil.rmtree(home)  # keep only what went wrong, for a look
