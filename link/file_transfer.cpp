@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "base/host.h"
 #include "base/number_text.h"
 #include "base/transfer_view.h"
 #include "link/link_control.h"
 #include "link/serial_comm.h"
+#include "protocol/control_chars.h"
 #include "protocol/fields.h"
 
 namespace quenlo {
@@ -26,9 +28,21 @@ protocol::Time FileTransfer::Now() const {
     return protocol::Time(std::llround(host_.ClockSeconds() * 1e6));
 }
 
+void FileTransfer::SetLimits(std::chrono::milliseconds idle, int baud) {
+    idleLimit_ = idle;
+    // The longest frame, 10 bits a byte.
+    const auto frameTime = std::chrono::microseconds(
+        baud > 0 ? static_cast<long long>(protocol::FrameSize(chSTX, protocol::CheckKind::kCrc16)) *
+                       10'000'000 / baud
+                 : 0);
+    frameLimit_ =
+        std::max<protocol::Time>(std::chrono::seconds(10), 2 * frameTime + std::chrono::seconds(1));
+}
+
 void FileTransfer::SendFile(protocol::FileSource& source, const std::string& path) {
     protocol::YmodemSenderOptions options;
     options.startLimit = protocol::Time{0};  // the caller decides how long to wait for the start
+    options.idleLimit = idleLimit_;
     sender_ = std::make_unique<protocol::YmodemSender>(options, &source, Now());
     machine_ = sender_.get();
     sendPath_ = path;
@@ -40,6 +54,8 @@ void FileTransfer::SendFile(protocol::FileSource& source, const std::string& pat
 void FileTransfer::ReceiveStart(protocol::FileStore& store) {
     protocol::YmodemReceiverOptions options;
     options.startLimit = protocol::Time{0};
+    options.idleLimit = idleLimit_;
+    options.frameLimit = frameLimit_;
     receiver_ = std::make_unique<protocol::YmodemReceiver>(options, &store, Now());
     machine_ = receiver_.get();
     lineLost_ = false;
@@ -143,6 +159,19 @@ std::string BlockCountText(std::uint64_t bytes) {
     return " " + ZeroFilled(RoundedQuotient(static_cast<std::int64_t>(bytes),
                                             static_cast<std::int64_t>(kTransferBlockSize)),
                             5);
+}
+
+void SetTransferLimits(RunState& s) {
+    s.transfer->SetLimits(std::chrono::milliseconds(static_cast<long long>(s.timeoutCount) *
+                                                    static_cast<long long>(kSliceSeconds * 1000)),
+                          std::atoi(s.baudRate.c_str()));
+}
+
+void NoteUnclosedBatch(RunState& s) {
+    if (s.transfer->BatchUnclosed()) {
+        s.notes.emplace_back(
+            "the handheld did not close the YMODEM batch; the file went through whole");
+    }
 }
 
 void AwaitTransferStart(RunState& s, ResultCode& result) {

@@ -37,6 +37,10 @@ class FileTransfer {
     FileTransfer(const FileTransfer&) = delete;
     FileTransfer& operator=(const FileTransfer&) = delete;
 
+    // The limits of the transfers started next: nothing accepted for `idle` ends one (zero: no
+    // limit); a block must come whole within the time the line's rate needs for it, twice over,
+    // and never less than rb's 10 seconds.
+    void SetLimits(std::chrono::milliseconds idle, int baud);
     // Starts sending `source` (path: its full name, for TransferFileName).
     void SendFile(protocol::FileSource& source, const std::string& path);
     // Where received files go, as TransferFileName shows it (ending in a separator).
@@ -50,6 +54,10 @@ class FileTransfer {
     std::uint64_t TransferBytes();
     std::uint64_t TransferSize();
     std::string TransferFileName();
+    // The files went through whole, but the other side never closed the batch.
+    bool BatchUnclosed() const {
+        return sender_ ? sender_->batchUnclosed() : receiver_ && receiver_->batchUnclosed();
+    }
     // A reception ended on a block 0 without a usable name or size.
     bool HeaderRefused() const { return receiver_ && receiver_->headerRefused(); }
 
@@ -64,6 +72,8 @@ class FileTransfer {
     Host& host_;
     std::string directory_;
     std::string sendPath_;
+    protocol::Time idleLimit_{0};
+    protocol::Time frameLimit_ = std::chrono::seconds(10);
     std::unique_ptr<protocol::YmodemSender> sender_;
     std::unique_ptr<protocol::YmodemReceiver> receiver_;
     protocol::PeerMachine* machine_ = nullptr;
@@ -76,6 +86,12 @@ inline constexpr std::uint64_t kTransferBlockSize = 1024;
 
 // " " and the number of such blocks in `bytes`, rounded, in five digits: " 00005" for 5000.
 std::string BlockCountText(std::uint64_t bytes);
+
+// The transfer's limits from the run's settings: the time-out and the line's rate.
+void SetTransferLimits(RunState& state);
+
+// Says so among the run's notes when the other side never closed the batch.
+void NoteUnclosedBatch(RunState& state);
 
 // Waits, with the transfer window's timer running, for the transfer to begin: until data moves,
 // or the handheld has answered at all (so that an empty file is no time-out), timeoutCount ticks

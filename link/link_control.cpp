@@ -72,13 +72,14 @@ ResultCode SendText(RunState& state, std::string_view text) {
     return result::kOk;
 }
 
-std::int16_t WaitAnswerBHT(RunState& state) {
+std::int16_t WaitAnswerBHT(RunState& state, std::size_t blockLength) {
     state.currentProcedure = "WaitAnswerBHT";
     state.cancelRequested = false;
     const Deadline slice(*state.host, kSliceSeconds);
+    bool inBlock = false;
     for (;;) {
         if (slice.Expired()) {
-            return answer::kSilent;
+            return inBlock ? answer::kBlock : answer::kSilent;
         }
         YieldToWindow(state, slice.Remaining());
         if (state.cancelRequested) {
@@ -86,24 +87,36 @@ std::int16_t WaitAnswerBHT(RunState& state) {
         }
         // The wait may end exactly at the limit with an answer in hand: the limit comes first.
         if (slice.Expired()) {
-            return answer::kSilent;
+            return inBlock ? answer::kBlock : answer::kSilent;
         }
-        if (state.comm->InputCount() >= 1) {
+        if (state.comm->InputCount() < 1) {
+            continue;
+        }
+        if (inBlock) {
+            state.inputText += state.comm->Input();
+        } else {
             state.inputText = state.comm->Input();
-            if (!state.inputText.empty()) {
-                switch (state.inputText.front()) {
-                    case chEOT:
-                        state.timerTicks = static_cast<std::int16_t>(state.timeoutCount - 1);
-                        return answer::kEot;
-                    case chENQ:
-                        return answer::kEnq;
-                    case chACK:
-                        return answer::kAck;
-                    case chNAK:
-                        return answer::kNak;
-                    default:
-                        break;
-                }
+            inBlock = blockLength > 0 && state.inputText.starts_with(chSTX);
+        }
+        if (inBlock) {
+            if (state.inputText.size() >= blockLength) {
+                return answer::kBlock;
+            }
+            continue;
+        }
+        if (!state.inputText.empty()) {
+            switch (state.inputText.front()) {
+                case chEOT:
+                    state.timerTicks = static_cast<std::int16_t>(state.timeoutCount - 1);
+                    return answer::kEot;
+                case chENQ:
+                    return answer::kEnq;
+                case chACK:
+                    return answer::kAck;
+                case chNAK:
+                    return answer::kNak;
+                default:
+                    break;
             }
         }
     }

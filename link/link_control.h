@@ -16,6 +16,7 @@ inline constexpr std::int16_t kEnq = 2;
 inline constexpr std::int16_t kCancelled = 3;
 inline constexpr std::int16_t kEot = 4;
 inline constexpr std::int16_t kSilent = -1;
+inline constexpr std::int16_t kBlock = 5;  // a data block came instead of an answer
 }  // namespace answer
 
 // One wait for an answer lasts at most this long; time-outs are counted in such slices.
@@ -37,8 +38,9 @@ ResultCode SendText(RunState& state, std::string_view text);
 ResultCode LineError(RunState& state);
 
 // Waits at most one 3-second slice for the handheld's one-character answer. Only the first
-// character of what is read counts.
-std::int16_t WaitAnswerBHT(RunState& state);
+// character of what is read counts. With a block length, a read that begins with STX is a data
+// block instead, collected up to that length or the slice's end (kBlock, the bytes in inputText).
+std::int16_t WaitAnswerBHT(RunState& state, std::size_t blockLength = 0);
 
 // Lets the window deliver its events (Cancel, timer ticks) without waiting, or waiting at most
 // maxWait for something to happen; never waits while input is already waiting.

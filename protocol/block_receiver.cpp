@@ -261,6 +261,12 @@ void BlockReceiver::CheckData(bool moreInBurst) {
         output_ += chEOT;
         return;
     }
+    if (faults.enqBlock == expectedBlock_ && blockEnqsDone_ < faults.enqTimes) {
+        ++blockEnqsDone_;
+        Note(label + ": answered with ENQ on purpose");
+        output_ += chENQ;
+        return;
+    }
     if (faults.nakBlock == expectedBlock_ && blockNaksDone_ < faults.nakTimes) {
         ++blockNaksDone_;
         Note(label + ": refused on purpose -> NAK");

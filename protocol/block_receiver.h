@@ -18,6 +18,8 @@ struct HandheldFaults {
     int nakBlock = 0;    // NAK data block k ...
     int nakTimes = 1;    // ... this many times when it arrives intact, then take it
     int eotAtBlock = 0;  // answer data block k with EOT, once
+    int enqBlock = 0;    // answer data block k with ENQ, asking the loader to answer again ...
+    int enqTimes = 1;    // ... this many times, then take it
 };
 
 struct BlockReceiverOptions {
@@ -99,6 +101,7 @@ class BlockReceiver : public PeerMachine {
     int strayBytes_ = 0;
     int headingsRefused_ = 0;
     int blockNaksDone_ = 0;
+    int blockEnqsDone_ = 0;
     bool eotSent_ = false;
     bool dropBurst_ = false;
 

@@ -80,6 +80,10 @@ void BlockSender::Advance(Time now) {
     tries_ = 0;
     switch (phase_) {
         case Phase::kCalling:
+            if (options_.faults.callForever) {
+                tries_ = 0;  // a handheld stuck calling never gives up on its own
+                break;
+            }
             phase_ = Phase::kHeading;
             break;
         case Phase::kHeading:

@@ -26,6 +26,7 @@ struct SenderFaults {
     bool dropNulChecks = false;  // a check byte that comes out NUL is left off
     int strayBeforeBlock = 0;    // line noise right before block k's STX
     int enqBeforeBlock = 0;      // a lone ENQ before block k
+    bool callForever = false;    // calls again whatever the loader answers, never sending
 };
 
 struct BlockSenderOptions {

@@ -174,52 +174,23 @@ FrameReader::Event FrameReader::Next(std::string_view in, std::size_t& pos) {
         frame_.clear();
         complete_ = false;
     }
-    // Bytes of a false start first, then new input.
-    const auto fetch = [&](char& byte) {
-        if (!replay_.empty()) {
-            byte = replay_.front();
-            replay_.erase(0, 1);
-            return true;
+    while (pos < in.size()) {
+        if (frame_.empty()) {
+            const Event event = Between(in[pos++]);
+            if (event != Event::kNeedMore) {
+                return event;
+            }
+            continue;
         }
-        if (pos < in.size()) {
-            byte = in[pos++];
-            return true;
-        }
-        return false;
-    };
-    for (;;) {
-        if (frame_.size() < kBlockHead || !replay_.empty()) {
-            char byte = 0;
-            if (!fetch(byte)) {
-                return Event::kNeedMore;
-            }
-            if (frame_.empty()) {
-                const Event event = Between(byte);
-                if (event != Event::kNeedMore) {
-                    return event;
-                }
-                continue;
-            }
-            frame_.push_back(byte);
-            if (frame_.size() == kBlockHead && Byte(frame_[1]) + Byte(frame_[2]) != 0xFF) {
-                ++skipped_;
-                replay_.insert(0, frame_, 1);
-                frame_.clear();
-                continue;
-            }
-        } else {
-            if (pos >= in.size()) {
-                return Event::kNeedMore;
-            }
-            const std::size_t take = std::min(need_ - frame_.size(), in.size() - pos);
-            frame_.append(in.substr(pos, take));
-            pos += take;
-        }
+        const std::size_t take = std::min(need_ - frame_.size(), in.size() - pos);
+        frame_.append(in.substr(pos, take));
+        pos += take;
         if (frame_.size() == need_) {
             complete_ = true;
             return Event::kBlock;
         }
     }
+    return Event::kNeedMore;
 }
 
 FrameReader::Event FrameReader::Between(char byte) {
@@ -250,7 +221,6 @@ FrameReader::Event FrameReader::Between(char byte) {
 
 void FrameReader::Reset() {
     frame_.clear();
-    replay_.clear();
     complete_ = false;
     cans_ = 0;
 }

@@ -79,8 +79,9 @@ ParsedHeader ParseHeader(std::string_view data);
 
 // Collects frames from the line as it comes, in pieces of any size, copying each byte once.
 // Between frames it skips what is not a start byte, reports EOT, and reports two CANs in a row.
-// A frame whose number and complement disagree was no frame: its start byte is dropped and the
-// bytes after it are looked at again.
+// A start byte begins a frame of its length whatever follows: a frame whose number is damaged is
+// still taken whole (ParseBlock says what is wrong with it), so that an EOT or CAN inside its data
+// is never read as one.
 class FrameReader {
   public:
     enum class Event {
@@ -111,7 +112,6 @@ class FrameReader {
     std::size_t need_ = 0;
     bool complete_ = false;
     int cans_ = 0;
-    std::string replay_;  // bytes of a false start, looked at again before new input
     std::uint64_t skipped_ = 0;
 };
 

@@ -38,12 +38,20 @@ void YmodemReceiver::OnBytes(std::string_view bytes, Time now) {
     if (bytes.empty()) {
         return;  // no progress: the stall limit keeps running
     }
+    if (purgeUntil_) {
+        // The line is not quiet yet; but a sender that never stops is asked again all the same.
+        purgeUntil_ = std::min(now + options_.purgeQuiet, purgeStarted_ + options_.frameLimit);
+        return;
+    }
+    const bool partialBefore = reader_.partial();
+    bool frameEnded = false;
     std::size_t pos = 0;
-    while (!finished()) {
+    while (!finished() && !purgeUntil_) {
         const FrameReader::Event event = reader_.Next(bytes, pos);
         if (event == FrameReader::Event::kNeedMore) {
             break;
         }
+        frameEnded = true;
         if (event == FrameReader::Event::kBlock) {
             OnFrame(now);
         } else if (event == FrameReader::Event::kEot) {
@@ -54,6 +62,9 @@ void YmodemReceiver::OnBytes(std::string_view bytes, Time now) {
     }
     if (!finished() && reader_.partial()) {
         stallDeadline_ = now + options_.blockStall;
+        if (!partialBefore || frameEnded) {
+            frameDeadline_ = now + options_.frameLimit;
+        }
     }
 }
 
@@ -61,7 +72,7 @@ void YmodemReceiver::OnFrame(Time now) {
     const ParsedBlock block =
         ParseBlock(reader_.frame(), options_.crc ? CheckKind::kCrc16 : CheckKind::kChecksum);
     if (block.status != BlockStatus::kGood) {
-        Retry(chNAK, Outcome::kAborted, "block " + std::to_string(block.number) + " damaged", now);
+        Purge("block " + std::to_string(block.number) + " damaged", now);
         return;
     }
     if (phase_ == Phase::kData) {
@@ -72,6 +83,13 @@ void YmodemReceiver::OnFrame(Time now) {
         Retry(chNAK, Outcome::kAborted,
               "block " + std::to_string(block.number) + " where block 0 belongs", now);
     }
+}
+
+void YmodemReceiver::Purge(const std::string& why, Time now) {
+    reader_.Reset();
+    purgeStarted_ = now;
+    purgeUntil_ = now + options_.purgeQuiet;
+    purgeWhy_ = why;
 }
 
 void YmodemReceiver::OnHeader(std::string_view data, Time now) {
@@ -108,6 +126,7 @@ void YmodemReceiver::OnHeader(std::string_view data, Time now) {
     started_ = true;
     startDeadline_.reset();
     phase_ = Phase::kData;
+    Progress(now);
     Note("block 0: " + name_ + (size_ ? ", " + std::to_string(*size_) + " bytes" : ""));
     Answer(std::string{chACK, Invitation()}, now);
 }
@@ -127,6 +146,7 @@ void YmodemReceiver::OnData(std::uint8_t number, std::string_view data, Time now
         ++expected_;
         ++blocks_;
         retries_ = 0;
+        Progress(now);
         eotRefused_ = false;
         Answer(std::string(1, chACK), now);
     } else if (number == static_cast<std::uint8_t>(expected_ - 1)) {
@@ -173,6 +193,7 @@ void YmodemReceiver::EndFile(Time now) {
     files_.push_back({name_, written_});
     phase_ = Phase::kHeader;
     retries_ = 0;
+    Progress(now);
     Note(name_ + " received, " + std::to_string(written_) + " bytes");
     Answer(std::string{chACK, Invitation()}, now);
 }
@@ -204,8 +225,25 @@ void YmodemReceiver::OnTick(Time now) {
         GiveUp(Outcome::kTimeout, "no sender came");
         return;
     }
+    if (phase_ != Phase::kFirstHeader && options_.idleLimit > Time::zero() &&
+        now - lastProgress_ >= options_.idleLimit) {
+        if (!EndUnclosedBatch()) {
+            GiveUp(Outcome::kTimeout, "nothing accepted for too long");
+        }
+        return;
+    }
+    if (purgeUntil_) {
+        if (now < *purgeUntil_) {
+            return;
+        }
+        purgeUntil_.reset();
+        // Before any sender a NAK would read as a call for checksums: invite instead.
+        Retry(phase_ == Phase::kFirstHeader ? Invitation() : chNAK, Outcome::kAborted, purgeWhy_,
+              now);
+        return;
+    }
     if (reader_.partial()) {
-        if (now < stallDeadline_) {
+        if (now < stallDeadline_ && now < frameDeadline_) {
             return;
         }
         reader_.Reset();
@@ -214,6 +252,8 @@ void YmodemReceiver::OnTick(Time now) {
             Note("false start dropped -> invitation");
             output_.push_back(Invitation());
             deadline_ = now + options_.inviteInterval;
+        } else if (now >= frameDeadline_) {
+            Retry(chNAK, Outcome::kTimeout, "block too slow", now);
         } else {
             Retry(chNAK, Outcome::kTimeout, "block stalled", now);
         }
@@ -229,14 +269,32 @@ void YmodemReceiver::OnTick(Time now) {
     }
     // Until the first data block the sender waits for an invitation, after it for a NAK.
     const bool invite = phase_ == Phase::kHeader || (blocks_ == 0 && !eotRefused_);
+    if (phase_ == Phase::kHeader && retries_ >= options_.retryLimit && EndUnclosedBatch()) {
+        return;
+    }
     Retry(invite ? Invitation() : chNAK, Outcome::kTimeout, "nothing came", now);
+}
+
+bool YmodemReceiver::EndUnclosedBatch() {
+    if (phase_ != Phase::kHeader || files_.empty()) {
+        return false;
+    }
+    batchUnclosed_ = true;
+    Finish(Outcome::kOk,
+           "the sender never ended its batch; " + std::to_string(files_.size()) + " file(s) whole");
+    return true;
 }
 
 std::optional<Time> YmodemReceiver::NextDeadline() const {
     if (finished()) {
         return std::nullopt;
     }
-    const Time due = reader_.partial() ? stallDeadline_ : deadline_;
+    Time due = purgeUntil_         ? *purgeUntil_
+               : reader_.partial() ? std::min(stallDeadline_, frameDeadline_)
+                                   : deadline_;
+    if (phase_ != Phase::kFirstHeader && options_.idleLimit > Time::zero()) {
+        due = std::min(due, lastProgress_ + options_.idleLimit);
+    }
     if (startDeadline_ && phase_ == Phase::kFirstHeader) {
         return std::min(due, *startDeadline_);
     }

@@ -22,6 +22,13 @@ struct YmodemReceiverOptions {
     Time blockTimeout = std::chrono::seconds(10);
     // A block whose bytes stop coming for this long is dropped and NAKed.
     Time blockStall = std::chrono::seconds(1);
+    // A block must be whole this long after its start byte, however its bytes trickle in.
+    Time frameLimit = std::chrono::seconds(10);
+    // A damaged block is thrown away with everything behind it until the line has been quiet
+    // this long; then it is asked for again.
+    Time purgeQuiet = std::chrono::seconds(1);
+    // Nothing accepted for this long, once the transfer began, ends it; zero: no such limit.
+    Time idleLimit = Time::zero();
     // Requests for one block (after damage or a time-out) before giving up.
     int retryLimit = 10;
     // CRC-16, asked for with 'C'; false asks with NAK for 1-byte checksums.
@@ -64,6 +71,8 @@ class YmodemReceiver : public PeerMachine {
     bool started() const { return started_; }
     // The reception ended on a block 0 that named no usable file or gave no readable size.
     bool headerRefused() const { return headerRefused_; }
+    // Every file came whole, but the sender never sent the empty block 0 that ends its batch.
+    bool batchUnclosed() const { return batchUnclosed_; }
     const std::vector<ReceivedFile>& filesReceived() const { return files_; }
     int naksSent() const { return naks_; }
 
@@ -76,6 +85,11 @@ class YmodemReceiver : public PeerMachine {
     };
 
     void OnFrame(Time now);
+    // Throws away a damaged block and what follows it until the line is quiet, then asks again.
+    void Purge(const std::string& why, Time now);
+    void Progress(Time now) { lastProgress_ = now; }
+    // The sender stopped after whole files without ending its batch: they stay, and that is all.
+    bool EndUnclosedBatch();
     void OnHeader(std::string_view data, Time now);
     void OnData(std::uint8_t number, std::string_view data, Time now);
     void OnEot(Time now);
@@ -95,6 +109,7 @@ class YmodemReceiver : public PeerMachine {
     Outcome outcome_ = Outcome::kRunning;
     bool started_ = false;
     bool headerRefused_ = false;
+    bool batchUnclosed_ = false;
 
     bool fileOpen_ = false;
     std::string name_;
@@ -107,6 +122,11 @@ class YmodemReceiver : public PeerMachine {
     std::optional<Time> startDeadline_;
     Time deadline_{};
     Time stallDeadline_{};
+    Time frameDeadline_{};
+    std::optional<Time> purgeUntil_;  // throwing a damaged block away until then
+    Time purgeStarted_{};
+    std::string purgeWhy_;
+    Time lastProgress_{};
     int retries_ = 0;
     int naks_ = 0;
 

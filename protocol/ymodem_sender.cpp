@@ -61,6 +61,7 @@ void YmodemSender::OnByte(char byte, Time now) {
             if (byte == chACK) {
                 phase_ = Phase::kDataInvite;
                 retries_ = 0;
+                lastProgress_ = now;
                 deadline_ = now + options_.answerTimeout;
             } else if (byte == chNAK) {
                 ++naks_;
@@ -79,6 +80,7 @@ void YmodemSender::OnByte(char byte, Time now) {
             if (byte == chACK) {
                 acked_ += inFrame_;
                 ++number_;
+                lastProgress_ = now;
                 SendNext(now);
             } else if (byte == chNAK) {
                 ++naks_;
@@ -90,6 +92,7 @@ void YmodemSender::OnByte(char byte, Time now) {
                 acked_ = size_;
                 phase_ = Phase::kEndInvite;
                 retries_ = 0;
+                lastProgress_ = now;
                 deadline_ = now + options_.answerTimeout;
                 Note("EOT acknowledged: " + name_ + " sent");
             } else if (byte == chNAK) {
@@ -128,6 +131,7 @@ void YmodemSender::SendHeader(Time now) {
     const std::string data = EncodeHeader({name_, size_, options_.modificationTime, options_.mode});
     started_ = true;
     startDeadline_.reset();
+    lastProgress_ = now;
     Note("block 0: " + name_ + ", " + std::to_string(size_) + " bytes");
     Send(EncodeBlock(0, data, data.size(), check_, chNUL), Phase::kHeaderAck, now);
 }
@@ -209,12 +213,24 @@ void YmodemSender::Send(std::string frame, Phase phase, Time now) {
 
 void YmodemSender::Resend(Time now, Outcome whenExhausted, const std::string& why) {
     if (++retries_ > options_.retryLimit) {
-        GiveUp(whenExhausted, why + ", " + std::to_string(options_.retryLimit) + " retries spent");
+        if (!EndUnclosedBatch()) {
+            GiveUp(whenExhausted,
+                   why + ", " + std::to_string(options_.retryLimit) + " retries spent");
+        }
         return;
     }
     Note(why + ", sent again");
     output_ += frame_;
     deadline_ = now + options_.answerTimeout;
+}
+
+bool YmodemSender::EndUnclosedBatch() {
+    if (phase_ != Phase::kEndInvite && phase_ != Phase::kEndAck) {
+        return false;
+    }
+    batchUnclosed_ = true;
+    Finish(Outcome::kOk, "the receiver never took the batch's end; " + name_ + " went whole");
+    return true;
 }
 
 void YmodemSender::OnTick(Time now) {
@@ -227,13 +243,21 @@ void YmodemSender::OnTick(Time now) {
         }
         return;
     }
+    if (options_.idleLimit > Time::zero() && now - lastProgress_ >= options_.idleLimit) {
+        if (!EndUnclosedBatch()) {
+            GiveUp(Outcome::kTimeout, "nothing acknowledged for too long");
+        }
+        return;
+    }
     if (now < deadline_) {
         return;
     }
     if (phase_ == Phase::kDataInvite || phase_ == Phase::kEndInvite) {
         // Nothing to repeat: the receiver invites again on its own time-out.
         if (++retries_ > options_.retryLimit) {
-            GiveUp(Outcome::kTimeout, "the receiver stopped asking");
+            if (!EndUnclosedBatch()) {
+                GiveUp(Outcome::kTimeout, "the receiver stopped asking");
+            }
         } else {
             deadline_ = now + options_.answerTimeout;
         }
@@ -248,6 +272,9 @@ std::optional<Time> YmodemSender::NextDeadline() const {
     }
     if (phase_ == Phase::kInvite) {
         return startDeadline_;
+    }
+    if (options_.idleLimit > Time::zero()) {
+        return std::min(deadline_, lastProgress_ + options_.idleLimit);
     }
     return deadline_;
 }

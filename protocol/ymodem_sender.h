@@ -19,6 +19,8 @@ struct YmodemSenderOptions {
     Time answerTimeout = std::chrono::seconds(10);
     // Repeats of one block (after a NAK or a time-out) before giving up.
     int retryLimit = 10;
+    // Nothing acknowledged for this long, once the transfer began, ends it; zero: no such limit.
+    Time idleLimit = Time::zero();
     // 1024-byte blocks wherever they take less line time than 128-byte ones (CRC mode only:
     // a receiver that asks for checksums is an old one).
     bool longBlocks = true;
@@ -57,6 +59,8 @@ class YmodemSender : public PeerMachine {
     // The receiver asked and block 0 went out.
     bool started() const { return started_; }
     bool streaming() const { return streaming_; }
+    // The file went through whole, but the receiver never took the batch's end.
+    bool batchUnclosed() const { return batchUnclosed_; }
     int naksReceived() const { return naks_; }
 
   private:
@@ -84,6 +88,9 @@ class YmodemSender : public PeerMachine {
     void Send(std::string frame, Phase phase, Time now);
     void Resend(Time now, Outcome whenExhausted, const std::string& why);
     void GiveUp(Outcome outcome, const std::string& why);
+    // After the file was acknowledged whole, a batch end that does not go through ends the
+    // transfer all the same: the file is there.
+    bool EndUnclosedBatch();
     void Finish(Outcome outcome, const std::string& why);
     void Note(std::string text);
 
@@ -97,6 +104,8 @@ class YmodemSender : public PeerMachine {
     CheckKind check_ = CheckKind::kCrc16;
     bool streaming_ = false;
     bool started_ = false;
+    bool batchUnclosed_ = false;
+    Time lastProgress_{};
 
     std::string frame_;          // what goes again on a NAK or time-out
     std::uint64_t inFrame_ = 0;  // file bytes in frame_

@@ -14,6 +14,7 @@
 #include "link/serial_comm.h"
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
+#include "protocol/received_blocks.h"
 #include "receive/receive_header.h"
 
 namespace quenlo {
@@ -76,6 +77,7 @@ class Receiver {
     void PrepareRecordWindow();
     void TakeRecord();
     void Close();
+    void TakeLateBlock();
     void End();
 
     RunState& s_;
@@ -126,9 +128,11 @@ void Receiver::TakeHeading() {
             s_.transferState = ts::kStopped;
             break;
         case hs::kCalling:
-            // The handheld did not hear our ACK and calls again.
+            // The handheld did not hear our ACK and calls again; calling is no progress, and a
+            // handheld that only calls counts toward the time-out.
             FlushInput(s_);
             SendText(s_, kAck);
+            CountSilentSlice();
             break;
         default:  // 70, 71, 72
             FlushInput(s_);
@@ -203,7 +207,7 @@ void Receiver::TakeRecord() {
 
 void Receiver::Close() {
     while (s_.transferState == ts::kClosing) {
-        const std::int16_t answer = WaitAnswerBHT(s_);
+        const std::int16_t answer = WaitAnswerBHT(s_, static_cast<std::size_t>(s_.rxBlockLength));
         if (answer == answer::kCancelled) {
             FlushInput(s_);
             SendText(s_, kEot);
@@ -213,10 +217,44 @@ void Receiver::Close() {
             if (Answer(kAck)) {
                 s_.transferState = ts::kCompleted;
             }
+        } else if (answer == answer::kBlock && result_ == result::kOk) {
+            TakeLateBlock();
         } else {
             CountSilentSlice();
         }
     }
+}
+
+// A data block where EOT belongs: the last one again, because its ACK went astray (acknowledged,
+// not written again), or one more than the heading announced: then the count and the blocks
+// disagree, and without block numbers a record was taken twice.
+void Receiver::TakeLateBlock() {
+    const ReadData block =
+        ReadDataBlock(s_.inputText, static_cast<std::size_t>(s_.rxBlockLength), BlockOptionsOf(s_));
+    if (block.reading != BlockReading::kWhole) {
+        FlushInput(s_);
+        if (Answer(kNak)) {
+            CountSilentSlice();
+        }
+        return;
+    }
+    const bool lastAgain = s_.seqEnabled ? s_.blockSeq > 1 && block.number == s_.blockSeq - 1
+                                         : s_.recordCount > 0 && block.record == s_.rxRecord;
+    if (lastAgain) {
+        if (Answer(kAck)) {
+            CountSilentSlice();
+        }
+        return;
+    }
+    FlushInput(s_);
+    result_ = result::kCommRefused;
+    s_.failureDetail =
+        "the handheld sent more records than its heading announced (" +
+        std::to_string(s_.recordCount) +
+        (s_.seqEnabled ? "): the file is not taken"
+                       : "), so an answer was lost and a record taken twice: turn block numbers "
+                         "on (+SN) on both sides");
+    s_.transferState = ts::kStopped;
 }
 
 void Receiver::End() {
@@ -294,47 +332,27 @@ std::int16_t ReceiveData(RunState& s) {
     if (s.rxBuffer == std::string(1, chENQ)) {
         return ds::kDamaged;
     }
-    // Where the ETX of a whole block stands: the block may end at it when a NUL check was lost.
-    const std::size_t etxAt = s.bccEnabled ? blockLength - 1 : blockLength;  // counted from 1
-    const auto firstEtx = s.rxBuffer.find(chETX);
-    if (firstEtx == std::string::npos || firstEtx + 1 < etxAt) {
-        return ds::kNothing;
+    const ReadData block = ReadDataBlock(s.rxBuffer, blockLength, BlockOptionsOf(s));
+    if (block.checkByteCompared) {
+        s.currentProcedure = "BccCheck";
     }
-    const auto stx = s.rxBuffer.find(chSTX);
-    if (stx == std::string::npos) {
-        return ds::kNothing;
-    }
-    std::string block = s.rxBuffer.substr(stx);
-    const auto etx = block.find(chETX);
-    if (etx == std::string::npos) {
-        return ds::kNothing;
-    }
-    if (etx + 1 != etxAt) {
-        return ds::kDamaged;
-    }
-    if (block.size() == blockLength) {
-        if (s.bccEnabled && BccCheck(s, block.substr(1)) != block.back()) {
+    switch (block.reading) {
+        case BlockReading::kIncomplete:
+            return ds::kNothing;
+        case BlockReading::kDamaged:
             return ds::kDamaged;
-        }
-    } else if (block.size() == blockLength - 1) {
-        if (s.bccEnabled && Bcc(std::string_view(block).substr(1)) != chNUL) {
+        case BlockReading::kOverlong:
+            FlushInput(s);
             return ds::kDamaged;
-        }
-    } else {
-        FlushInput(s);
-        return ds::kDamaged;
+        case BlockReading::kWhole:
+            break;
     }
-    block.erase(0, 1);
-    if (s.seqEnabled) {
-        const std::string number = block.substr(0, kSeqDigits);
-        if (number != s.blockSeqText) {
-            const auto value = DecimalValue(number);
-            const auto expected = DecimalValue(s.blockSeqText);
-            return value && expected && *value == *expected - 1 ? ds::kRepeat : ds::kDamaged;
-        }
-        block.erase(0, kSeqDigits);
+    if (s.seqEnabled && block.digits != s.blockSeqText) {
+        const auto expected = DecimalValue(s.blockSeqText);
+        return block.number && expected && *block.number == *expected - 1 ? ds::kRepeat
+                                                                          : ds::kDamaged;
     }
-    s.rxRecord = block.substr(0, static_cast<std::size_t>(s.recordLength));
+    s.rxRecord = std::string(block.record);
     return ds::kAccepted;
 }
 

@@ -14,14 +14,12 @@
 #include "link/serial_comm.h"
 #include "protocol/control_chars.h"
 #include "protocol/heading.h"
+#include "protocol/received_blocks.h"
 
 namespace quenlo {
 
 namespace {
 
-// The first ETX must stand at position 19 or later of the collected text to end a heading (SOH
-// and at least 17 characters of text come before it).
-constexpr std::size_t kFirstEtxAt = 19;
 // With the check byte on, a heading read up to its ETX waits this long for the check byte behind
 // it: on a paced line it arrives a byte time after the ETX (33 ms at 300 Bd).
 constexpr double kCheckByteGrace = 0.2;
@@ -34,7 +32,7 @@ bool HoldsHeadingFrame(const std::string& text) {
         return false;
     }
     const auto etx = text.find(chETX, soh);
-    return etx != std::string::npos && etx - soh + 1 >= kFirstEtxAt;
+    return etx != std::string::npos && etx - soh + 1 >= kHeadingEtxFrom;
 }
 
 }  // namespace
@@ -62,7 +60,7 @@ std::int16_t ReceiveHeader(RunState& s) {
             s.rxBuffer += s.inputText;
         }
         const auto etx = s.rxBuffer.find(chETX);
-        if (etx != std::string::npos && etx + 1 >= kFirstEtxAt) {
+        if (etx != std::string::npos && etx + 1 >= kHeadingEtxFrom) {
             status = hs::kDamaged;
             if (!s.bccEnabled || etx + 1 < s.rxBuffer.size()) {
                 break;
@@ -80,28 +78,17 @@ std::int16_t ReceiveHeader(RunState& s) {
     }
 
     // The frame.
-    const auto soh = s.rxBuffer.find(chSOH);
-    if (soh == std::string::npos) {
+    const ReadHeading frame = ReadHeadingBlock(s.rxBuffer, s.bccEnabled);
+    if (frame.checkByteCompared) {
+        s.currentProcedure = "BccCheck";
+    }
+    if (frame.reading == BlockReading::kIncomplete) {
         return hs::kNothing;
     }
-    const std::string frame = s.rxBuffer.substr(soh);
-    const auto etx = frame.find(chETX);
-    if (etx == std::string::npos) {
-        return hs::kNothing;
-    }
-    if (etx + 1 <= 18) {
+    if (frame.reading != BlockReading::kWhole) {
         return hs::kDamaged;
     }
-    if (s.bccEnabled) {
-        const std::string afterSoh = frame.substr(1);
-        const bool oneCheckByte = frame.size() == etx + 2;
-        const bool intact =
-            oneCheckByte ? BccCheck(s, afterSoh) == afterSoh.back() : Bcc(afterSoh) == chNUL;
-        if (!intact) {
-            return hs::kDamaged;
-        }
-    }
-    const std::string text = frame.substr(1, etx - 1);
+    const std::string text(frame.text);
 
     // The heading text.
     s.recordLength = 0;

@@ -65,6 +65,7 @@ ResultCode ReceiveByYModem(RunState& s) {
         }
         return result == result::kOk ? lineCode : result;
     };
+    SetTransferLimits(s);
     transfer.SetReceiveDirectory(s.filePath.empty() ? s.host->CurrentDirectory() : s.filePath);
     transfer.ReceiveStart(directory);
 
@@ -96,6 +97,7 @@ ResultCode ReceiveByYModem(RunState& s) {
             case st::kFailed:
                 return ended(result::kCommRefused);
             case st::kFinished:
+                NoteUnclosedBatch(s);
                 return ended(result::kOk);
             case st::kEndedWithError:
                 return ended(result::kCommEndedByPeer);

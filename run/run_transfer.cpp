@@ -1,6 +1,7 @@
 #include "run/run_transfer.h"
 
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "base/deadline.h"
@@ -175,20 +176,22 @@ void RunTransfer(RunState& s) {
     s.notes.clear();
     s.view->FocusButton();
 
-    bool parsed = false;
+    // The option line's settings: every pass starts from them, so that what one received file
+    // set (its kind, its protocol, its layout) lasts for that file only.
+    std::optional<TransferSettings> parsed;
     for (;;) {
         try {
-            // A line that fails to parse goes straight to the end of the pass.
-            PassEnd end = PassEnd::kFailedAtOnce;
             if (!parsed) {
-                parsed = true;
                 s.resultCode = CheckCommand(s);
-                if (s.resultCode == result::kOk) {
-                    end = RunPass(s);
+                if (s.resultCode != result::kOk) {
+                    // Half-read settings are no settings to run on, one pass or many.
+                    ReportResult(s);
+                    break;
                 }
-            } else {
-                end = RunPass(s);
+                parsed = static_cast<const TransferSettings&>(s);
             }
+            static_cast<TransferSettings&>(s) = *parsed;
+            const PassEnd end = RunPass(s);
             if (end == PassEnd::kEndRun) {
                 break;
             }
@@ -205,9 +208,11 @@ void RunTransfer(RunState& s) {
             s.resultMessage = std::to_string(error.number()) + ": " + error.text() + " Error in " +
                               s.currentProcedure;
             s.host->ShowMessage("TARVOS ERROR", s.resultMessage, MessageIcon::kExclamation);
-            parsed = true;
             ClosePortIfOpen(*s.comm);
             s.CloseAllFiles();
+            if (!parsed) {
+                break;  // it failed reading the line: there is nothing to repeat
+            }
             if (s.rxonMode && !s.cancelRequested) {
                 PauseBeforeRepeat(s);
             }

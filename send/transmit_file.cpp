@@ -67,6 +67,10 @@ void Sender::ApplyCommonRules(std::int16_t reply) {
             s_.transferState = ts::kClosing;
             break;
         case answer::kSilent:
+        case answer::kEnq:
+            // An ENQ asks for our answer again, and the next cycle gives it; but a handheld that
+            // does nothing else makes no progress either, and counts toward the time-out as
+            // silence does.
             if (const ResultCode lost = LineError(s_); lost != result::kOk) {
                 result_ = lost;
                 s_.transferState = ts::kStopped;
@@ -76,7 +80,7 @@ void Sender::ApplyCommonRules(std::int16_t reply) {
                 s_.transferState = ts::kStopped;
             }
             break;
-        default:  // ENQ: nothing, next cycle
+        default:
             break;
     }
 }

@@ -29,6 +29,7 @@ ResultCode SendByYModem(RunState& s) {
     s.cancelRequested = false;
     int error = 0;
     auto source = SourceFile::Open(s.filePath, s.fileName, error);
+    SetTransferLimits(s);
     if (source) {
         transfer.SendFile(*source, s.filePath + s.fileName);
     }
@@ -56,6 +57,7 @@ ResultCode SendByYModem(RunState& s) {
                 fail(result::kCommTooManyNaks);
                 return result;
             case st::kFinished:
+                NoteUnclosedBatch(s);
                 return result;
             case st::kEndedWithError:
                 fail(result::kCommEndedByPeer);

@@ -139,6 +139,14 @@ int main(int argc, char** argv) {
     handheld->add_option("--eot-at-block", faults.eotAtBlock, "Answer data block K with EOT")
         ->check(CLI::PositiveNumber)
         ->type_name("K");
+    handheld
+        ->add_option("--enq-block", faults.enqBlock,
+                     "Answer data block K with ENQ (see --enq-times) instead of ACK")
+        ->check(CLI::PositiveNumber)
+        ->type_name("K");
+    handheld->add_option("--enq-times", faults.enqTimes, "How often --enq-block does so")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
 
     auto* uploader = app.add_option_group("Faults of an uploading handheld (--send)");
     uploader
@@ -153,6 +161,8 @@ int main(int argc, char** argv) {
         ->type_name("K");
     uploader->add_flag("--drop-nul-checks", senderFaults.dropNulChecks,
                        "Leave off check bytes that come out NUL");
+    uploader->add_flag("--call-forever", senderFaults.callForever,
+                       "Keep calling (ENQ) whatever the loader answers");
     uploader
         ->add_option("--stray-before-block", senderFaults.strayBeforeBlock,
                      "Put noise on the line right before data block K")

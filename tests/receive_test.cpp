@@ -59,6 +59,7 @@ enum class Midway { kNothing, kSwappedForALink, kRemoved };
 
 struct Scenario {
     protocol::Upload upload = Program(3);
+    BlockOptions blocks = {};  // block check and numbers, on both sides
     protocol::SenderFaults faults = {};
     sim::LineFaults toHandheld = {};
     sim::LineFaults toLoader = {};
@@ -123,6 +124,13 @@ const Scenario kScenarios[] = {
     // The 10th NAK since the last record: 53, no partial file after EOT.
     {.toLoader = {.corruptBytes = {208, 344, 480, 616, 752, 888, 1024, 1160, 1296, 1432}},
      .result = 53, .trace = "A A A N N N N N N N N N N A"},
+    // The ACK of the last record lost: its repeat, with or without numbers, is acknowledged.
+    // Without numbers a lost ACK before that takes a record twice: the block beyond the count
+    // shows it, 54. A handheld that only calls ends the heading's wait in ten slices.
+    {.toHandheld = {.dropBytes = {5}}, .trace = "A A A A A A A"},
+    {.blocks = {true, false}, .toHandheld = {.dropBytes = {5}}, .trace = "A A A A A A A"},
+    {.blocks = {true, false}, .toHandheld = {.dropBytes = {4}}, .result = 54, .trace = "A A A A A T A"},
+    {.faults = {.callForever = true}, .result = 51, .trace = "A A A A A A A A A A A T A"},
     // A silent handheld, or silence after the call or the heading: 51 after ten slices.
     {.toLoader = {.silent = true}, .result = 51, .trace = "T A"},
     {.toLoader = {.cutAfter = 1}, .result = 51, .trace = "A T A"},
@@ -208,9 +216,12 @@ TEST_F(ReceiveTest, Scenarios) {
         dir.Plant(fieldFile, row.plantFieldFile);
         const std::string before = dir.Held(name);
         state.appendMode = row.append;
+        state.bccEnabled = row.blocks.bcc;
+        state.seqEnabled = row.blocks.seq;
         host.freeSpace = row.freeSpace;
         host.yesNoAnswer = row.answerYes;
-        Uploader(row.upload, {.blocks = {}, .faults = row.faults}, row.toHandheld, row.toLoader);
+        Uploader(row.upload, {.blocks = row.blocks, .faults = row.faults}, row.toHandheld,
+                 row.toLoader);
         line.Input();
         if (row.clickAt >= 0) {
             ClickAfter(row.clickAt);
@@ -330,10 +341,15 @@ struct YmodemScenario {
     double clickAt = -1;
     long sizeLimit = 0;  // as in the block scenarios
     ResultCode result = 0;
+    std::size_t notes = 0;
 };
 
 // clang-format off
 const YmodemScenario kYmodemScenarios[] = {
+    // The batch never closed, by the handheld sending (its end block lost) or receiving (its ACK
+    // of the end lost): the file went through whole, and the run says so.
+    {.toLoader = {.cutAfter = 133 + 5 * 1029 + 2}, .notes = 1},
+    {.send = true, .toLoader = {.cutAfter = 11}, .notes = 1},
     // 5000 bytes each way: 5 blocks of 1024 in the window, and 2048 of them 41 %.
     {.send = true},
     {},
@@ -426,6 +442,7 @@ TEST_F(ReceiveTest, YmodemBothWays) {
         }
         EXPECT_EQ(outside.Held("PROG.PD4"), "KEEP");
         EXPECT_EQ(outside.Names(), "PROG.PD4");
+        EXPECT_EQ(state.notes.size(), row.notes);
         if (row.bytes == 5000 && row.result == 0) {
             const auto complete = view.Values("complete");
             EXPECT_EQ(view.Values("RecordsBox").back(), " 00005");

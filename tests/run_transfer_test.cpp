@@ -275,18 +275,50 @@ TEST_F(RunTransferTest, WaitForOkUnlessExAfterSuccessOrDde) {
 
 TEST_F(RunTransferTest, RepeatPassesEndAfterTheClickWhenEverItComes) {
     // Passes that fail at once (no port) pause one slice; a click at any moment, in the pause
-    // too, ends the run after that pass. A parse failure starts the passes all the same.
-    const std::tuple<double, int, const char*> rows[] = {
-        {1.0, 1, ""}, {4.5, 2, ""}, {20.0, 7, ""}, {7.0, 2, " +BAD"}};
+    // too, ends the run after that pass. A line that fails to parse, or fails reading it, starts
+    // no pass at all.
+    const char* const noPort = "Err(101) Communications Port COM1 not available.";
+    const std::tuple<double, int, const char*, const char*> rows[] = {
+        {1.0, 1, "", noPort},
+        {4.5, 2, "", noPort},
+        {20.0, 7, "", noPort},
+        {7.0, 0, " +BAD", "Err(9) Option mismatch."},
+        {7.0, 0, " +IRD99999999999", ""}};
     onYield = [&] { line.openFailure = 68; };
-    for (const auto& [click, passes, options] : rows) {
+    for (const auto& [click, passes, options, message] : rows) {
         line.openFailure = 68;
+        view.message.clear();
         ClickAfter(click);
         Run(std::string("+RXON") + options);
         EXPECT_EQ(std::count(line.log.begin(), line.log.end(), "PortNumber=1"), passes) << click;
-        EXPECT_EQ(view.message, "Err(101) Communications Port COM1 not available.");
+        EXPECT_EQ(view.message, message);
         EXPECT_TRUE(view.unloaded);
     }
+}
+
+// Every repeat pass starts from the option line: a program file, then a data file (which gets
+// its field file), a program file named for YMODEM but sent by the block protocol, a data file
+// again; then Cancel while the fifth is awaited.
+TEST_F(RunTransferTest, EveryRepeatPassStartsFromTheOptionLine) {
+    const auto record = [](std::size_t length) { return std::string(length, '7'); };
+    const protocol::Upload uploads[] = {{"ONE.PD3", true, {}, {record(128)}},
+                                        {"TWO.TXT", false, {3}, {"abc"}},
+                                        {"THREE.PD4", true, {}, {record(1024)}},
+                                        {"FOUR.TXT", false, {2}, {"de"}}};
+    std::size_t attached = 0;
+    onYield = [&] {
+        if (line.opens > static_cast<int>(attached) && attached < std::size(uploads)) {
+            Uploader(uploads[attached++]);
+        } else if (line.opens > static_cast<int>(std::size(uploads)) && clickAt < 0) {
+            ClickAfter(1);
+        }
+    };
+    state.cancelRequested = false;
+    state.commandLine = dir.enginePath() + " +RXON";
+    RunTransfer(state);
+    EXPECT_EQ(view.message, "Err(90) Aborted by Cancel.");
+    EXPECT_EQ(dir.Names(), "FOUR.FLD|FOUR.TXT|ONE.PD3|THREE.PD4|TWO.FLD|TWO.TXT");
+    EXPECT_EQ(dir.Read("FOUR.TXT"), "de\r\n");
 }
 
 }  // namespace

@@ -134,11 +134,41 @@ TEST(YmodemBlock, FramesAndNames) {
     }
 }
 
+// A block that trickles in, a byte every 0.9 s, is asked for again once its limit is up; and a
+// sender that never ends its batch leaves its whole files all the same.
+TEST(YmodemMachines, SlowBlocksAndUnclosedBatchesAreBounded) {
+    Store store;
+    YmodemReceiver receiver({.idleLimit = 30s}, &store, Time{0});
+    receiver.OnBytes(Head("T.BIN", 4), Time{0});
+    const string block = Frame(1, "AB\x1A\x1A");
+    string answers = Tokens(receiver.TakeOutput());
+    Time now = 1s;
+    for (std::size_t i = 0; i < block.size() && answers.find('N') == string::npos; ++i) {
+        receiver.OnBytes(block.substr(i, 1), now);
+        now += 900ms;
+        receiver.OnTick(now);
+        answers += Tokens(receiver.TakeOutput());
+    }
+    EXPECT_EQ(answers, "CACN");
+    EXPECT_EQ(now, 11800ms);  // the limit of 10 s from the start byte, at the tick after it
+    receiver.OnBytes(block + chEOT, now);
+    receiver.OnBytes(string(1, chEOT), now);
+    EXPECT_EQ(Tokens(receiver.TakeOutput()), "ANAC");
+    receiver.OnTick(now + 29s);
+    EXPECT_FALSE(receiver.finished());
+    receiver.OnTick(now + 30s);
+    EXPECT_EQ(OutcomeName(receiver.outcome()), OutcomeName(kOk));
+    EXPECT_TRUE(receiver.batchUnclosed());
+    EXPECT_EQ(store.files, (Files{{"T.BIN", "AB\x1A\x1A"}}));
+}
+
 // A script that starts with the peer ("C>s0") plays against our sender of a file of `size` bytes;
 // one that starts with our invitation (">C") against our receiver, whose store then holds `files`
 // and has thrown `abandoned` away.
 TEST(YmodemMachines, AgainstScriptedPeers) {
     const string d = Bytes(1100), k1 = Frame(1, d.substr(0, 1024)), x(1, chCAN);
+    // A block whose data begins with EOT and two CANs: inside a frame they are data.
+    const string xData = string{chEOT, chCAN, chCAN} + d.substr(0, 1021), kx = Frame(1, xData);
     // clang-format off
     const Files frames{
         {"h", Head("PROG.PD4", 1100)}, {"k1", k1}, {"s2", Frame(2, d.substr(1024))},
@@ -151,6 +181,7 @@ TEST(YmodemMachines, AgainstScriptedPeers) {
         {"sS", Frame(1, "hi", false)}, {"sS!", Damage(Frame(1, "hi", false), 5)},
         {"endS", Frame(0, "", false, 0)}, {"h0", Head("", 5)}, {"end", Frame(0, "", true, 0)},
         {"bad0", Frame(0, "N\0001x"s, true, 0)}, {"soh", string(1, chSOH)},
+        {"hX1", Head("X.BIN", 1024)}, {"kx", kx}, {"kx#", Damage(kx, 1)},
         {"hR", Head("REFUSED.PD4", 5)}, {"hX", Head("../X", 5)}, {"h..", Head("..", 5)}};
     // clang-format on
     const Files kD{{"PROG.PD4", d}}, kAB{{"A.PD4", "HELLO"}, {"B.DAT", ""}};
@@ -180,21 +211,23 @@ TEST(YmodemMachines, AgainstScriptedPeers) {
         {"C>s0 AC>E AC>end A>", kOk, 0},
         {">C h>AC s1>A k2>A E>N E>AC end>A", kOk, 0, kD},  // mixed block sizes
         {">C h>AC k1>A k1>A s2>A E>N E>AC end>A", kOk, 0, kD},
-        {">C h>AC k1!>N k1!!>N k1>A s2>A E>N E>AC end>A", kOk, 0, kD},
+        {">C h>AC k1!> 1s>N k1!!> 999ms> 1ms>N k1>A s2>A E>N E>AC end>A", kOk, 0, kD},
         {">C h>AC k1>A s3>N s2>A E>N E>AC end>A", kOk, 0, kD},
+        // A damaged block number: the frame is thrown away whole, then asked for again.
+        {">C hX1>AC kx#> 1s>N kx>A E>N E>AC end>A", kOk, 0, {{"X.BIN", xData}}},
         {">C h/1>AC k1/7>A s2+E>AN E+end>ACA", kOk, 0, kD},
-        {">C h>AC noise+k1>A junk+s2>A E>N E>AC end>A", kOk, 0, kD},  // junk holds a single CAN
+        {">C h>AC noise+k1> 1s>N k1>A junk+s2>A E>N E>AC end>A", kOk, 0, kD},  // junk: one CAN
         {">C soh> 1s>C hA>AC sA>A E>N E>AC end>A", kOk, 0, {{"A.PD4", "HELLO"}}},
         {">C h>AC half> 999ms> 1ms>N k1>A s2>A E>N E>AC end>A", kOk, 0, kD},
         {">C hT>AC sT>A E>N E>AC end>A", kOk, 0, {{"T.BIN", "AB\x1A\x1A"}}},
         {">C hRaw>AC sRaw>A E>N E>AC end>A", kOk, 0, {{"RAW.BIN", "xy" + string(126, chSUB)}}},
         {">C hA>AC hA>AC sA>A E>N E>AC E>AC hB>AC E>N E>AC end>A", kOk, 0, kAB},  // answers lost
-        {">N hS>AN sS!>N sS>A E>N E>AN endS>A", kOk, 0, {{"S.PD4", "hi"}}},
+        {">N hS>AN sS!> 1s>N sS>A E>N E>AN endS>A", kOk, 0, {{"S.PD4", "hi"}}},
         {">C h0>A", kOk},
         {">C h>AC k1>A E>N E>XXXXXXXX", kIncomplete, 0, {}, 1},
         {">C h>AC k1>A XX>", kAborted, 0, {}, 1},
         {">C h>AC abort>XXXXXXXX", kAborted, 0, {}, 1},
-        {">C h>AC k1!>N k1!>N k1!>XXXXXXXX", kAborted, 0, {}, 1},
+        {">C h>AC k1!> 1s>N k1!> 1s>N k1!> 1s>XXXXXXXX", kAborted, 0, {}, 1},
         {">C 3s>C 3s>C 3s>C 1s>XXXXXXXX", kTimeout},
         {">C 3s>C 3s>C 3s>C 500ms+soh> 600ms>XXXXXXXX", kTimeout},  // noise keeps no limit off
         {">C h>AC 5s>C 5s>C 5s>XXXXXXXX", kTimeout, 0, {}, 1},
