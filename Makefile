@@ -19,7 +19,7 @@ FUZZ_SECONDS  ?= 60
 FUZZ_RUNS     ?= 0
 WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine wine64
 
-.PHONY: all deps build test demo gui screenshots bench fuzz soak package windows-check format clean
+.PHONY: all deps build test demo gui screenshots bench fuzz soak faults package windows-check format clean
 
 all: build
 
@@ -62,6 +62,14 @@ bench: deps $(BENCH_DIR)/CMakeCache.txt
 soak: deps $(BENCH_DIR)/CMakeCache.txt
 	@cmake --build $(BENCH_DIR) -j$(JOBS) --target quenlo-cli bht-sim
 	@python3 bench/soak.py $(BENCH_DIR)
+
+# Every single fault of the line (lost, each bit flipped, doubled, a stray byte, silence) at every
+# byte each way of every kind of transfer, then FAULT_SAMPLES runs with two or three faults, in
+# virtual time; a table of how each ended, judged by the rule of receptions.
+FAULT_SAMPLES ?= 100000
+faults: deps $(BENCH_DIR)/CMakeCache.txt
+	@cmake --build $(BENCH_DIR) -j$(JOBS) --target fault_campaign
+	@$(BENCH_DIR)/bench/faults/fault_campaign --threads $(JOBS) --samples $(FAULT_SAMPLES)
 
 # Every fuzz target for FUZZ_SECONDS each (or FUZZ_RUNS executions), two at a time.
 fuzz:

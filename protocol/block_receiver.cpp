@@ -33,6 +33,16 @@ void BlockReceiver::OnTick(Time now) {
     if (finished()) {
         return;
     }
+    if (checkByteDue_ && now >= *checkByteDue_) {
+        // No check byte came: the block's NUL check was lost on the line.
+        checkByteDue_.reset();
+        nulMayFollow_ = true;
+        if (frame_ == Frame::kHeading) {
+            CheckHeading();
+        } else {
+            CheckData(false);
+        }
+    }
     if (frame_ != Frame::kNone && now - lastByteAt_ >= options_.blockStall) {
         Note("block stalled after " + std::to_string(block_.size() + 1) + " bytes -> NAK");
         frame_ = Frame::kNone;
@@ -51,6 +61,9 @@ std::optional<Time> BlockReceiver::NextDeadline() const {
     Time deadline = lastByteAt_ + options_.idleTimeout;
     if (frame_ != Frame::kNone) {
         deadline = std::min(deadline, lastByteAt_ + options_.blockStall);
+    }
+    if (checkByteDue_) {
+        deadline = std::min(deadline, *checkByteDue_);
     }
     return deadline;
 }
@@ -130,6 +143,7 @@ void BlockReceiver::OnHeadingByte(char byte, bool moreInBurst) {
     block_ += byte;
     if (headingEtxSeen_) {
         // That was the check byte.
+        checkByteDue_.reset();
         if (moreInBurst && options_.blocks.bcc) {
             RefuseOverlong();
         } else {
@@ -147,9 +161,8 @@ void BlockReceiver::OnHeadingByte(char byte, bool moreInBurst) {
                 CheckHeading();
             }
         } else if (!moreInBurst && Bcc(block_) == chNUL) {
-            // A NUL check byte may be lost on the line; one that follows later is no stray.
-            nulMayFollow_ = true;
-            CheckHeading();
+            // A NUL check byte may be lost on the line: taken so if none comes soon.
+            checkByteDue_ = lastByteAt_ + options_.checkByteGrace;
         }
         return;
     }
@@ -226,10 +239,11 @@ void BlockReceiver::OnDataByte(char byte, bool moreInBurst) {
         if (!options_.blocks.bcc) {
             CheckData(moreInBurst);
         } else if (!moreInBurst && block_.back() == chETX && Bcc(block_) == chNUL) {
-            nulMayFollow_ = true;
-            CheckData(false);
+            // A NUL check byte may be lost on the line: taken so if none comes soon.
+            checkByteDue_ = lastByteAt_ + options_.checkByteGrace;
         }
     } else if (block_.size() == body + 1) {
+        checkByteDue_.reset();
         CheckData(moreInBurst);
     }
 }
@@ -249,6 +263,11 @@ void BlockReceiver::CheckData(bool moreInBurst) {
         case Verdict::kRepeat:
             Note("block " + std::to_string(expectedBlock_ - 1) + " again -> ACK");
             Answer(chACK);
+            return;
+        case Verdict::kBeyond:
+            Note(why + " -> EOT");
+            output_ += chEOT;
+            Finish(Outcome::kIncomplete, why);
             return;
         case Verdict::kNew:
             break;
@@ -278,8 +297,8 @@ void BlockReceiver::CheckData(bool moreInBurst) {
 
 void BlockReceiver::AcceptRecord() {
     const std::size_t start = options_.blocks.seq ? kSeqDigits : 0;
-    std::string line = block_.substr(start, RecordLength());
-    line += "\r\n";
+    lastRecord_ = block_.substr(start, RecordLength());
+    const std::string line = lastRecord_ + "\r\n";
     std::string error;
     if (!store_.Append(line, error)) {
         Note("cannot store block " + std::to_string(expectedBlock_) + ": " + error + " -> EOT");
@@ -310,7 +329,12 @@ BlockReceiver::Verdict BlockReceiver::Classify(std::string& why) const {
     }
     if (!options_.blocks.seq) {
         // Without block numbers a repeat cannot be told from the next record, except after the
-        // last one: then it can only be the last block again, sent because its ACK went astray.
+        // last one: then it can only be the last block again, sent because its ACK went astray;
+        // any other means a record was taken twice.
+        if (AllRecordsIn() && body.substr(0, RecordLength()) != lastRecord_) {
+            why = "more records than announced";
+            return Verdict::kBeyond;
+        }
         return AllRecordsIn() ? Verdict::kRepeat : Verdict::kNew;
     }
     const auto number = DecimalValue(body.substr(0, kSeqDigits));

@@ -31,6 +31,9 @@ struct BlockReceiverOptions {
     Time blockStall = std::chrono::seconds(2);
     // Nothing at all received for this long ends the reception.
     Time idleTimeout = std::chrono::seconds(60);
+    // A block that ends at its ETX with a NUL check due is taken without its check byte only
+    // when none comes this long after it: a check byte on its way must be compared, not lost.
+    Time checkByteGrace = std::chrono::milliseconds(200);
     HandheldFaults faults;
 };
 
@@ -60,7 +63,7 @@ class BlockReceiver : public PeerMachine {
   private:
     enum class Phase { kCalling, kHeading, kData, kDone };
     enum class Frame { kNone, kHeading, kData };
-    enum class Verdict { kBad, kNew, kRepeat };
+    enum class Verdict { kBad, kNew, kRepeat, kBeyond };
 
     void OnByte(char byte, bool moreInBurst);
     // Refuses the block just collected because more bytes came right behind it, and drops the
@@ -88,7 +91,9 @@ class BlockReceiver : public PeerMachine {
     Outcome outcome_ = Outcome::kRunning;
     std::string block_;  // bytes of the block being collected, start byte excluded
     bool headingEtxSeen_ = false;
-    bool nulMayFollow_ = false;  // a block ended at ETX with a NUL check that may still come
+    bool nulMayFollow_ = false;         // a block ended at ETX with a NUL check that may still come
+    std::optional<Time> checkByteDue_;  // the block ended at ETX: its check byte is awaited
+    std::string lastRecord_;            // the record kept last
     Time lastByteAt_;
 
     std::optional<Heading> heading_;

@@ -18,18 +18,21 @@ using protocol::Time;
 // What goes wrong on one direction of a line. Byte positions count from 1, in the order the bytes
 // were handed to the line; 0 switches an "every" fault off.
 struct LineFaults {
-    std::set<long> dropBytes{};           // these bytes never arrive
-    std::set<long> corruptBytes{};        // one bit of each of these is flipped
-    std::map<long, char> replaceBytes{};  // noise that turns these bytes into others
-    long dropEvery = 0;                   // every nth byte is lost
-    long corruptEvery = 0;                // one bit of every nth byte is flipped
-    double dropRate = 0;                  // chance that a byte is lost
-    double corruptRate = 0;               // chance that a byte is damaged
-    double delayRate = 0;                 // chance that a byte (and all behind it) comes late
-    Time delay{0};                        // how late
-    long cutAfter = 0;                    // after this many bytes nothing passes any more
-    bool silent = false;                  // nothing passes at all
-    std::uint32_t seed = 1;               // chooses the random faults and the flipped bits
+    std::set<long> dropBytes{};               // these bytes never arrive
+    std::set<long> corruptBytes{};            // one bit of each of these is flipped
+    std::map<long, char> replaceBytes{};      // noise that turns these bytes into others
+    std::map<long, std::uint8_t> flipBits{};  // these bits of these bytes are flipped
+    std::set<long> doubleBytes{};             // these bytes arrive twice
+    std::map<long, char> insertBefore{};      // a stray byte arrives before each of these
+    long dropEvery = 0;                       // every nth byte is lost
+    long corruptEvery = 0;                    // one bit of every nth byte is flipped
+    double dropRate = 0;                      // chance that a byte is lost
+    double corruptRate = 0;                   // chance that a byte is damaged
+    double delayRate = 0;                     // chance that a byte (and all behind it) comes late
+    Time delay{0};                            // how late
+    long cutAfter = 0;                        // after this many bytes nothing passes any more
+    bool silent = false;                      // nothing passes at all
+    std::uint32_t seed = 1;                   // chooses the random faults and the flipped bits
 
     bool any() const;
 };
@@ -64,6 +67,9 @@ class Line {
     long bytesCorrupted() const { return corrupted_; }
 
   private:
+    // The moment a byte put on the line now has crossed it, the line then busy for it.
+    Time Occupy(Time now);
+
     struct Pending {
         Time due;
         char byte;

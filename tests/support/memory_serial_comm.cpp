@@ -18,7 +18,7 @@ void MemorySerialComm::Attach(protocol::PeerMachine& machine, sim::Line toMachin
     toMachine_ = std::move(toMachine);
     toLoader_ = std::move(toLoader);
     // What the machine put out as it started (an uploading handheld's first call) goes at once.
-    toLoader_.Enqueue(machine_->TakeOutput(), Now());
+    Hand(machine_->TakeOutput(), Now());
 }
 
 void MemorySerialComm::Deliver(std::string_view bytes, double delaySeconds) {
@@ -40,6 +40,11 @@ void MemorySerialComm::SetPortOpen(bool open) {
     open_ = open;
 }
 
+void MemorySerialComm::Hand(const std::string& bytes, protocol::Time at) {
+    heard += bytes;
+    toLoader_.Enqueue(bytes, at);
+}
+
 void MemorySerialComm::Pump() {
     const protocol::Time now = Now();
     while (machine_ != nullptr) {
@@ -48,10 +53,10 @@ void MemorySerialComm::Pump() {
         if (due && *due <= now && (!deadline || *due <= *deadline)) {
             const auto burst = toMachine_.TakeBurst(now);
             machine_->OnBytes(burst->bytes, burst->at);
-            toLoader_.Enqueue(machine_->TakeOutput(), burst->at);
+            Hand(machine_->TakeOutput(), burst->at);
         } else if (deadline && *deadline <= now) {
             machine_->OnTick(*deadline);
-            toLoader_.Enqueue(machine_->TakeOutput(), *deadline);
+            Hand(machine_->TakeOutput(), *deadline);
         } else {
             break;
         }

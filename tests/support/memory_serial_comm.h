@@ -125,6 +125,7 @@ class MemorySerialComm : public SerialComm {
     bool draining = false;  // output stays queued, and no event shows
 
     std::vector<std::string> sent;  // each queued text, in order
+    std::string heard;              // everything the far end put on the line, in order
     std::vector<std::string> log;   // set-up calls: "PortNumber=1", "Open", "LineA=1", ...
     int opens = 0;
 
@@ -132,6 +133,8 @@ class MemorySerialComm : public SerialComm {
     void Log(const char* name, int value) { log.push_back(name + ("=" + std::to_string(value))); }
     // Lets the far end catch up with the clock: every burst and deadline up to now, in order.
     void Pump();
+    // What the far end answers, onto the line towards us.
+    void Hand(const std::string& bytes, protocol::Time at);
     std::optional<double> NextEventAt() const;
 
     FakeHost& host_;

@@ -73,17 +73,30 @@ class TempDir {
     }
     // What a name holds: "-" for nothing, "link", "fifo", "dir", or a file's bytes.
     std::string Held(const std::string& name) const {
-        const auto status = std::filesystem::symlink_status(path_ / name);
-        return !std::filesystem::exists(status)        ? "-"
-               : std::filesystem::is_symlink(status)   ? "link"
-               : std::filesystem::is_fifo(status)      ? "fifo"
-               : std::filesystem::is_directory(status) ? "dir"
-                                                       : Read(name);
+        return HeldAt(path_ / name);
     }
     // The names in the directory, sorted, between "|".
     std::string Names() const {
+        return NamesIn(path_);
+    }
+
+    static std::string HeldAt(const std::filesystem::path& path) {
+        const auto status = std::filesystem::symlink_status(path);
+        if (!std::filesystem::exists(status)) {
+            return "-";
+        }
+        if (std::filesystem::is_symlink(status) || std::filesystem::is_fifo(status) ||
+            std::filesystem::is_directory(status)) {
+            return std::filesystem::is_symlink(status) ? "link"
+                   : std::filesystem::is_fifo(status)  ? "fifo"
+                                                       : "dir";
+        }
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static std::string NamesIn(const std::filesystem::path& directory) {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        for (const auto& entry : std::filesystem::directory_iterator(directory)) {
             names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
