@@ -21,7 +21,11 @@ bool LineFaults::any() const {
 }
 
 Line::Line(int baud, LineFaults faults, Time latency)
-    : baud_(baud), faults_(std::move(faults)), latency_(latency), noise_(faults_.seed) {}
+    : baud_(baud),
+      faults_(std::move(faults)),
+      latency_(latency),
+      noise_(faults_.seed),
+      byteTime_(baud > 0 ? (kBitsPerByte * kMicrosPerSecond + baud - 1) / baud : 0) {}
 
 bool Line::Chance(double rate) {
     return rate > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(noise_) < rate;
@@ -68,27 +72,48 @@ void Line::Enqueue(std::string_view bytes, Time now) {
         if (Chance(faults_.delayRate)) {
             heldUntil_ = std::max(heldUntil_, due + faults_.delay);
         }
-        queue_.push_back({std::max(due, heldUntil_), byte});
+        due = std::max(due, heldUntil_);
+        // A lost byte or a late one leaves a pause: the run ends there.
+        if (!queue_.empty() && due - queue_.back().due <= byteTime_) {
+            ++runs_.back();
+        } else {
+            runs_.push_back(1);
+        }
+        queue_.push_back({due, byte});
     }
 }
 
+// Runs are cut into full bursts from their end, so only a run's first burst may be short.
+std::size_t Line::NextBurstSize() const {
+    const std::size_t run = runs_.front();
+    if (baud_ <= 0) {
+        return run;
+    }
+    const std::size_t part = run % kBurstBytes;
+    return part == 0 ? kBurstBytes : part;
+}
+
 std::optional<Line::Burst> Line::TakeBurst(Time now) {
-    if (queue_.empty() || queue_.front().due > now) {
+    const auto at = NextDue();
+    if (!at || *at > now) {
         return std::nullopt;
     }
-    Burst burst{queue_.front().due, {}};
-    while (!queue_.empty() && queue_.front().due == burst.at) {
-        burst.bytes += queue_.front().byte;
+    const std::size_t size = NextBurstSize();
+    Burst burst{*at, std::string(size, '\0')};
+    for (char& byte : burst.bytes) {
+        byte = queue_.front().byte;
         queue_.pop_front();
+    }
+    if ((runs_.front() -= size) == 0) {
+        runs_.pop_front();
     }
     return burst;
 }
 
 std::string Line::TakeDue(Time now) {
     std::string due;
-    while (!queue_.empty() && queue_.front().due <= now) {
-        due += queue_.front().byte;
-        queue_.pop_front();
+    while (auto burst = TakeBurst(now)) {
+        due += burst->bytes;
     }
     return due;
 }
@@ -97,7 +122,7 @@ std::optional<Time> Line::NextDue() const {
     if (queue_.empty()) {
         return std::nullopt;
     }
-    return queue_.front().due;
+    return queue_[NextBurstSize() - 1].due;
 }
 
 }  // namespace quenlo::sim

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -36,10 +37,17 @@ struct LineFaults {
 
 // One direction of a serial line: it holds each byte back until a real line at the given rate
 // would have carried it (10 bits a byte, one after the other; rate 0 lets everything through at
-// once), plus a fixed latency, and applies its faults. Bytes never overtake each other. Bytes
-// handed over together stay together as one burst when nothing paces them apart.
+// once), plus a fixed latency, and applies its faults. Bytes never overtake each other.
+//
+// A paced line hands bytes over the way a UART's receive FIFO does: in bursts of up to
+// kBurstBytes, each when its last byte is through, so the far end wakes once a burst rather than
+// once a byte. A run of bytes that follow each other without a pause is cut into bursts from its
+// end: the bytes right behind a block's end always share the block's last burst, where a strict
+// handheld sees them. Unpaced, bytes handed over together stay together as one burst.
 class Line {
   public:
+    static constexpr std::size_t kBurstBytes = 16;
+
     explicit Line(int baud = 0, LineFaults faults = {}, Time latency = Time{0});
 
     void Enqueue(std::string_view bytes, Time now);
@@ -48,11 +56,11 @@ class Line {
         Time at;
         std::string bytes;
     };
-    // The earliest group of bytes due at one moment, if that moment is not after `now`.
+    // The next burst, if it is through by `now`.
     std::optional<Burst> TakeBurst(Time now);
-    // All bytes due by `now`.
+    // The bytes of every burst through by `now`.
     std::string TakeDue(Time now);
-    // When the next byte is due; nothing when none is waiting.
+    // When the next burst is through; nothing when no byte is waiting.
     std::optional<Time> NextDue() const;
     bool empty() const { return queue_.empty(); }
 
@@ -70,6 +78,7 @@ class Line {
     };
 
     bool Chance(double rate);
+    std::size_t NextBurstSize() const;
 
     int baud_;
     LineFaults faults_;
@@ -83,7 +92,10 @@ class Line {
     Time heldUntil_{0};  // a late byte holds back everything behind it
     // Sub-microsecond remainders carried over, so long runs do not drift from the rate.
     long long remainder_ = 0;
+    // Longest time between two bytes of one run: a byte's time on the line, rounded up.
+    Time byteTime_{0};
     std::deque<Pending> queue_;
+    std::deque<std::size_t> runs_;  // the lengths of the runs in queue_, oldest first
 };
 
 }  // namespace quenlo::sim

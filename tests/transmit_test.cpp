@@ -78,10 +78,11 @@ const Scenario kScenarios[] = {
     {.missing = true, .result = 1, .finalState = 0},
     // No block check, no numbers.
     {.loader = {false, false}, .handheld = {false, false}, .trace = "E H D D D T"},
-    // A check byte the handheld does not expect: refused unpaced, stray bytes paced.
+    // A check byte the handheld does not expect is refused, paced too: it comes in the burst
+    // that ends the block.
     {.records = 1, .handheld = {false}, .baud = 0, .result = 54,
      .trace = "E H H H H H H H H H H T"},
-    {.records = 1, .handheld = {false}, .trace = "E H 1 T", .strays = true},
+    {.records = 1, .handheld = {false}, .result = 54, .trace = "E H H H H H H H H H H T"},
 };
 // clang-format on
 
@@ -126,6 +127,41 @@ TEST_F(TransmitTest, Scenarios) {
         if (row.result == 52 && stored < 0) {
             EXPECT_NEAR(host.ClockSeconds() - start, 30.0, 0.5);  // ten slices of 3 seconds
         }
+    }
+}
+
+// Paced, the line hands bytes over in FIFO fills, each once its last byte is through at 10 bits a
+// byte, never early and without drift over a long run. A run is cut into fills from its end, so a
+// byte written right behind a block shares the block's last burst.
+TEST(SimLine, PacedBytesComeInFifoFillsCutFromTheEndOfARun) {
+    const struct {
+        int baud;
+        std::vector<std::size_t> writes;  // at one moment, one after the other
+        std::vector<std::size_t> bursts;
+    } rows[] = {
+        {0, {136, 1}, {137}},
+        {19200, {136}, {8, 16, 16, 16, 16, 16, 16, 16, 16}},
+        {19200, {16, 1}, {1, 16}},
+        {115200, {11520}, std::vector<std::size_t>(720, 16)},
+    };
+    for (const auto& row : rows) {
+        sim::Line line(row.baud);
+        std::string written, arrived;
+        for (const std::size_t n : row.writes) {
+            line.Enqueue(testing::Bytes(written.size() + n).substr(written.size()), {});
+            written = testing::Bytes(written.size() + n);
+        }
+        std::vector<std::size_t> bursts;
+        while (const auto at = line.NextDue()) {
+            EXPECT_FALSE(line.TakeBurst(*at - protocol::Time{1}));
+            const auto burst = line.TakeBurst(*at);
+            arrived += burst->bytes;
+            bursts.push_back(burst->bytes.size());
+            const long long bound = row.baud == 0 ? 0 : 10'000'000LL * arrived.size() / row.baud;
+            EXPECT_EQ(burst->at.count(), bound) << row.baud << " Bd, byte " << arrived.size();
+        }
+        EXPECT_EQ(bursts, row.bursts) << row.baud;
+        EXPECT_TRUE(arrived == written) << row.baud;
     }
 }
 
