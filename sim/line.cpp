@@ -23,6 +23,7 @@ bool LineFaults::any() const {
 Line::Line(int baud, LineFaults faults, Time latency)
     : baud_(baud),
       faults_(std::move(faults)),
+      faulty_(faults_.any()),
       latency_(latency),
       noise_(faults_.seed),
       byteTime_(baud > 0 ? (kBitsPerByte * kMicrosPerSecond + baud - 1) / baud : 0) {}
@@ -31,13 +32,38 @@ bool Line::Chance(double rate) {
     return rate > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(noise_) < rate;
 }
 
+bool Line::Silenced() {
+    if (faults_.cutAfter > 0 && position_ > faults_.cutAfter) {
+        cut_ = true;
+    }
+    return cut_ || faults_.silent;
+}
+
+bool Line::Survives(char& byte, Time& due) {
+    if (faults_.dropBytes.count(position_) != 0 || Every(faults_.dropEvery, position_) ||
+        Chance(faults_.dropRate)) {
+        return false;
+    }
+    if (const auto replaced = faults_.replaceBytes.find(position_);
+        replaced != faults_.replaceBytes.end()) {
+        byte = replaced->second;
+        ++corrupted_;
+    } else if (faults_.corruptBytes.count(position_) != 0 ||
+               Every(faults_.corruptEvery, position_) || Chance(faults_.corruptRate)) {
+        byte = static_cast<char>(byte ^ (1 << (noise_() % 8)));
+        ++corrupted_;
+    }
+    if (Chance(faults_.delayRate)) {
+        heldUntil_ = std::max(heldUntil_, due + faults_.delay);
+    }
+    due = std::max(due, heldUntil_);
+    return true;
+}
+
 void Line::Enqueue(std::string_view bytes, Time now) {
     for (char byte : bytes) {
         ++position_;
-        if (faults_.cutAfter > 0 && position_ > faults_.cutAfter) {
-            cut_ = true;
-        }
-        if (cut_ || faults_.silent) {
+        if (faulty_ && Silenced()) {
             ++dropped_;
             continue;
         }
@@ -54,27 +80,14 @@ void Line::Enqueue(std::string_view bytes, Time now) {
             remainder_ = scaled % baud_;
             due = lineFreeAt_;
         }
-        if (faults_.dropBytes.count(position_) != 0 || Every(faults_.dropEvery, position_) ||
-            Chance(faults_.dropRate)) {
+        due += latency_;
+        if (faulty_ && !Survives(byte, due)) {
             ++dropped_;
             continue;
         }
-        if (const auto replaced = faults_.replaceBytes.find(position_);
-            replaced != faults_.replaceBytes.end()) {
-            byte = replaced->second;
-            ++corrupted_;
-        } else if (faults_.corruptBytes.count(position_) != 0 ||
-                   Every(faults_.corruptEvery, position_) || Chance(faults_.corruptRate)) {
-            byte = static_cast<char>(byte ^ (1 << (noise_() % 8)));
-            ++corrupted_;
-        }
-        due += latency_;
-        if (Chance(faults_.delayRate)) {
-            heldUntil_ = std::max(heldUntil_, due + faults_.delay);
-        }
-        due = std::max(due, heldUntil_);
-        // A lost byte or a late one leaves a pause: the run ends there.
-        if (!queue_.empty() && due - queue_.back().due <= byteTime_) {
+        // A lost or late byte leaves a pause, and bytes handed over for an earlier moment than
+        // the last cannot join it: a new run starts.
+        if (!empty() && due >= queue_.back().due && due - queue_.back().due <= byteTime_) {
             ++runs_.back();
         } else {
             runs_.push_back(1);
@@ -101,11 +114,15 @@ std::optional<Line::Burst> Line::TakeBurst(Time now) {
     const std::size_t size = NextBurstSize();
     Burst burst{*at, std::string(size, '\0')};
     for (char& byte : burst.bytes) {
-        byte = queue_.front().byte;
-        queue_.pop_front();
+        byte = queue_[head_++].byte;
     }
     if ((runs_.front() -= size) == 0) {
         runs_.pop_front();
+    }
+    // Taken bytes go once they are half the queue: each byte is moved at most once on average.
+    if (head_ * 2 >= queue_.size()) {
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
     }
     return burst;
 }
@@ -119,10 +136,10 @@ std::string Line::TakeDue(Time now) {
 }
 
 std::optional<Time> Line::NextDue() const {
-    if (queue_.empty()) {
+    if (empty()) {
         return std::nullopt;
     }
-    return queue_[NextBurstSize() - 1].due;
+    return queue_[head_ + NextBurstSize() - 1].due;
 }
 
 }  // namespace quenlo::sim

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/peer_machine.h"
 
@@ -62,7 +63,7 @@ class Line {
     std::string TakeDue(Time now);
     // When the next burst is through; nothing when no byte is waiting.
     std::optional<Time> NextDue() const;
-    bool empty() const { return queue_.empty(); }
+    bool empty() const { return head_ == queue_.size(); }
 
     int baud() const { return baud_; }
     // The line was cut: nothing passes any more.
@@ -78,10 +79,16 @@ class Line {
     };
 
     bool Chance(double rate);
+    // The faults that strike a byte before it takes the line: true when it is lost to a cut or
+    // silence.
+    bool Silenced();
+    // The faults that strike a byte on the line: false when it is lost; it may be damaged or held.
+    bool Survives(char& byte, Time& due);
     std::size_t NextBurstSize() const;
 
     int baud_;
     LineFaults faults_;
+    bool faulty_;  // a line without faults skips every check of them
     Time latency_;
     std::mt19937 noise_;
     long position_ = 0;
@@ -94,8 +101,11 @@ class Line {
     long long remainder_ = 0;
     // Longest time between two bytes of one run: a byte's time on the line, rounded up.
     Time byteTime_{0};
-    std::deque<Pending> queue_;
-    std::deque<std::size_t> runs_;  // the lengths of the runs in queue_, oldest first
+    // Bytes waiting from queue_[head_] on; a vector, not a deque, since that is most of the cost
+    // of an unpaced transfer.
+    std::vector<Pending> queue_;
+    std::size_t head_ = 0;
+    std::deque<std::size_t> runs_;  // the lengths of the runs waiting, oldest first
 };
 
 }  // namespace quenlo::sim
