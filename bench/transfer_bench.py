@@ -499,8 +499,10 @@ def bench_busy(build, work, args):
     try:
         print(f'== busy: {len(burners)} CPU burners (python3 -c "while True: pass") at normal '
               'priority, one a core')
+        ok = paced_set(build, work, args, 'busy')
+        # At the end: the 1-minute average takes a minute to show what the burners add.
         figures['busy load'] = os.getloadavg()
-        return paced_set(build, work, args, 'busy')
+        return ok
     finally:
         for burner in burners:
             burner.kill()
@@ -526,8 +528,8 @@ def print_table(load):
           'the paced ratios count from the transfer proper where a start wait comes first')
     print(f'    load average at the start: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} '
           f'(1, 5, 15 min), {os.cpu_count()} cores'
-          + (f'; under the burners: {figures["busy load"][0]:.2f}' if 'busy load' in figures
-             else ''))
+          + (f'; at the end of the busy runs: {figures["busy load"][0]:.2f}'
+             if 'busy load' in figures else ''))
     for what, way in (('raw round trip', 'raw'), ('unpaced records', 'unpaced')):
         if f'{way} send' in figures and f'{way} receive' in figures:
             print(f'    {what}: {figures[way + " send"]:.0f}/s as the loader sends, '
