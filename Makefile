@@ -55,7 +55,9 @@ $(BENCH_DIR)/CMakeCache.txt:
 bench: deps $(BENCH_DIR)/CMakeCache.txt
 	@cmake --build $(BENCH_DIR) -j$(JOBS)
 	@for b in $(BENCH_DIR)/bench/*_bench; do echo "== $$b"; $$b; done
-	@# quenlo-cli against bht-sim: unpaced, paced at 115200 Bd, and a silent handheld (about 70 s).
+	@# quenlo-cli against bht-sim beside a raw pseudo-terminal round trip (bench/pty_round_trip.c):
+	@# unpaced, paced at 115200 Bd on a quiet machine and again with every core kept busy, and a
+	@# silent handheld; one table of the figures at the end (about 8 minutes).
 	@python3 bench/transfer_bench.py $(BENCH_DIR)
 
 # 100 transfers of each kind (send, receive; block protocol, YMODEM) over a noisy line.

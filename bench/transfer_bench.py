@@ -1,20 +1,25 @@
 #!/usr/bin/env python3
-"""Transfer benchmarks: quenlo-cli sends a program file to bht-sim over a pseudo-terminal.
+"""Transfer benchmarks: quenlo-cli against bht-sim over a pseudo-terminal, set against the limits.
 
+  raw       the limit: a plain pseudo-terminal stop-and-wait round trip (bench/pty_round_trip.c,
+            136 bytes one way, 1 byte back), measured in the same run
   unpaced   the largest program file (32767 records) as fast as the two programs go
   paced     bht-sim at 115200 Bd, set against what stop-and-wait can do on such a line
   idle      a handheld that never answers: the 30-second time-out, and what the wait costs
   upload    the other way: bht-sim --send uploads to quenlo-cli DIR/, unpaced and paced
   ymodem    1 MiB by YMODEM both ways against bht-sim --ymodem, beside lrzsz's sb -k -> rb -y
             on a socket pair; then paced at 115200 Bd against the line bound
+  busy      the paced transfers again (block protocol and YMODEM, both ways) while a CPU burner
+            at normal priority keeps every core busy
 
-Usage: transfer_bench.py BUILD_DIR [unpaced|paced|idle|upload|ymodem ...] [--paced-records N]
-                         [--ymodem-paced-kib N] [--keep]
+Usage: transfer_bench.py BUILD_DIR [raw|unpaced|paced|idle|upload|ymodem|busy ...]
+                         [--paced-records N] [--ymodem-paced-kib N] [--keep]
 
-BUILD_DIR is a release build with cli/quenlo-cli and sim/bht-sim. The files are made in a
-temporary directory that goes away at the end. Exits non-zero when a transfer goes wrong (exit
-status, the handheld's copy); a missed target is reported, not fatal, since timings on a shared
-machine vary.
+BUILD_DIR is a release build with cli/quenlo-cli, sim/bht-sim and bench/pty_round_trip. The
+files are made in a temporary directory that goes away at the end. Ends with one table of every
+figure beside its target and the machine's load average at the start. Exits non-zero when a
+transfer goes wrong (exit status, the handheld's copy); a missed target is reported, not fatal,
+since timings on a shared machine vary.
 """
 import argparse
 import os
@@ -46,8 +51,15 @@ YMODEM_LONG_FRAME = 1 + 2 + 1024 + 2  # STX, number and complement, data, CRC-16
 YMODEM_SHORT_FRAME = 1 + 2 + 128 + 2  # SOH: block 0 and the empty block 0 that ends a batch
 
 UNPACED_RECORDS_PER_SECOND = 5000
-PACED_RATIO = 1.03
-IDLE_CPU_PERCENT = 2.0
+PACED_RATIO = {'quiet': 1.01, 'busy': 1.02}  # paced time / line bound
+LOADER_CPU_PERCENT = 2.0  # during a paced transfer, every direction
+SIM_CPU_PERCENT = 5.0
+UNPACED_TO_RAW = 0.8  # unpaced rate / raw round trip rate
+IDLE_CPU_PERCENT = 0.1
+UNPACED_REPEATS = 3  # bench/pty_round_trip also keeps the best of three runs
+
+# Every figure for the closing table: (figure, condition) -> value.
+figures = {}
 
 
 def wire_bound_seconds(records):
@@ -183,44 +195,96 @@ def cpu_rows(run):
     row('bht-sim CPU (user+sys)', f'{run.sim_cpu:.3f} s')
 
 
+def keep_cpu(name, condition, run, start_run=None):
+    """The loader's and bht-sim's CPU as a share of the wall time; less a start run's CPU and wall
+    when one measures a wait before the transfer proper."""
+    cpu, sim_cpu, wall = run.cpu, run.sim_cpu, run.wall
+    if start_run is not None:
+        cpu, sim_cpu = cpu - start_run.cpu, sim_cpu - start_run.sim_cpu
+        wall = wall - start_run.wall
+    figures[('loader CPU, ' + name, condition)] = cpu / wall * 100
+    figures[('bht-sim CPU, ' + name, condition)] = sim_cpu / wall * 100
+    row('quenlo-cli CPU / wall', f'{cpu / wall * 100:.2f} %',
+        f'target <= {LOADER_CPU_PERCENT:g} %: {verdict(cpu / wall * 100 <= LOADER_CPU_PERCENT)}'
+        + ('' if start_run is None else ' (less the start run)'))
+    row('bht-sim CPU / wall', f'{sim_cpu / wall * 100:.2f} %',
+        f'target <= {SIM_CPU_PERCENT:g} %: {verdict(sim_cpu / wall * 100 <= SIM_CPU_PERCENT)}')
+
+
+def keep_paced_ratio(name, condition, ratio):
+    figures[('paced time / line bound, ' + name, condition)] = ratio
+    target = PACED_RATIO[condition]
+    row('ratio measured/bound', f'{ratio:.4f}', f'target <= {target} {condition}: '
+        f'{verdict(ratio <= target)}')
+
+
+def bench_raw(build):
+    """The raw round trip, best of three runs each way (the program says how)."""
+    out = subprocess.run([os.path.join(build, 'bench', 'pty_round_trip')], check=True,
+                         capture_output=True, text=True).stdout
+    rates = dict((way, float(rate)) for way, rate in (line.split() for line in out.splitlines()))
+    figures['raw send'], figures['raw receive'] = rates['send'], rates['receive']
+    print('== (0) raw: a pseudo-terminal stop-and-wait round trip, 136 bytes one way, 1 byte back '
+          '(bench/pty_round_trip)')
+    row('slave to master', f'{rates["send"]:.0f}', 'round trips per second (as the loader sends)')
+    row('master to slave', f'{rates["receive"]:.0f}',
+        'round trips per second (as the loader receives)')
+    return True
+
+
+def to_raw(rate, way):
+    figures['unpaced ' + way] = rate
+    raw = figures.get('raw ' + way)
+    if raw is None:
+        return
+    figures[(f'unpaced {way} / raw round trip', 'quiet')] = rate / raw
+    row('to the raw round trip', f'{rate / raw:.3f}',
+        f'target >= {UNPACED_TO_RAW}: {verdict(rate / raw >= UNPACED_TO_RAW)}')
+
+
 def bench_unpaced(build, work):
     source = os.path.join(work, 'unpaced', NAME)
     os.makedirs(os.path.dirname(source))
     make_program_file(source, MAX_RECORDS)
-    run = Run(build, work, 'unpaced-run').go(source, [], ['+B115200'])
+    # Best of as many runs as the raw round trip takes, so the ratio sets like against like.
+    runs = [Run(build, work, f'unpaced-run-{i}').go(source, [], ['+B115200'])
+            for i in range(UNPACED_REPEATS)]
+    run = min(runs, key=lambda r: r.wall)
     rate = MAX_RECORDS / run.wall
-    same = run.same_copy(source)
+    same = all(r.same_copy(source) and r.exit == 0 for r in runs)
     print(f'== (1) unpaced: {MAX_RECORDS} records of {RECORD_LENGTH} characters, '
-          f'bht-sim without --baud, quenlo-cli +B115200')
+          f'bht-sim without --baud, quenlo-cli +B115200, best of {UNPACED_REPEATS}')
     print(run.describe())
     row('wall time (start to exit)', f'{run.wall:.3f} s')
     row('records per second', f'{rate:.0f}',
         f'target >= {UNPACED_RECORDS_PER_SECOND}: {verdict(rate >= UNPACED_RECORDS_PER_SECOND)}')
+    to_raw(rate, 'send')
     cpu_rows(run)
-    row('copy equals input (cmp)', 'yes' if same else 'NO')
-    return run.exit == 0 and same
+    row('copies equal input (cmp)', 'yes' if same else 'NO')
+    return same
 
 
-def bench_paced(build, work, records):
-    source = os.path.join(work, 'paced', NAME)
+def bench_paced(build, work, records, condition):
+    source = os.path.join(work, f'paced-{condition}', NAME)
     os.makedirs(os.path.dirname(source))
     make_program_file(source, records)
     bound = wire_bound_seconds(records)
-    run = Run(build, work, 'paced-run').go(source, ['--baud', str(BAUD)], ['+B115200'])
+    run = Run(build, work, f'paced-{condition}-run').go(source, ['--baud', str(BAUD)],
+                                                        ['+B115200'])
     ratio = run.wall / bound
     beyond = (run.wall - bound) / records * 1e6
     same = run.same_copy(source)
-    print(f'== (2) paced: {records} records, bht-sim --baud {BAUD} (both ways), '
+    print(f'== (2) paced, {condition}: {records} records, bht-sim --baud {BAUD} (both ways), '
           f'quenlo-cli +B115200, block check and numbers on')
     print(run.describe())
     row('wall time (start to exit)', f'{run.wall:.3f} s')
     row('wire bound', f'{bound:.3f} s',
         f'({HEADING_BLOCK}-byte heading, {DATA_BLOCK}-byte blocks, 1-byte answers, '
         f'{BITS_PER_BYTE} bits a byte)')
-    row('ratio measured/bound', f'{ratio:.4f}',
-        f'target <= {PACED_RATIO}: {verdict(ratio <= PACED_RATIO)}')
+    keep_paced_ratio('block send', condition, ratio)
     row('beyond the bound', f'{beyond:.0f} us', 'a record, start-up not subtracted')
     cpu_rows(run)
+    keep_cpu('block send', condition, run)
     row('copy equals input (cmp)', 'yes' if same else 'NO')
     return run.exit == 0 and same
 
@@ -231,13 +295,14 @@ def bench_idle(build, work):
     make_program_file(source, 10)
     run = Run(build, work, 'idle-run').go(source, ['--silent'], ['+B115200', '+T30'])
     percent = run.cpu / run.wall * 100
+    figures[('CPU while a silent handheld is waited for', 'quiet')] = percent
     print('== (3) idle: bht-sim --silent, quenlo-cli +B115200 +T30 (the default 30-second '
           f'time-out), exit {EXIT_TIMEOUT} expected')
     print(run.describe())
     row('wall time (start to exit)', f'{run.wall:.3f} s')
     row('quenlo-cli CPU (user+sys)', f'{run.cpu:.4f} s', f'(user {run.user:.4f}, sys {run.sys:.4f})')
     row('CPU of one core', f'{percent:.3f} %',
-        f'target < {IDLE_CPU_PERCENT}: {verdict(percent < IDLE_CPU_PERCENT)}')
+        f'target <= {IDLE_CPU_PERCENT}: {verdict(percent <= IDLE_CPU_PERCENT)}')
     return run.exit == EXIT_TIMEOUT
 
 
@@ -246,51 +311,58 @@ def upload_run(build, work, label, source, sim_options, cli_options=()):
                                       ['+B115200'] + list(cli_options))
 
 
-def bench_upload(build, work, paced_records):
+def bench_upload(build, work, records, paced, condition='quiet'):
     """The handheld uploads. Its first ENQ goes out before the loader has the port open and the
     loader's flush at open throws it away; the next comes a call wait (3.5 s) later. A one-record
     upload, run the same way, measures that start (call wait, start-up, heading and close); it is
     subtracted, so the figures count from the heading on."""
-    ok = True
-    print('== (4) upload: bht-sim --pty LINK --send FILE, quenlo-cli DIR/ +P0 +B115200')
-    for paced, records in ((False, MAX_RECORDS), (True, paced_records)):
-        sim_options = ['--baud', str(BAUD)] if paced else []
-        what = f'paced, bht-sim --baud {BAUD}' if paced else 'unpaced'
-        label = 'paced' if paced else 'unpaced'
-        one = os.path.join(work, f'upload-{label}-one', NAME)
-        full = os.path.join(work, f'upload-{label}', NAME)
-        for path, count in ((one, 1), (full, records)):
-            os.makedirs(os.path.dirname(path))
-            make_program_file(path, count)
-        start_run = upload_run(build, work, f'upload-{label}-one-run', one, sim_options)
-        run = upload_run(build, work, f'upload-{label}-run', full, sim_options)
-        same = run.same_copy(full, run.loader_dir) and start_run.same_copy(one, start_run.loader_dir)
-        ok = ok and run.exit == 0 and start_run.exit == 0 and same
-        net = run.wall - start_run.wall
-        print(f'  -- {what}: {records} records of {RECORD_LENGTH} characters')
-        print(run.describe())
-        row('wall time (start to exit)', f'{run.wall:.3f} s')
-        row('one-record upload', f'{start_run.wall:.3f} s', '(the call wait and start-up)')
-        if paced:
-            # The one-record run's own wire time stays in the part counted from the heading.
-            bound = wire_bound_seconds(records)
-            from_heading = run.wall - (start_run.wall - wire_bound_seconds(1))
-            row('from the heading', f'{from_heading:.3f} s',
-                'wall less the one-record run beyond its own wire bound')
-            row('wire bound', f'{bound:.3f} s',
-                f'({DATA_BLOCK}-byte blocks one way, 1-byte ACK back, {BITS_PER_BYTE} bits a byte)')
-            row('ratio measured/bound', f'{from_heading / bound:.4f}',
-                f'target <= {PACED_RATIO}: {verdict(from_heading / bound <= PACED_RATIO)}')
-        else:
-            rate = (records - 1) / net
-            row('records per second', f'{rate:.0f}',
-                f'(records less one) / (wall less the one-record run); '
-                f'wall less 3.5 s: {records / (run.wall - 3.5):.0f}')
-            row('', '', f'compare the unpaced send, (1): target >= {UNPACED_RECORDS_PER_SECOND}: '
-                f'{verdict(rate >= UNPACED_RECORDS_PER_SECOND)}')
-        cpu_rows(run)
-        row('copy equals input (cmp)', 'yes' if same else 'NO')
-    return ok
+    sim_options = ['--baud', str(BAUD)] if paced else []
+    what = f'paced, bht-sim --baud {BAUD}, {condition}' if paced else 'unpaced'
+    label = f'paced-{condition}' if paced else 'unpaced'
+    one = os.path.join(work, f'upload-{label}-one', NAME)
+    full = os.path.join(work, f'upload-{label}', NAME)
+    for path, count in ((one, 1), (full, records)):
+        os.makedirs(os.path.dirname(path))
+        make_program_file(path, count)
+    # Unpaced, best of as many runs as the raw round trip takes, the start run too.
+    repeats = 1 if paced else UNPACED_REPEATS
+    start_runs = [upload_run(build, work, f'upload-{label}-one-run-{i}', one, sim_options)
+                  for i in range(repeats)]
+    runs = [upload_run(build, work, f'upload-{label}-run-{i}', full, sim_options)
+            for i in range(repeats)]
+    same = (all(r.exit == 0 and r.same_copy(full, r.loader_dir) for r in runs)
+            and all(r.exit == 0 and r.same_copy(one, r.loader_dir) for r in start_runs))
+    start_run = min(start_runs, key=lambda r: r.wall)
+    run = min(runs, key=lambda r: r.wall)
+    net = run.wall - start_run.wall
+    print(f'== (4) upload, {what}: bht-sim --pty LINK --send FILE, quenlo-cli DIR/ +P0 +B115200, '
+          f'{records} records of {RECORD_LENGTH} characters'
+          + ('' if paced else f', best of {repeats}'))
+    print(run.describe())
+    row('wall time (start to exit)', f'{run.wall:.3f} s')
+    row('one-record upload', f'{start_run.wall:.3f} s', '(the call wait and start-up)')
+    if paced:
+        # The one-record run's own wire time stays in the part counted from the heading.
+        bound = wire_bound_seconds(records)
+        from_heading = run.wall - (start_run.wall - wire_bound_seconds(1))
+        row('from the heading', f'{from_heading:.3f} s',
+            'wall less the one-record run beyond its own wire bound')
+        row('wire bound', f'{bound:.3f} s',
+            f'({DATA_BLOCK}-byte blocks one way, 1-byte ACK back, {BITS_PER_BYTE} bits a byte)')
+        keep_paced_ratio('block receive', condition, from_heading / bound)
+    else:
+        rate = (records - 1) / net
+        row('records per second', f'{rate:.0f}',
+            f'(records less one) / (wall less the one-record run); '
+            f'wall less 3.5 s: {records / (run.wall - 3.5):.0f}')
+        row('', '', f'compare the unpaced send, (1): target >= {UNPACED_RECORDS_PER_SECOND}: '
+            f'{verdict(rate >= UNPACED_RECORDS_PER_SECOND)}')
+        to_raw(rate, 'receive')
+    cpu_rows(run)
+    if paced:
+        keep_cpu('block receive', condition, run, start_run)
+    row('copies equal input (cmp)', 'yes' if same else 'NO')
+    return same
 
 
 def lrzsz_run(work, label, source, via_pty=False):
@@ -318,38 +390,46 @@ def lrzsz_run(work, label, source, via_pty=False):
     return wall, codes, same
 
 
-def bench_ymodem(build, work, paced_kib, repeats=3):
+def ymodem_send(build, work, label, source, sim_options):
+    run = Run(build, work, label).go(source, ['--ymodem'] + sim_options, ['+YMOD', '+B115200'])
+    return run, run.same_copy(source)
+
+
+def ymodem_receive(build, work, label, source, sim_options):
+    run = upload_run(build, work, label, source, ['--ymodem'] + sim_options, ['+YMOD'])
+    return run, run.same_copy(source, run.loader_dir)
+
+
+def ymodem_files(work, size=None):
+    """The 1 MiB file, or one of `size` bytes, and a 1-byte file, made once."""
+    folder = os.path.join(work, 'ymodem', 'paced' if size else 'unpaced')
+    big, small = os.path.join(folder, 'BENCH.PD4'), os.path.join(folder, 'small', 'BENCH.PD4')
+    if not os.path.exists(big):
+        os.makedirs(os.path.dirname(small))
+        make_binary_file(big, size or YMODEM_SIZE)
+        make_binary_file(small, 1)
+    return big, small
+
+
+def bench_ymodem(build, work, repeats=3):
     """1 MiB by YMODEM, unpaced: the loader to bht-sim --ymodem, bht-sim --ymodem --send to the
     loader, and sb -k to rb -y. Every way waits before its data moves (bht-sim's first C goes
     out before the loader has the port open and its flush throws it away, the next comes 3 s
     later; rb waits 1 s before its C, 1 s after EOT and 1 s before the batch's end); a 1-byte
     transfer run the same way measures that, and the net time leaves it out."""
     have_lrzsz = shutil.which('sb') and shutil.which('rb')
-    folder = os.path.join(work, 'ymodem')
-    os.makedirs(folder)
-    big, small = os.path.join(folder, 'BENCH.PD4'), os.path.join(folder, 'small', 'BENCH.PD4')
-    os.makedirs(os.path.dirname(small))
-    make_binary_file(big, YMODEM_SIZE)
-    make_binary_file(small, 1)
+    big, small = ymodem_files(work)
     mib = YMODEM_SIZE / (1 << 20)
     ok = True
     print(f'== (5) YMODEM: {mib:g} MiB, unpaced, 1024-byte blocks')
 
-    def send(label, source, sim_options):
-        run = Run(build, work, label).go(source, ['--ymodem'] + sim_options, ['+YMOD', '+B115200'])
-        return run, run.same_copy(source)
-
-    def receive(label, source, sim_options):
-        run = upload_run(build, work, label, source, ['--ymodem'] + sim_options, ['+YMOD'])
-        return run, run.same_copy(source, run.loader_dir)
-
     # Best of `repeats`: a run of a few tenths of a second shows the machine's other load.
     results = []
-    for name, way in (('quenlo-cli FILE +YMOD -> bht-sim --ymodem', send),
-                      ('bht-sim --ymodem --send -> quenlo-cli DIR/ +YMOD', receive)):
-        tag = 'send' if way is send else 'receive'
-        runs = [way(f'ymodem-{tag}-{i}', big, []) for i in range(repeats)]
-        ones = [way(f'ymodem-{tag}-one-{i}', small, []) for i in range(repeats)]
+    for name, way in (('quenlo-cli FILE +YMOD -> bht-sim --ymodem', ymodem_send),
+                      ('bht-sim --ymodem --send -> quenlo-cli DIR/ +YMOD', ymodem_receive)):
+        tag = 'send' if way is ymodem_send else 'receive'
+        runs = [way(build, work, f'ymodem-{tag}-{i}', big, []) for i in range(repeats)]
+        ones = [way(build, work, f'ymodem-{tag}-one-{i}', small, []) for i in range(repeats)]
         ok = ok and all(r.exit == 0 and same for r, same in runs + ones)
         run = min((r for r, _ in runs), key=lambda r: r.wall)
         one = min(r.wall for r, _ in ones)
@@ -377,32 +457,92 @@ def bench_ymodem(build, work, paced_kib, repeats=3):
         if run is not None:
             print(f'    CPU (user+sys), {name}: quenlo-cli {run.cpu:.3f} s, '
                   f'bht-sim {run.sim_cpu:.3f} s')
+    return ok
 
+
+def bench_ymodem_paced(build, work, paced_kib, condition):
     size = paced_kib * 1024
-    paced_file = os.path.join(folder, 'paced', 'BENCH.PD4')
-    os.makedirs(os.path.dirname(paced_file))
-    make_binary_file(paced_file, size)
+    paced_file, small = ymodem_files(work, size)
     bound = ymodem_bound_seconds(size)
     one_bound = ymodem_bound_seconds(1)
-    print(f'== (6) YMODEM paced: {paced_kib} KiB, bht-sim --ymodem --baud {BAUD}; line bound '
-          f'{bound:.3f} s ({YMODEM_LONG_FRAME}-byte blocks, 1-byte ACK, block 0, EOT and the '
-          f"batch's end, {BITS_PER_BYTE} bits a byte)")
-    for name, way in (('send', send), ('receive', receive)):
-        run, same = way(f'ymodem-paced-{name}', paced_file, ['--baud', str(BAUD)])
-        one, _ = way(f'ymodem-paced-{name}-one', small, ['--baud', str(BAUD)])
-        ok = ok and run.exit == 0 and same
+    print(f'== (6) YMODEM paced, {condition}: {paced_kib} KiB, bht-sim --ymodem --baud {BAUD}; '
+          f'line bound {bound:.3f} s ({YMODEM_LONG_FRAME}-byte blocks, 1-byte ACK, block 0, EOT '
+          f"and the batch's end, {BITS_PER_BYTE} bits a byte)")
+    ok = True
+    for name, way in (('send', ymodem_send), ('receive', ymodem_receive)):
+        label = f'ymodem-paced-{condition}-{name}'
+        run, same = way(build, work, label, paced_file, ['--baud', str(BAUD)])
+        one, _ = way(build, work, label + '-one', small, ['--baud', str(BAUD)])
+        ok = ok and run.exit == 0 and one.exit == 0 and same
         # The 1-byte run beyond its own line time is the wait before the data.
         net = run.wall - (one.wall - one_bound)
-        row(f'{name}: elapsed', f'{run.wall:.3f} s', f'(1 byte: {one.wall:.3f} s)')
-        row(f'{name}: less the start wait', f'{net:.3f} s',
-            f'ratio to the bound {net / bound:.4f}, copy {"same" if same else "DIFFERS"}')
+        print(f'  -- {name}: quenlo-cli exit {run.exit}, copy {"same" if same else "DIFFERS"}')
+        row('elapsed', f'{run.wall:.3f} s', f'(1 byte: {one.wall:.3f} s)')
+        row('less the start wait', f'{net:.3f} s')
+        keep_paced_ratio('YMODEM ' + name, condition, net / bound)
+        keep_cpu('YMODEM ' + name, condition, run, one)
     return ok
+
+
+def paced_set(build, work, args, condition):
+    ok = bench_paced(build, work, args.paced_records, condition)
+    sys.stdout.flush()
+    ok = bench_upload(build, work, args.paced_records, True, condition) and ok
+    sys.stdout.flush()
+    return bench_ymodem_paced(build, work, args.ymodem_paced_kib, condition) and ok
+
+
+def bench_busy(build, work, args):
+    """The paced set while a CPU burner at normal priority keeps every core busy."""
+    burners = [subprocess.Popen([sys.executable, '-c', 'while True: pass'])
+               for _ in range(os.cpu_count() or 1)]
+    try:
+        print(f'== busy: {len(burners)} CPU burners (python3 -c "while True: pass") at normal '
+              'priority, one a core')
+        ok = paced_set(build, work, args, 'busy')
+        # At the end: the 1-minute average takes a minute to show what the burners add.
+        figures['busy load'] = os.getloadavg()
+        return ok
+    finally:
+        for burner in burners:
+            burner.kill()
+            burner.wait()
+
+
+def print_table(load):
+    """Every figure of this run beside its target."""
+    def cell(key, condition, fmt):
+        value = figures.get((key, condition))
+        return f'{"-":>10}' if value is None else f'{fmt.format(value):>10}'
+
+    ways = ('block send', 'block receive', 'YMODEM send', 'YMODEM receive')
+    lines = [(f'paced time / line bound, {w}', '{:.4f}',
+              f'<= {PACED_RATIO["quiet"]} quiet, <= {PACED_RATIO["busy"]} busy') for w in ways]
+    lines += [(f'loader CPU, {w}', '{:.2f} %', f'<= {LOADER_CPU_PERCENT:g} %') for w in ways]
+    lines += [(f'bht-sim CPU, {w}', '{:.2f} %', f'<= {SIM_CPU_PERCENT:g} %') for w in ways]
+    lines += [(f'unpaced {w} / raw round trip', '{:.3f}', f'>= {UNPACED_TO_RAW}')
+              for w in ('send', 'receive')]
+    lines.append(('CPU while a silent handheld is waited for', '{:.3f} %',
+                  f'<= {IDLE_CPU_PERCENT} %'))
+    print('== Summary: paced at 115200 Bd; CPU is user+sys / wall of one core; loader CPU and '
+          'the paced ratios count from the transfer proper where a start wait comes first')
+    print(f'    load average at the start: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} '
+          f'(1, 5, 15 min), {os.cpu_count()} cores'
+          + (f'; at the end of the busy runs: {figures["busy load"][0]:.2f}'
+             if 'busy load' in figures else ''))
+    for what, way in (('raw round trip', 'raw'), ('unpaced records', 'unpaced')):
+        if f'{way} send' in figures and f'{way} receive' in figures:
+            print(f'    {what}: {figures[way + " send"]:.0f}/s as the loader sends, '
+                  f'{figures[way + " receive"]:.0f}/s as it receives')
+    print(f'    {"figure":<44}{"quiet":>10}{"busy":>10}  target')
+    for key, fmt, target in lines:
+        print(f'    {key:<44}{cell(key, "quiet", fmt)}{cell(key, "busy", fmt)}  {target}')
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('build')
-    parser.add_argument('which', nargs='*', metavar='unpaced|paced|idle|upload|ymodem',
+    parser.add_argument('which', nargs='*', metavar='raw|unpaced|paced|idle|upload|ymodem|busy',
                         help='which to run; all when none is named')
     parser.add_argument('--paced-records', type=int, default=3000)
     parser.add_argument('--ymodem-paced-kib', type=int, default=256,
@@ -411,31 +551,40 @@ def main():
                         help='leave the files, logs and the handheld\'s copies behind')
     args = parser.parse_args()
 
-    for program in ('cli/quenlo-cli', 'sim/bht-sim'):
+    for program in ('cli/quenlo-cli', 'sim/bht-sim', 'bench/pty_round_trip'):
         if not os.access(os.path.join(args.build, program), os.X_OK):
             sys.exit(f'transfer_bench: {args.build}/{program} is missing; build it first')
 
-    every = ['unpaced', 'paced', 'idle', 'upload', 'ymodem']
+    # The raw round trip first, so the unpaced rates have their limit from the same run.
+    every = ['raw', 'unpaced', 'paced', 'idle', 'upload', 'ymodem', 'busy']
     which = args.which or every
     # argparse cannot check choices on an optional list itself.
     for name in which:
         if name not in every:
             parser.error(f'no benchmark called {name!r}')
+    load = os.getloadavg()
     work = os.path.abspath(tempfile.mkdtemp(prefix='quenlo-transfer-bench.'))
     ok = True
     try:
         for name in which:
-            if name == 'unpaced':
+            if name == 'raw':
+                ok = bench_raw(args.build) and ok
+            elif name == 'unpaced':
                 ok = bench_unpaced(args.build, work) and ok
             elif name == 'paced':
-                ok = bench_paced(args.build, work, args.paced_records) and ok
+                ok = bench_paced(args.build, work, args.paced_records, 'quiet') and ok
             elif name == 'upload':
-                ok = bench_upload(args.build, work, args.paced_records) and ok
+                ok = bench_upload(args.build, work, MAX_RECORDS, False) and ok
+                ok = bench_upload(args.build, work, args.paced_records, True) and ok
             elif name == 'ymodem':
-                ok = bench_ymodem(args.build, work, args.ymodem_paced_kib) and ok
+                ok = bench_ymodem(args.build, work) and ok
+                ok = bench_ymodem_paced(args.build, work, args.ymodem_paced_kib, 'quiet') and ok
+            elif name == 'busy':
+                ok = bench_busy(args.build, work, args) and ok
             else:
                 ok = bench_idle(args.build, work) and ok
             sys.stdout.flush()
+        print_table(load)
     finally:
         if args.keep:
             print(f'transfer_bench: files kept in {work}')

@@ -22,10 +22,47 @@ bool LineFaults::any() const {
 }
 
 Line::Line(int baud, LineFaults faults, Time latency)
-    : baud_(baud), faults_(std::move(faults)), latency_(latency), noise_(faults_.seed) {}
+    : baud_(baud),
+      faults_(std::move(faults)),
+      faulty_(faults_.any()),
+      latency_(latency),
+      noise_(faults_.seed),
+      byteTime_(baud > 0 ? (kBitsPerByte * kMicrosPerSecond + baud - 1) / baud : 0) {}
 
 bool Line::Chance(double rate) {
     return rate > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(noise_) < rate;
+}
+
+bool Line::Silenced() {
+    if (faults_.cutAfter > 0 && position_ > faults_.cutAfter) {
+        cut_ = true;
+    }
+    return cut_ || faults_.silent;
+}
+
+bool Line::Survives(char& byte, Time& due) {
+    if (faults_.dropBytes.count(position_) != 0 || Every(faults_.dropEvery, position_) ||
+        Chance(faults_.dropRate)) {
+        return false;
+    }
+    if (const auto replaced = faults_.replaceBytes.find(position_);
+        replaced != faults_.replaceBytes.end()) {
+        byte = replaced->second;
+        ++corrupted_;
+    } else if (const auto flipped = faults_.flipBits.find(position_);
+               flipped != faults_.flipBits.end()) {
+        byte = static_cast<char>(byte ^ flipped->second);
+        ++corrupted_;
+    } else if (faults_.corruptBytes.count(position_) != 0 ||
+               Every(faults_.corruptEvery, position_) || Chance(faults_.corruptRate)) {
+        byte = static_cast<char>(byte ^ (1 << (noise_() % 8)));
+        ++corrupted_;
+    }
+    if (Chance(faults_.delayRate)) {
+        heldUntil_ = std::max(heldUntil_, due + faults_.delay);
+    }
+    due = std::max(due, heldUntil_);
+    return true;
 }
 
 Time Line::Occupy(Time now) {
@@ -43,80 +80,86 @@ Time Line::Occupy(Time now) {
     return lineFreeAt_;
 }
 
+void Line::Push(char byte, Time due) {
+    // A lost or late byte leaves a pause, and bytes handed over for an earlier moment than the
+    // last cannot join it: a new run starts.
+    if (!empty() && due >= queue_.back().due && due - queue_.back().due <= byteTime_) {
+        ++runs_.back();
+    } else {
+        runs_.push_back(1);
+    }
+    queue_.push_back({due, byte});
+}
+
 void Line::Enqueue(std::string_view bytes, Time now) {
-    const auto arrive = [this](char byte, Time due) {
-        due += latency_;
-        if (Chance(faults_.delayRate)) {
-            heldUntil_ = std::max(heldUntil_, due + faults_.delay);
-        }
-        queue_.push_back({std::max(due, heldUntil_), byte});
-    };
     for (char byte : bytes) {
         ++position_;
-        if (faults_.cutAfter > 0 && position_ > faults_.cutAfter) {
-            cut_ = true;
-        }
-        if (cut_ || faults_.silent) {
+        if (faulty_ && Silenced()) {
             ++dropped_;
             continue;
         }
-        if (const auto stray = faults_.insertBefore.find(position_);
+        if (const auto stray =
+                faulty_ ? faults_.insertBefore.find(position_) : faults_.insertBefore.end();
             stray != faults_.insertBefore.end()) {
-            arrive(stray->second, Occupy(now));
+            Push(stray->second, std::max(Occupy(now) + latency_, heldUntil_));
         }
         // The byte occupies the line whether or not it arrives intact.
-        const Time due = Occupy(now);
-        if (faults_.dropBytes.count(position_) != 0 || Every(faults_.dropEvery, position_) ||
-            Chance(faults_.dropRate)) {
+        Time due = Occupy(now) + latency_;
+        if (faulty_ && !Survives(byte, due)) {
             ++dropped_;
             continue;
         }
-        if (const auto replaced = faults_.replaceBytes.find(position_);
-            replaced != faults_.replaceBytes.end()) {
-            byte = replaced->second;
-            ++corrupted_;
-        } else if (const auto flipped = faults_.flipBits.find(position_);
-                   flipped != faults_.flipBits.end()) {
-            byte = static_cast<char>(byte ^ flipped->second);
-            ++corrupted_;
-        } else if (faults_.corruptBytes.count(position_) != 0 ||
-                   Every(faults_.corruptEvery, position_) || Chance(faults_.corruptRate)) {
-            byte = static_cast<char>(byte ^ (1 << (noise_() % 8)));
-            ++corrupted_;
-        }
-        arrive(byte, due);
-        if (faults_.doubleBytes.count(position_) != 0) {
-            arrive(byte, Occupy(now));
+        Push(byte, due);
+        if (faulty_ && faults_.doubleBytes.count(position_) != 0) {
+            Push(byte, std::max(Occupy(now) + latency_, heldUntil_));
         }
     }
 }
 
+// Runs are cut into full bursts from their end, so only a run's first burst may be short.
+std::size_t Line::NextBurstSize() const {
+    const std::size_t run = runs_.front();
+    if (baud_ <= 0) {
+        return run;
+    }
+    const std::size_t part = run % kBurstBytes;
+    return part == 0 ? kBurstBytes : part;
+}
+
 std::optional<Line::Burst> Line::TakeBurst(Time now) {
-    if (queue_.empty() || queue_.front().due > now) {
+    const auto at = NextDue();
+    if (!at || *at > now) {
         return std::nullopt;
     }
-    Burst burst{queue_.front().due, {}};
-    while (!queue_.empty() && queue_.front().due == burst.at) {
-        burst.bytes += queue_.front().byte;
-        queue_.pop_front();
+    const std::size_t size = NextBurstSize();
+    Burst burst{*at, std::string(size, '\0')};
+    for (char& byte : burst.bytes) {
+        byte = queue_[head_++].byte;
+    }
+    if ((runs_.front() -= size) == 0) {
+        runs_.pop_front();
+    }
+    // Taken bytes go once they are half the queue: each byte is moved at most once on average.
+    if (head_ * 2 >= queue_.size()) {
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
     }
     return burst;
 }
 
 std::string Line::TakeDue(Time now) {
     std::string due;
-    while (!queue_.empty() && queue_.front().due <= now) {
-        due += queue_.front().byte;
-        queue_.pop_front();
+    while (auto burst = TakeBurst(now)) {
+        due += burst->bytes;
     }
     return due;
 }
 
 std::optional<Time> Line::NextDue() const {
-    if (queue_.empty()) {
+    if (empty()) {
         return std::nullopt;
     }
-    return queue_.front().due;
+    return queue_[head_ + NextBurstSize() - 1].due;
 }
 
 }  // namespace quenlo::sim

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -8,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/peer_machine.h"
 
@@ -39,10 +41,17 @@ struct LineFaults {
 
 // One direction of a serial line: it holds each byte back until a real line at the given rate
 // would have carried it (10 bits a byte, one after the other; rate 0 lets everything through at
-// once), plus a fixed latency, and applies its faults. Bytes never overtake each other. Bytes
-// handed over together stay together as one burst when nothing paces them apart.
+// once), plus a fixed latency, and applies its faults. Bytes never overtake each other.
+//
+// A paced line hands bytes over the way a UART's receive FIFO does: in bursts of up to
+// kBurstBytes, each when its last byte is through, so the far end wakes once a burst rather than
+// once a byte. A run of bytes that follow each other without a pause is cut into bursts from its
+// end: the bytes right behind a block's end always share the block's last burst, where a strict
+// handheld sees them. Unpaced, bytes handed over together stay together as one burst.
 class Line {
   public:
+    static constexpr std::size_t kBurstBytes = 16;
+
     explicit Line(int baud = 0, LineFaults faults = {}, Time latency = Time{0});
 
     void Enqueue(std::string_view bytes, Time now);
@@ -51,13 +60,13 @@ class Line {
         Time at;
         std::string bytes;
     };
-    // The earliest group of bytes due at one moment, if that moment is not after `now`.
+    // The next burst, if it is through by `now`.
     std::optional<Burst> TakeBurst(Time now);
-    // All bytes due by `now`.
+    // The bytes of every burst through by `now`.
     std::string TakeDue(Time now);
-    // When the next byte is due; nothing when none is waiting.
+    // When the next burst is through; nothing when no byte is waiting.
     std::optional<Time> NextDue() const;
-    bool empty() const { return queue_.empty(); }
+    bool empty() const { return head_ == queue_.size(); }
 
     int baud() const { return baud_; }
     // The line was cut: nothing passes any more.
@@ -67,18 +76,27 @@ class Line {
     long bytesCorrupted() const { return corrupted_; }
 
   private:
-    // The moment a byte put on the line now has crossed it, the line then busy for it.
-    Time Occupy(Time now);
-
     struct Pending {
         Time due;
         char byte;
     };
 
     bool Chance(double rate);
+    // The faults that strike a byte before it takes the line: true when it is lost to a cut or
+    // silence.
+    bool Silenced();
+    // The faults that strike a byte on the line: false when it is lost; it may be damaged or held.
+    bool Survives(char& byte, Time& due);
+    std::size_t NextBurstSize() const;
+    // The moment a byte put on the line now has crossed it, the line then busy for it.
+    Time Occupy(Time now);
+    // Queues a byte that arrives at `due`, in the run of the bytes before it when it follows them
+    // without a pause.
+    void Push(char byte, Time due);
 
     int baud_;
     LineFaults faults_;
+    bool faulty_;  // a line without faults skips every check of them
     Time latency_;
     std::mt19937 noise_;
     long position_ = 0;
@@ -89,7 +107,13 @@ class Line {
     Time heldUntil_{0};  // a late byte holds back everything behind it
     // Sub-microsecond remainders carried over, so long runs do not drift from the rate.
     long long remainder_ = 0;
-    std::deque<Pending> queue_;
+    // Longest time between two bytes of one run: a byte's time on the line, rounded up.
+    Time byteTime_{0};
+    // Bytes waiting from queue_[head_] on; a vector, not a deque, since that is most of the cost
+    // of an unpaced transfer.
+    std::vector<Pending> queue_;
+    std::size_t head_ = 0;
+    std::deque<std::size_t> runs_;  // the lengths of the runs waiting, oldest first
 };
 
 }  // namespace quenlo::sim

@@ -113,9 +113,9 @@ int main(int argc, char** argv) {
     app.add_flag("--no-seq", noSeq, "Data blocks come without block numbers (loader -SN)");
     app.add_flag("--cmp", packed, "Records come packed, written as received (loader +CMP)");
     app.add_option("--baud", baud,
-                   "Line rate: paces both directions at 10 bits a byte; on a --device it also "
-                   "sets the rate (19200 when not given). Without it a pseudo-terminal is not "
-                   "paced.")
+                   "Line rate: paces both directions at 10 bits a byte, in bursts of up to 16 "
+                   "bytes as a UART's FIFO hands them over; on a --device it sets the rate "
+                   "instead (19200 when not given). Without it a pseudo-terminal is not paced.")
         ->check(CLI::PositiveNumber);
     app.add_option("--timeout", timeoutSeconds,
                    "Give up after this many seconds without a byte (status timeout)")

@@ -120,6 +120,11 @@ bool Session::Read() {
         if (got > 0) {
             toMachine_.Enqueue(std::string_view(buffer, static_cast<std::size_t>(got)),
                                MonotonicNow());
+            // A short read took all there was; the next poll tells when more comes, so a block
+            // costs one read, not a second one that only finds nothing.
+            if (static_cast<std::size_t>(got) < sizeof buffer) {
+                return true;
+            }
             continue;
         }
         if (got < 0 && errno == EINTR) {

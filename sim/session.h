@@ -34,7 +34,7 @@ struct SessionReport {
 Time MonotonicNow();
 
 // Drives a machine over the line until it finishes: waits in poll() for bytes, the machine's next
-// deadline or the next byte due on either direction of the line. `toMachine` carries what the
+// deadline or the next burst due on either direction of the line. `toMachine` carries what the
 // loader wrote, `toLoader` what the machine answers; their rates and faults make the line. A
 // machine that reports protocol errors on a line without faults fails the session: the loader
 // sent something a handheld refuses.
