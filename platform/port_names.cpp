@@ -1,6 +1,5 @@
 #include "platform/port_names.h"
 
-#include <QSerialPortInfo>
 #include <cstdlib>
 #include <filesystem>
 
@@ -29,28 +28,6 @@ std::string ProcessEnvironment(const std::string& name) {
 std::string DeviceForPort(int portNumber, const Environment& environment) {
     std::string named = environment("QUENLO_COM" + std::to_string(portNumber));
     return named.empty() ? DefaultDeviceForPort(portNumber) : named;
-}
-
-std::vector<SerialPortFacts> PresentPorts() {
-    std::vector<SerialPortFacts> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        SerialPortFacts& port = ports.emplace_back();
-#if defined(_WIN32)
-        port.device = info.portName().toStdString();  // COM3; QSerialPort adds the \\.\ prefix
-#else
-        port.device = info.systemLocation().toStdString();
-#endif
-        port.description = info.description().toStdString();
-        port.manufacturer = info.manufacturer().toStdString();
-        port.serialNumber = info.serialNumber().toStdString();
-        if (info.hasVendorIdentifier()) {
-            port.vendorId = info.vendorIdentifier();
-        }
-        if (info.hasProductIdentifier()) {
-            port.productId = info.productIdentifier();
-        }
-    }
-    return ports;
 }
 
 std::vector<PortRow> ListPorts(const std::vector<SerialPortFacts>& ports,

@@ -40,7 +40,8 @@ struct PortRow {
     std::vector<int> portNumbers = {};
 };
 
-// The serial ports present now (QSerialPortInfo).
+// The serial ports present now: QSerialPortInfo where Qt serves the platform, the registry and
+// SetupAPI on Windows.
 std::vector<SerialPortFacts> PresentPorts();
 
 // Each port with the port numbers whose device it is. A device named through a link (an adapter's
