@@ -4,15 +4,26 @@
 #include <cstdio>
 #include <string>
 
+#include "base/result_codes.h"
 #include "base/result_message.h"
 #include "link/serial_comm.h"
 
 namespace {
 
-// What the line's own codes (LastEvent, reported as results) mean; their line says only
-// "ErrorN OCCURED".
-const char* LineEventMeaning(int code) {
+// What a code means where its line does not say it: the five communication errors share one
+// text, and the line's own codes (LastEvent, reported as results) say only "ErrorN OCCURED".
+const char* Meaning(int code) {
     switch (code) {
+        case quenlo::result::kCommFailedAtStart:
+            return "the handheld sent nothing in time (receiving), or YMODEM could not start";
+        case quenlo::result::kCommTimeout:
+            return "the handheld did not answer in time";
+        case quenlo::result::kCommTooManyNaks:
+            return "too many bad blocks (receiving), or the YMODEM send failed";
+        case quenlo::result::kCommRefused:
+            return "the handheld refused a block too often, or the YMODEM reception failed";
+        case quenlo::result::kCommEndedByPeer:
+            return "the handheld ended the transfer";
         case quenlo::comm_event::kBreak:
             return "a break on the line";
         case quenlo::comm_event::kDeviceLost:
@@ -53,7 +64,7 @@ int main() {
     for (int code = 1; code <= quenlo::comm_event::kDeviceError; ++code) {
         const std::string text =
             quenlo::ResultMessageFor(static_cast<quenlo::ResultCode>(code), inputs);
-        const char* meaning = LineEventMeaning(code);
+        const char* meaning = Meaning(code);
         if (text != "Error" + std::to_string(code) + " OCCURED" || meaning != nullptr) {
             Row(code, code <= 254 ? code : 255, text, meaning);
         }

@@ -13,6 +13,11 @@
 //
 // A one-byte read that completes with nothing is the end of the device too: with every timeout at
 // zero a read waits until its buffer is full.
+//
+// The host's wait arms an overlapped one-byte read rather than WaitCommEvent: both block in the
+// driver on Windows, but under Wine WaitCommEvent(EV_RXCHAR) returned at once with an empty mask,
+// while the read blocks in the system until a byte comes and fails at once (broken pipe) when the
+// other end of the pseudo-terminal closes.
 #include <windows.h>
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tries the Windows package in a fresh Wine prefix: the zip unpacked into a folder of C: runs
 # there with nothing else installed and sends its DEMO.PD3 to bht-sim (on a pseudo-terminal that
-# the prefix sees as COM1), the copy compared byte for byte; the installer installs silently and
+# the prefix sees as COM5), the copy compared byte for byte; the installer installs silently and
 # the installed program runs. Ends "windows-package-test: N passed, N failed".
 set -euo pipefail
 
@@ -42,7 +42,7 @@ wineboot --init >"$work/wineboot.log" 2>&1
 wineserver --wait
 folder="$WINEPREFIX/drive_c/$name"
 unzip -q "$zip" -d "$WINEPREFIX/drive_c"
-for file in quenlo-cli.exe README.md RESULT-CODES.txt DEMO.PD3 licences/CLI11.txt; do
+for file in quenlo-cli.exe README.md WINDOWS.md RESULT-CODES.txt DEMO.PD3 licences/CLI11.txt; do
     check "the zip holds $file" test -s "$folder/$file"
 done
 check "the result-code table names 101" grep -q 'Err(101) Communications Port COM1 not available' \
@@ -53,15 +53,15 @@ check "quenlo-cli.exe needs no DLL beyond Windows' own" bash -c \
      grep -viE 'DLL Name: (kernel32|advapi32|setupapi|shell32|user32|msvcrt|ws2_32|api-ms-win-[a-z0-9-]*)\.dll' \
      && exit 1 || exit 0"
 
-# The demo from the unpacked folder: COM1 is a pseudo-terminal with bht-sim behind it.
+# The demo from the unpacked folder: COM5 is a pseudo-terminal with bht-sim behind it. (Not COM1:
+# a fresh prefix's COM1 is Wine's own device for /dev/ttyS0, which a new link does not move.)
 mkdir -p "$work/received"
-"$sim" --pty "$work/COM1" --dir "$work/received" >"$work/sim.log" 2>&1 &
+"$sim" --pty "$work/COM5" --dir "$work/received" >"$work/sim.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do [ -e "$work/COM1" ] && break; sleep 0.05; done
-rm -f "$WINEPREFIX/dosdevices/com1"
-ln -s "$work/COM1" "$WINEPREFIX/dosdevices/com1"
+for _ in $(seq 100); do [ -e "$work/COM5" ] && break; sleep 0.05; done
+ln -sfn "$work/COM5" "$WINEPREFIX/dosdevices/com5"
 status=0
-(cd "$folder" && wine ./quenlo-cli.exe DEMO.PD3 +P0 +B115200 +T30 </dev/null \
+(cd "$folder" && wine ./quenlo-cli.exe DEMO.PD3 +P4 +B115200 +T30 </dev/null \
     >"$work/cli.out" 2>"$work/cli.err") || status=$?
 wait "$sim_pid" || true
 sim_pid=
@@ -72,6 +72,7 @@ check "the handheld's copy equals the zip's DEMO.PD3" cmp "$folder/DEMO.PD3" "$w
 # The installer, silently, then the installed program.
 installed="$WINEPREFIX/drive_c/Program Files/Quenlo"
 check "the installer installs silently" wine "$setup" /S
+wineserver --wait
 check "it installed quenlo-cli.exe and its files" test -s "$installed/quenlo-cli.exe" -a \
     -s "$installed/RESULT-CODES.txt" -a -s "$installed/licences/gcc-runtime.txt"
 check "the installed quenlo-cli.exe --help lists its options" bash -c \

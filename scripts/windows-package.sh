@@ -28,6 +28,7 @@ rm -rf "$build/package"
 mkdir -p "$stage/licences"
 x86_64-w64-mingw32-strip -o "$stage/quenlo-cli.exe" "$build/release/cli/quenlo-cli.exe"
 cp "$repo/README.md" "$stage/README.md"
+cp "$repo/docs/windows.md" "$stage/WINDOWS.md"
 cp "$repo/samples/DEMO.PD3" "$stage/DEMO.PD3"
 # Windows editors want CR LF.
 "$build/linux/quenlo-result-codes" | sed 's/$/\r/' >"$stage/RESULT-CODES.txt"

@@ -1,6 +1,8 @@
 ; The Windows installer of quenlo-cli (make windows-package), built with Debian's makensis.
 ; STAGE (the unpacked zip's folder), VERSION and OUTFILE come from the command line.
-Unicode true
+; A 64-bit installer: it runs where only 64-bit Windows programs can (Wine without its
+; 32-bit part), and $PROGRAMFILES64 is then the real Program Files.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -20,6 +22,7 @@ Section "quenlo-cli"
     SetOutPath "$INSTDIR"
     File "${STAGE}\quenlo-cli.exe"
     File "${STAGE}\README.md"
+    File "${STAGE}\WINDOWS.md"
     File "${STAGE}\RESULT-CODES.txt"
     File "${STAGE}\DEMO.PD3"
     SetOutPath "$INSTDIR\licences"
@@ -34,6 +37,7 @@ SectionEnd
 Section "Uninstall"
     Delete "$INSTDIR\quenlo-cli.exe"
     Delete "$INSTDIR\README.md"
+    Delete "$INSTDIR\WINDOWS.md"
     Delete "$INSTDIR\RESULT-CODES.txt"
     Delete "$INSTDIR\DEMO.PD3"
     RMDir /r "$INSTDIR\licences"
