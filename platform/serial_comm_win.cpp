@@ -354,23 +354,27 @@ std::int32_t WinSerialComm::InputCount() {
 }
 
 // Reads exactly what the system holds, which a read with no timeouts returns at once.
+void WinSerialComm::TakeIn(std::uint32_t count) {
+    std::string bytes(count, '\0');
+    OVERLAPPED read{};
+    read.hEvent = io_->read.hEvent;
+    ResetEvent(read.hEvent);
+    DWORD got = 0;
+    if (!ReadFile(io_->port, bytes.data(), count, nullptr, &read) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        Fail(GetLastError(), comm_event::kReadFailed);
+        return;
+    }
+    if (!GetOverlappedResult(io_->port, &read, &got, TRUE)) {
+        Fail(GetLastError(), comm_event::kReadFailed);
+        return;
+    }
+    inputLeft_.append(bytes.data(), got);
+}
+
 std::string WinSerialComm::Input() {
     if (const auto waiting = Waiting(); waiting && *waiting > 0) {
-        std::string bytes(*waiting, '\0');
-        OVERLAPPED read{};
-        read.hEvent = io_->read.hEvent;
-        ResetEvent(read.hEvent);
-        DWORD got = 0;
-        if (ReadFile(io_->port, bytes.data(), *waiting, nullptr, &read) ||
-            GetLastError() == ERROR_IO_PENDING) {
-            if (GetOverlappedResult(io_->port, &read, &got, TRUE)) {
-                inputLeft_.append(bytes.data(), got);
-            } else {
-                Fail(GetLastError(), comm_event::kReadFailed);
-            }
-        } else {
-            Fail(GetLastError(), comm_event::kReadFailed);
-        }
+        TakeIn(*waiting);
     }
     std::string text = std::move(inputLeft_);
     inputLeft_.clear();
@@ -464,11 +468,22 @@ std::int32_t WinSerialComm::LastEvent() {
     return lastEvent_;
 }
 
+// As with Qt's event loop, what wakes the wait is news: bytes the system has just received (taken
+// in at once, so that a caller that does not read them is not woken again and again), a write
+// that ended, the device gone. Bytes already taken in do not end a wait.
 bool WinSerialComm::ArmWait(std::vector<void*>& handles) {
     if (!open_ || lost_) {
         return true;
     }
-    if (!inputLeft_.empty() || Waiting().value_or(1) > 0) {
+    // A write that has ended is collected first: its event stays signalled and would end every
+    // wait at once.
+    Pump();
+    const auto waiting = Waiting();
+    if (!waiting) {
+        return false;
+    }
+    if (*waiting > 0) {
+        TakeIn(*waiting);
         return false;
     }
     if (!io_->writing.empty()) {

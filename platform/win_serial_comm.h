@@ -64,8 +64,9 @@ class WinSerialComm : public SerialComm {
     void SetTransferOption(std::int16_t option) override { transferOption_ = option; }
     void SetTransferAbort(bool abort) override { transferAbort_ = abort; }
 
-    // For the host's wait. Adds the handles that signal news of the port (a byte arrived, a write
-    // ended) and returns true; returns false when news is already in hand and nothing need wait.
+    // For the host's wait. Adds the handles that signal news of the port (a byte arrives, a write
+    // ends) and returns true; returns false when there is news already (bytes the system has
+    // received since the last look, the device gone) and nothing need wait.
     bool ArmWait(std::vector<void*>& handles);
     // After the wait: takes in the byte the armed read got, or cancels it.
     void DisarmWait();
@@ -75,6 +76,7 @@ class WinSerialComm : public SerialComm {
     void ApplySettings();
     void ApplyLines();
     void Pump();
+    void TakeIn(std::uint32_t count);
     void TakeWrite(bool wait);
     // Bytes the system holds for us; nothing once the device is found gone.
     std::optional<std::uint32_t> Waiting();
