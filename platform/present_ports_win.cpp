@@ -32,7 +32,7 @@ std::wstring Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
                                            nullptr)) {
         return {};
     }
-    return value;  // the first string of a list (hardware ids) is the most specific
+    return value;  // of a list (hardware ids), the first names the device most closely
 }
 
 // "USB\VID_0403&PID_6001&REV_0600": the four hex digits after the key, if any.
