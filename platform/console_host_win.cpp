@@ -17,8 +17,10 @@ namespace quenlo {
 namespace {
 
 // The console's control handler runs on a thread of its own: it only counts and wakes the wait.
+// The event is manual-reset: the wait that it ends must not also consume the press.
 HANDLE interruptEvent = nullptr;
 std::atomic<int> presses{0};
+int pressesHandled = 0;
 int secondStatus = 255;
 
 BOOL WINAPI OnControl(DWORD type) {
@@ -66,17 +68,22 @@ void ConsoleHost::CatchInterrupts(std::function<void()> onCancel, int exitStatus
     onCancel_ = std::move(onCancel);
     secondStatus = exitStatusOnSecond;
     if (interruptEvent == nullptr) {
-        interruptEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        interruptEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         SetConsoleCtrlHandler(OnControl, TRUE);
     }
 }
 
 bool ConsoleHost::RunDue() {
     bool ran = false;
-    if (interruptEvent != nullptr && WaitForSingleObject(interruptEvent, 0) == WAIT_OBJECT_0 &&
-        onCancel_) {
-        onCancel_();
-        ran = true;
+    if (interruptEvent != nullptr && WaitForSingleObject(interruptEvent, 0) == WAIT_OBJECT_0) {
+        // Reset before counting, so that a press arriving meanwhile sets it again.
+        ResetEvent(interruptEvent);
+        const int pressed = presses;
+        if (pressed > pressesHandled && onCancel_) {
+            pressesHandled = pressed;
+            onCancel_();
+            ran = true;
+        }
     }
     // A call may post another or stop a timer: take the list first, look up each timer anew.
     std::vector<std::function<void()>> posted = std::move(posted_);

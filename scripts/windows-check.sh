@@ -42,7 +42,7 @@ cmake -S "$repo" -B "$build/quenlo" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_
 failed_builds=()
 echo "== Building quenlo_protocol, quenlo_core, the test support and quenlo-cli.exe"
 cmake --build "$build/quenlo" -j"$jobs" --target quenlo_protocol quenlo_core quenlo_test_support \
-    quenlo-cli >"$build/build.log" 2>&1 || { tail -40 "$build/build.log" >&2; exit 1; }
+    quenlo-cli console-interrupt >"$build/build.log" 2>&1 || { tail -40 "$build/build.log" >&2; exit 1; }
 # Warnings count as failures of the build: the code is meant to be clean on both compilers.
 if grep -q 'warning:' "$build/build.log"; then
     grep -A3 'warning:' "$build/build.log" | head -30 >&2
@@ -108,6 +108,7 @@ echo "== quenlo-cli.exe under Wine against bht-sim"
 e2e_status=0
 python3 "$repo/scripts/windows-e2e.py" --exe "$build/quenlo/cli/quenlo-cli.exe" \
     --sim "$build/linux/sim/bht-sim" --prefix "$WINEPREFIX" --work "$build/e2e" \
+    --interrupt "$build/quenlo/tests/console-interrupt.exe" \
     --samples "$repo/samples" | tee "$build/e2e.log" || e2e_status=$?
 rows_passed=$(sed -n 's/^windows-e2e: \([0-9]*\) passed.*/\1/p' "$build/e2e.log")
 rows_failed=$(sed -n 's/^windows-e2e: [0-9]* passed, \([0-9]*\) failed.*/\1/p' "$build/e2e.log")

@@ -8,10 +8,11 @@ byte, on the Linux side. Prints a table (row, expected, got, pass/fail, seconds)
 "windows-e2e: N passed, N failed"; exits non-zero on any failure.
 
 usage: windows-e2e.py --exe QUENLO_CLI_EXE --sim BHT_SIM --prefix WINEPREFIX --work DIR
-                      [--samples DIR] [--rows NAME,...]
+                      --interrupt CONSOLE_INTERRUPT_EXE [--samples DIR] [--rows N,...]
 """
 import argparse
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -36,6 +37,7 @@ def win_path(path):
 class Rig:
     def __init__(self, args):
         self.exe = Path(args.exe).resolve()
+        self.interrupter = Path(args.interrupt).resolve()
         self.sim_program = Path(args.sim).resolve()
         self.samples = Path(args.samples).resolve()
         self.work = Path(args.work).resolve()
@@ -91,6 +93,22 @@ class Rig:
             return (status, out_path.read_bytes().decode("utf-8", "replace").replace("\r", ""),
                     err_path.read_bytes().decode("utf-8", "replace").replace("\r", ""))
         return result() if wait else result
+
+    def cli_on_console(self, delays, args):
+        """quenlo-cli.exe on a console (a terminal made by script), with Ctrl-C pressed after
+        each delay in milliseconds: (status, stdout, seconds)."""
+        self.runs += 1
+        out_path = self.work / f"cli-{self.runs}.out"
+        status_path = self.work / f"cli-{self.runs}.status"
+        command = " ".join(shlex.quote(str(a)) for a in
+                           ["wine", self.interrupter, delays, self.exe] + args)
+        command += f" >{shlex.quote(str(out_path))} 2>/dev/null; echo $? >{status_path}"
+        started = time.monotonic()
+        subprocess.run(["script", "-qec", command, "/dev/null"], env=self.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=CLI_LIMIT)
+        seconds = time.monotonic() - started
+        return (int(status_path.read_text()),
+                out_path.read_bytes().decode("utf-8", "replace").replace("\r", ""), seconds)
 
     @staticmethod
     def sim_end(process, folder, limit=10):
@@ -332,6 +350,25 @@ def vanishing(rig):
             "other end closed)", outcome(status, out, last_line(err)))
 
 
+def interrupt(rig):
+    """Ctrl-C while the handheld is silent: Cancel, well inside the 30 s time-out (90); two
+    presses quit at once, with no result (255)."""
+    got = []
+    for delays in ("3000", "3000,0"):
+        folder = rig.fresh("interrupt")
+        source = folder / "DEMO.PD3"
+        shutil.copy(rig.samples / "DEMO.PD3", source)
+        sim = rig.sim(folder, 5, ["--silent"])
+        status, out, seconds = rig.cli_on_console(delays, [win_path(source), "+P4", "+B19200",
+                                                           "+T30"])
+        sim.send_signal(signal.SIGTERM)
+        rig.sim_end(sim, folder)
+        got.append(outcome(status, out) + ("; before the time-out" if seconds < 20 else
+                                           f"; after {seconds:.0f} s"))
+    return ("exit 90; Err(90) Aborted by Cancel.; before the time-out | exit 255; (no result); "
+            "before the time-out", " | ".join(got))
+
+
 def list_ports(rig):
     """The registry's ports, each with the option that opens it. Wine registers only the ports
     it made itself; COM7 is registered here as a port driver would (until Wine restarts)."""
@@ -356,6 +393,7 @@ ROWS = [
     ("drive letter, \\ paths", backslash_paths),
     ("names beyond ASCII", beyond_ascii),
     ("handheld vanishing", vanishing),
+    ("Ctrl-C: Cancel; twice: quit", interrupt),
     ("--list-ports", list_ports),
 ]
 
@@ -366,6 +404,7 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--interrupt", required=True, help="console-interrupt.exe")
     parser.add_argument("--samples", default=Path(__file__).resolve().parent.parent / "samples")
     parser.add_argument("--rows", default="", help="comma-separated row numbers to run")
     args = parser.parse_args()
