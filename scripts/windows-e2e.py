@@ -92,7 +92,7 @@ class Rig:
             status = process.wait(timeout=CLI_LIMIT)
             return (status, out_path.read_bytes().decode("utf-8", "replace").replace("\r", ""),
                     err_path.read_bytes().decode("utf-8", "replace").replace("\r", ""))
-        return result() if wait else result
+        return result() if wait else (result, err_path)
 
     def cli_on_console(self, delays, args):
         """quenlo-cli.exe on a console (a terminal made by script), with Ctrl-C pressed after
@@ -264,9 +264,11 @@ def silent_and_busy(rig):
     source = folder / "DEMO.PD3"
     shutil.copy(rig.samples / "DEMO.PD3", source)
     sim = rig.sim(folder, 5, ["--silent"])
-    first = rig.cli([win_path(source), "+P4", "+B19200", "+T30"], wait=False)
-    # The first loader holds COM5 once it has called the handheld; give it time to open.
-    time.sleep(3)
+    first, first_err = rig.cli([win_path(source), "+P4", "+B19200", "+T30"], wait=False)
+    # The first loader holds COM5 once its window says so (the status after the opening).
+    until = time.monotonic() + 20
+    while b"Establish Link" not in first_err.read_bytes() and time.monotonic() < until:
+        time.sleep(0.05)
     status2, out2, err2 = rig.cli([win_path(source), "+P4", "+B19200", "+T30"])
     status, out, err = first()
     sim.send_signal(signal.SIGTERM)
