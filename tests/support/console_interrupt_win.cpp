@@ -1,7 +1,7 @@
-// Presses Ctrl-C for a program: starts it on this console, waits, then sends the console's Ctrl-C
-// event once per given delay, and ends with the program's exit status. Wine turns no signal into
-// that event, so the end-to-end table presses it this way (on a console: run under a terminal).
-//   console-interrupt.exe MS[,MS...] PROGRAM [ARGUMENT...]
+// Presses Ctrl-C for a program: starts it on this console, waits MS milliseconds, sends the
+// console's Ctrl-C event, and ends with the program's exit status. Wine turns no signal into that
+// event, so the end-to-end table presses it this way (on a console: run under a terminal).
+//   console-interrupt.exe MS PROGRAM [ARGUMENT...]
 #include <windows.h>
 
 #include <cstdio>
@@ -26,17 +26,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     // The event goes to every process on the console: this one ignores it.
     SetConsoleCtrlHandler(nullptr, TRUE);
-    for (wchar_t* delay = argv[1]; *delay != L'\0';) {
-        wchar_t* end = nullptr;
-        const unsigned long ms = std::wcstoul(delay, &end, 10);
-        if (WaitForSingleObject(child.hProcess, ms) == WAIT_OBJECT_0) {
-            break;
-        }
-        if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
-            std::fwprintf(stderr, L"console-interrupt: no console to press Ctrl-C on (%lu)\n",
-                          GetLastError());
-        }
-        delay = *end == L',' ? end + 1 : end;
+    if (WaitForSingleObject(child.hProcess, std::wcstoul(argv[1], nullptr, 10)) != WAIT_OBJECT_0 &&
+        !GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+        std::fwprintf(stderr, L"console-interrupt: no console to press Ctrl-C on (%lu)\n",
+                      GetLastError());
     }
     WaitForSingleObject(child.hProcess, INFINITE);
     DWORD status = 0;
