@@ -17,9 +17,13 @@ FUZZ_PACKAGES := cmake make clang-14 libclang-rt-14-dev
 FUZZ_DIR      ?= build/fuzz
 FUZZ_SECONDS  ?= 60
 FUZZ_RUNS     ?= 0
-WINDOWS_PACKAGES := cmake make g++-mingw-w64-x86-64-posix googletest wine wine64
+WINDOWS_PACKAGES := cmake make g++ g++-mingw-w64-x86-64-posix googletest libcli11-dev python3 \
+                    wine wine64
+# The zip and the NSIS installer of quenlo-cli.exe, tried in a fresh Wine prefix.
+WINDOWS_PACKAGE_PACKAGES := $(WINDOWS_PACKAGES) nsis zip unzip
 
-.PHONY: all deps build test demo gui screenshots bench fuzz soak faults package windows-check format clean
+.PHONY: all deps build test demo gui screenshots bench fuzz soak faults package windows-check \
+        windows-package format clean
 
 all: build
 
@@ -84,10 +88,16 @@ package:
 	@bash scripts/install-deps.sh $(PACKAGE_PACKAGES)
 	@bash scripts/package.sh $(PACKAGE_DIR) $(JOBS)
 
-# The protocol, the engine and their Qt-free tests built with MinGW-w64 and run under Wine.
+# The protocol, the engine and their Qt-free tests built with MinGW-w64 and run under Wine, then
+# quenlo-cli.exe against bht-sim over pseudo-terminals that Wine sees as COM ports.
 windows-check:
 	@bash scripts/install-deps.sh $(WINDOWS_PACKAGES)
 	@bash scripts/windows-check.sh $(WINDOWS_DIR) $(JOBS)
+
+# A zip and an installer of quenlo-cli.exe, each tried in a fresh Wine prefix.
+windows-package:
+	@bash scripts/install-deps.sh $(WINDOWS_PACKAGE_PACKAGES)
+	@bash scripts/windows-package.sh $(WINDOWS_DIR) $(JOBS)
 
 format:
 	@find $(wildcard base protocol files link send receive run platform ui cli sim tests fuzz bench) \

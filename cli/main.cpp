@@ -1,6 +1,5 @@
 // quenlo-cli: one transfer run from an option line, in a terminal.
 #include <CLI/CLI.hpp>
-#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,17 +11,12 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "base/run_state.h"
 #include "base/text.h"
-#include "cli/interrupt.h"
+#include "cli/console.h"
 #include "cli/terminal_view.h"
 #include "link/tracing_serial_comm.h"
-#include "platform/os_checks.h"
 #include "platform/port_names.h"
-#include "platform/qt_host.h"
-#include "platform/qt_serial_comm.h"
 #include "run/run_transfer.h"
 
 namespace {
@@ -99,13 +93,15 @@ struct Arguments {
     std::vector<std::string> tokens;
 };
 
-Arguments SplitArguments(int argc, char** argv) {
+Arguments SplitArguments(const std::vector<std::string>& argv) {
     static const std::set<std::string> kWithValue = {"--device", "--trace", "--wait-port"};
+    const std::size_t argc = argv.size();
     Arguments split;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (std::size_t i = 1; i < argc; ++i) {
+        const std::string& arg = argv[i];
         if (arg == "--") {
-            split.tokens.insert(split.tokens.end(), argv + i + 1, argv + argc);
+            split.tokens.insert(split.tokens.end(), argv.begin() + static_cast<long>(i) + 1,
+                                argv.end());
             break;
         }
         if (arg.rfind("--", 0) != 0 && arg != "-h") {
@@ -223,7 +219,7 @@ int main(int argc, char** argv) {
                   << "the current directory.\n";
         return kUsageStatus;
     }
-    const Arguments arguments = SplitArguments(argc, argv);
+    const Arguments arguments = SplitArguments(quenlo::Console::Arguments(argc, argv));
     try {
         std::vector<std::string> reversed(arguments.ours.rbegin(), arguments.ours.rend() - 1);
         app.parse(reversed);
@@ -245,17 +241,17 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::string>& tokens = arguments.tokens;
 
-    QCoreApplication qapp(argc, argv);
+    const auto console = quenlo::Console::Make(argc, argv);
     if (listPorts) {
         PrintPorts(std::cout);
         return 0;
     }
-    quenlo::QtSerialComm serial;
+    quenlo::SerialComm& serial = console->Port();
     if (!device.empty()) {
-        serial.SetDeviceOverride(device);
+        console->SetDeviceOverride(device);
     }
-    quenlo::QtHost host;
-    host.SetDefaultAnswer(yes);
+    quenlo::Host& host = console->TheHost();
+    console->SetDefaultAnswer(yes);
 
     std::ofstream traceFile;
     std::unique_ptr<quenlo::TracingSerialComm> tracing;
@@ -271,20 +267,19 @@ int main(int argc, char** argv) {
         comm = tracing.get();
     }
 
-    quenlo::TerminalView view(stderr, isatty(STDERR_FILENO) != 0);
+    quenlo::TerminalView view(stderr, console->StderrIsTerminal(), console->Timers());
     quenlo::RunState state(host, comm, &view);
     state.commandLine = OptionLine(tokens);
     if (waitSeconds > 0) {
         // The run sets the port again; here it only names the device to wait for.
-        serial.SetPortNumber(SelectedPort(state.commandLine));
-        if (!quenlo::DeviceExists(serial.Device())) {
-            std::cerr << "quenlo-cli: waiting for " << serial.Device() << '\n';
-            serial.WaitForDevice(
-                std::chrono::milliseconds(static_cast<long long>(waitSeconds * 1000)));
+        const std::int16_t port = SelectedPort(state.commandLine);
+        if (!console->DeviceExists(console->Device(port))) {
+            std::cerr << "quenlo-cli: waiting for " << console->Device(port) << '\n';
+            console->WaitForDevice(
+                port, std::chrono::milliseconds(static_cast<long long>(waitSeconds * 1000)));
         }
     }
-    quenlo::InstallInterruptHandler([&view] { view.PressButton(); }, kNoResultStatus);
-    quenlo::LetWritesFailPastTheSizeLimit();
+    console->CatchInterrupts([&view] { view.PressButton(); }, kNoResultStatus);
 
     quenlo::RunTransfer(state);
 

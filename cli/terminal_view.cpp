@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <QTimer>
-
 #include "base/text.h"
 
 namespace quenlo {
@@ -11,18 +9,17 @@ namespace quenlo {
 namespace {
 // A terminal redraw for every record would cost more than the record; the eye needs far fewer.
 constexpr std::chrono::milliseconds kRedrawInterval{100};
-constexpr int kTimerIntervalMs = 3000;
+constexpr std::chrono::milliseconds kTimerInterval{3000};
 }  // namespace
 
-TerminalView::TerminalView(std::FILE* out, bool isTerminal) : out_(out), isTerminal_(isTerminal) {}
+TerminalView::TerminalView(std::FILE* out, bool isTerminal, EventTimers& timers)
+    : out_(out), isTerminal_(isTerminal), timers_(timers) {}
 
 void TerminalView::Show(TransferWindowEvents& events) {
     events_ = &events;
     status_ = file_ = recCnt_ = records_ = complete_ = message_ = "";
     caption_ = "&Cancel";
-    ticker_ = std::make_unique<QTimer>();
-    ticker_->setInterval(kTimerIntervalMs);
-    QObject::connect(ticker_.get(), &QTimer::timeout, [this] {
+    ticker_ = timers_.MakeRepeating(kTimerInterval, [this] {
         if (events_ != nullptr) {
             events_->TimerTicked();
         }
@@ -44,9 +41,9 @@ void TerminalView::SetTimerEnabled(bool enabled) {
         return;
     }
     if (enabled) {
-        ticker_->start();
+        ticker_->Start();
     } else {
-        ticker_->stop();
+        ticker_->Stop();
     }
 }
 
@@ -87,7 +84,7 @@ void TerminalView::SetButtonCaption(const std::string& text) {
     }
     if (text == "OK") {
         // Nobody is there to click OK: click it as soon as the engine waits for it.
-        QTimer::singleShot(0, [this] { PressButton(); });
+        timers_.Post([this] { PressButton(); });
     }
 }
 

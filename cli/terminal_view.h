@@ -1,22 +1,22 @@
 #pragma once
 
-#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "base/transfer_view.h"
+#include "platform/event_timers.h"
 
 namespace quenlo {
 
 // The transfer window drawn on stderr: one updating line on a terminal, plain lines otherwise.
 // The result is not waited on: once the button reads "OK" it clicks itself. On a terminal the
 // result is left to the two lines on stdout: the updating line goes back to the last progress, so
-// the result does not stand on the screen twice.
+// the result does not stand on the screen twice. Its timers fire while the engine yields.
 class TerminalView : public TransferView {
   public:
-    TerminalView(std::FILE* out, bool isTerminal);
+    TerminalView(std::FILE* out, bool isTerminal, EventTimers& timers);
 
     void Show(TransferWindowEvents& events) override;
     void Unload() override;
@@ -49,14 +49,15 @@ class TerminalView : public TransferView {
 
     std::FILE* out_;
     bool isTerminal_;
+    EventTimers& timers_;
     TransferWindowEvents* events_ = nullptr;
     std::string status_, file_, recCnt_, records_, complete_, message_, caption_;
     std::string lastPlain_;
     std::string lastDrawn_;     // the updating line as it stands on the terminal
     std::string beforeStatus_;  // the line as it stood before the status last changed
     std::chrono::steady_clock::time_point lastDraw_{};
-    bool lineOpen_ = false;           // an updating line is on screen without its newline
-    std::unique_ptr<QTimer> ticker_;  // the 3-second timer, while the window is shown
+    bool lineOpen_ = false;  // an updating line is on screen without its newline
+    std::unique_ptr<EventTimers::Repeating> ticker_;  // the 3-second timer, while shown
 };
 
 }  // namespace quenlo

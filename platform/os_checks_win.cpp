@@ -1,12 +1,13 @@
 #include <io.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
-#include <QSerialPort>
-#include <QSerialPortInfo>
-
 #include "platform/os_checks.h"
+#include "platform/port_names.h"
 
+// Qt-free: the Windows quenlo-cli uses these without Qt, the desktop loader with it.
 namespace quenlo {
 
 bool StdinIsTerminal() {
@@ -23,16 +24,23 @@ long BytesWaitingInDevice(const QSerialPort&) {
 }
 
 std::string WhyNotAvailable(const std::string& device) {
-    return device + " does not exist or another program holds it";
+    return DeviceExists(device) ? "busy: another program holds it" : "no such device";
 }
 
+// Port names compare without regard to case, with or without the \\.\ prefix.
 bool DeviceExists(const std::string& device) {
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.portName().compare(QString::fromStdString(device), Qt::CaseInsensitive) == 0) {
-            return true;
+    const auto bare = [](std::string name) {
+        if (name.rfind("\\\\.\\", 0) == 0) {
+            name.erase(0, 4);
         }
-    }
-    return false;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        return name;
+    };
+    const std::vector<SerialPortFacts> ports = PresentPorts();
+    return std::any_of(ports.begin(), ports.end(), [&](const SerialPortFacts& port) {
+        return bare(port.device) == bare(device);
+    });
 }
 
 // Windows opens a COM port for one program at a time already.

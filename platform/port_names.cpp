@@ -1,6 +1,5 @@
 #include "platform/port_names.h"
 
-#include <QSerialPortInfo>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -80,29 +79,6 @@ std::string DeviceForPort(int portNumber, const std::vector<SerialPortFacts>& pr
         return DefaultDeviceForPort(portNumber);
     }
     return PortDevices(present, environment)[portNumber - 1];
-}
-
-std::vector<SerialPortFacts> PresentPorts() {
-    std::vector<SerialPortFacts> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        SerialPortFacts& port = ports.emplace_back();
-#if defined(_WIN32)
-        port.device = info.portName().toStdString();  // COM3; QSerialPort adds the \\.\ prefix
-#else
-        port.device = info.systemLocation().toStdString();
-#endif
-        port.description = info.description().toStdString();
-        port.manufacturer = info.manufacturer().toStdString();
-        port.serialNumber = info.serialNumber().toStdString();
-        if (info.hasVendorIdentifier()) {
-            port.vendorId = info.vendorIdentifier();
-        }
-        if (info.hasProductIdentifier()) {
-            port.productId = info.productIdentifier();
-        }
-        port.stableName = StableDeviceName(port.device);
-    }
-    return ports;
 }
 
 std::vector<PortRow> ListPorts(const std::vector<SerialPortFacts>& ports,

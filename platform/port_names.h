@@ -59,7 +59,8 @@ struct PortRow {
     std::vector<int> portNumbers = {};
 };
 
-// The serial ports present now (QSerialPortInfo), with their stable names.
+// The serial ports present now, with their stable names: QSerialPortInfo where Qt serves the
+// platform, the registry and SetupAPI on Windows.
 std::vector<SerialPortFacts> PresentPorts();
 
 // The stable name of a device: on Linux its /dev/serial/by-id link; empty elsewhere.

@@ -5,34 +5,18 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QTimer>
-#include <filesystem>
 #include <iostream>
-#include <string>
-#include <system_error>
+#include <memory>
 #include <thread>
+#include <utility>
 
-#include "base/text.h"
 #include "platform/os_checks.h"
 
 namespace quenlo {
-namespace {
-
-// Engine texts are ISO 8859-1; std::filesystem takes UTF-8 through char8_t on every platform.
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-}  // namespace
-
 QtHost::QtHost() : QtHost(std::cin, std::cerr, StdinIsTerminal()) {}
 
 QtHost::QtHost(std::istream& in, std::ostream& out, bool interactive)
-    : in_(in), out_(out), interactive_(interactive) {}
+    : TerminalHost(in, out, interactive) {}
 
 void QtHost::Yield(std::chrono::milliseconds maxWait) {
     QAbstractEventDispatcher* dispatcher =
@@ -64,43 +48,6 @@ void QtHost::SleepMs(std::int32_t milliseconds) {
     }
 }
 
-void QtHost::ShowMessage(const std::string& title, const std::string& text, MessageIcon) {
-    out_ << Latin1ToUtf8(title) << ": " << Latin1ToUtf8(text) << std::endl;
-}
-
-bool QtHost::AskYesNo(const std::string& title, const std::string& text) {
-    if (!interactive_) {
-        // Nobody can be asked, but everybody can see what was asked and what was answered.
-        out_ << Latin1ToUtf8(title) << ": " << Latin1ToUtf8(text) << " -> "
-             << (defaultAnswer_ ? "Yes (--yes)" : "No (no terminal to ask; --yes answers Yes)")
-             << std::endl;
-        return defaultAnswer_;
-    }
-    out_ << Latin1ToUtf8(title) << ": " << Latin1ToUtf8(text)
-         << (defaultAnswer_ ? " [Y/n] " : " [y/N] ") << std::flush;
-    std::string answer;
-    if (!std::getline(in_, answer)) {
-        return defaultAnswer_;
-    }
-    answer = LowerAscii(std::string(TrimBlanks(answer)));
-    if (answer == "y" || answer == "yes") {
-        return true;
-    }
-    if (answer == "n" || answer == "no") {
-        return false;
-    }
-    return defaultAnswer_;
-}
-
-std::optional<std::uint64_t> QtHost::FreeSpace(const std::filesystem::path& directory) {
-    std::error_code error;
-    const std::filesystem::space_info space = std::filesystem::space(directory, error);
-    if (error) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(space.available);
-}
-
 LocalDateTime QtHost::Now() {
     const QDateTime now = QDateTime::currentDateTime();
     const QDate date = now.date();
@@ -109,18 +56,30 @@ LocalDateTime QtHost::Now() {
                          time.hour(), time.minute(), time.second()};
 }
 
-std::string QtHost::CurrentDirectory() {
-    std::error_code error;
-    const std::filesystem::path current = std::filesystem::current_path(error);
-    if (error) {
-        return "./";
+namespace {
+
+class QtRepeating : public EventTimers::Repeating {
+  public:
+    QtRepeating(std::chrono::milliseconds interval, std::function<void()> fire) {
+        timer_.setInterval(interval);
+        QObject::connect(&timer_, &QTimer::timeout, std::move(fire));
     }
-    const std::u8string generic = current.generic_u8string();
-    std::string directory = Utf8ToLatin1(std::string(generic.begin(), generic.end()));
-    if (directory.empty() || directory.back() != '/') {
-        directory += '/';
-    }
-    return directory;
+    void Start() override { timer_.start(); }
+    void Stop() override { timer_.stop(); }
+
+  private:
+    QTimer timer_;
+};
+
+}  // namespace
+
+std::unique_ptr<EventTimers::Repeating> QtTimers::MakeRepeating(std::chrono::milliseconds interval,
+                                                                std::function<void()> fire) {
+    return std::make_unique<QtRepeating>(interval, std::move(fire));
+}
+
+void QtTimers::Post(std::function<void()> fire) {
+    QTimer::singleShot(0, std::move(fire));
 }
 
 }  // namespace quenlo

@@ -9,20 +9,9 @@
 #include <string_view>
 
 #include "link/serial_comm.h"
+#include "platform/line_settings.h"
 
 namespace quenlo {
-
-// The settings text "baud,parity,data,stop" taken apart.
-struct LineSettings {
-    std::int32_t baud = 19200;
-    char parity = 'N';  // N, E or O
-    int dataBits = 8;   // 7 or 8
-    int stopBits = 1;   // 1 or 2
-};
-
-// Nothing when the text is not of that form ("19200,N,8,1"; parity in either case, blanks around
-// the fields allowed).
-std::optional<LineSettings> ParseLineSettings(std::string_view text);
 
 // The engine's serial port over QSerialPort, on a real device or a pseudo-terminal. Nothing here
 // blocks: bytes move while the host yields to the Qt event loop, and the engine polls the counts.

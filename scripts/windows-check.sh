@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The Qt-free part (protocol, engine, and the tests that need neither Qt, a pseudo-terminal nor a
-# child process) cross-compiled with MinGW-w64 and run under Wine: the engine's Windows paths
-# run on Windows' own file system rules. GoogleTest is built from Debian's packaged sources.
-# Ends with "windows-check: N passed, N failed" and fails when a test or a build fails.
+# The Qt-free part (protocol, engine, the Windows platform layer and the tests that need neither
+# Qt, a pseudo-terminal nor a child process) cross-compiled with MinGW-w64 and run under Wine: the
+# engine's Windows paths run on Windows' own file system rules. Then quenlo-cli.exe, statically
+# linked, against bht-sim built for Linux, over pseudo-terminals Wine sees as COM ports
+# (scripts/windows-e2e.py). GoogleTest is built from Debian's packaged sources.
+# Ends with "windows-check: N passed, N failed" (unit tests and table rows) and fails when a test,
+# a row or a build fails.
 set -euo pipefail
 
 build=${1:?usage: windows-check.sh BUILD_DIR [JOBS]}
@@ -37,9 +40,23 @@ cmake -S "$repo" -B "$build/quenlo" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_
 # Each test program on its own, so that one that does not compile for Windows is reported and
 # the others still run.
 failed_builds=()
-echo "== Building quenlo_protocol, quenlo_core and the test support"
+echo "== Building quenlo_protocol, quenlo_core, the test support and quenlo-cli.exe"
 cmake --build "$build/quenlo" -j"$jobs" --target quenlo_protocol quenlo_core quenlo_test_support \
-    >"$build/build.log" 2>&1 || { tail -40 "$build/build.log" >&2; exit 1; }
+    quenlo-cli console-interrupt >"$build/build.log" 2>&1 || { tail -40 "$build/build.log" >&2; exit 1; }
+# Warnings count as failures of the build: the code is meant to be clean on both compilers.
+if grep -q 'warning:' "$build/build.log"; then
+    grep -A3 'warning:' "$build/build.log" | head -30 >&2
+    echo "windows-check: the Windows build has warnings" >&2
+    exit 1
+fi
+
+# bht-sim for Linux, without Qt: the handheld the Windows program talks to.
+echo "== Building bht-sim for Linux in $build/linux"
+cmake -S "$repo" -B "$build/linux" -DCMAKE_BUILD_TYPE=Release -DQUENLO_QT=OFF \
+    -DQUENLO_BUILD_TESTS=OFF >"$build/linux-configure.log" ||
+    { cat "$build/linux-configure.log" >&2; exit 1; }
+cmake --build "$build/linux" -j"$jobs" --target bht-sim >"$build/linux-build.log" 2>&1 ||
+    { tail -40 "$build/linux-build.log" >&2; exit 1; }
 for t in "${tests[@]}"; do
     rm -f "$build/quenlo/tests/$t.exe"  # never run the program of an earlier build
     if ! cmake --build "$build/quenlo" -j"$jobs" --target "$t" >"$build/build-$t.log" 2>&1; then
@@ -86,6 +103,20 @@ for t in "${tests[@]}"; do
     fi
 done
 wineserver --wait || true
+
+echo "== quenlo-cli.exe under Wine against bht-sim"
+e2e_status=0
+python3 "$repo/scripts/windows-e2e.py" --exe "$build/quenlo/cli/quenlo-cli.exe" \
+    --sim "$build/linux/sim/bht-sim" --prefix "$WINEPREFIX" --work "$build/e2e" \
+    --interrupt "$build/quenlo/tests/console-interrupt.exe" \
+    --samples "$repo/samples" | tee "$build/e2e.log" || e2e_status=$?
+rows_passed=$(sed -n 's/^windows-e2e: \([0-9]*\) passed.*/\1/p' "$build/e2e.log")
+rows_failed=$(sed -n 's/^windows-e2e: [0-9]* passed, \([0-9]*\) failed.*/\1/p' "$build/e2e.log")
+passed=$((passed + ${rows_passed:-0}))
+failed=$((failed + ${rows_failed:-0}))
+if [ "$e2e_status" -ne 0 ] && [ "${rows_failed:-0}" -eq 0 ]; then
+    failed=$((failed + 1))  # the table did not run to its end
+fi
 
 echo "windows-check: took $(($(date +%s) - started)) s"
 [ ${#failed_builds[@]} -eq 0 ] || echo "windows-check: not built for Windows: ${failed_builds[*]}"

@@ -13,6 +13,7 @@
 
 #include "base/runtime_error.h"
 #include "link/link_control.h"
+#include "platform/line_settings.h"
 #include "platform/port_names.h"
 #include "platform/posix_pty.h"
 #include "platform/qt_host.h"
@@ -135,6 +136,30 @@ TEST_F(SerialTest, FailedOpeningsWithTheirErrorsAndWhy) {
     EXPECT_EQ(out.str(),
               "Free Space DLL error (0): is there > 3kBytes free0 -> No (no terminal to "
               "ask; --yes answers Yes)\n");
+}
+
+// The settings text as every port reads it: baud, parity, data and stop bits, blanks allowed.
+TEST(LineSettingsTest, SettingsTextTakenApartOrRefused) {
+    const auto parsed = [](const char* text) {
+        const auto s = ParseLineSettings(text);
+        return s ? std::to_string(s->baud) + s->parity + std::to_string(s->dataBits) +
+                       std::to_string(s->stopBits)
+                 : std::string("refused");
+    };
+    const std::pair<const char*, const char*> rows[] = {{"19200,N,8,1", "19200N81"},
+                                                        {" 115200 , e , 7 , 2 ", "115200E72"},
+                                                        {"300,o,8,1", "300O81"},
+                                                        {"19200,N,8", "refused"},
+                                                        {"19200,N,8,1,1", "refused"},
+                                                        {"0,N,8,1", "refused"},
+                                                        {"19200,M,8,1", "refused"},
+                                                        {"19200,N,6,1", "refused"},
+                                                        {"19200,N,8,3", "refused"},
+                                                        {"fast,N,8,1", "refused"},
+                                                        {"", "refused"}};
+    for (const auto& [text, want] : rows) {
+        EXPECT_EQ(parsed(text), want) << text;
+    }
 }
 
 // Both ways until the other end goes (1002: input kept, output dropped), then until it is back.

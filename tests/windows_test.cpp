@@ -6,15 +6,20 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "base/engine_file.h"
 #include "base/run_state.h"
+#include "base/runtime_error.h"
 #include "base/text.h"
 #include "files/file_names.h"
 #include "files/file_open.h"
 #include "files/native_path.h"
+#include "link/link_control.h"
+#include "platform/console_host.h"
 #include "platform/port_names.h"
+#include "platform/win_serial_comm.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
@@ -81,6 +86,61 @@ TEST(WindowsFiles, DrivePathsFindTheOneFileWhateverTheCaseAndSeparators) {
     ASSERT_EQ(OpenFile(state, here, "\243NEW.TXT", FileNumber::kReceive, "O"), 0);
     state.CloseAllFiles();
     EXPECT_TRUE(fs::exists(dir.path() / fs::path(u8"\u00a3NEW.TXT")));
+}
+
+// The console host's timers and posted calls run from its wait, in the clock it is given: a
+// timer fires once per interval while started, never once stopped or destroyed, and a wait that
+// handles one returns at once instead of sleeping.
+TEST(WindowsConsoleHost, TimersAndPostedCallsRunFromTheWaitInVirtualTime) {
+    using namespace std::chrono_literals;
+    double now = 100;
+    std::istringstream in;
+    std::ostringstream out;
+    ConsoleHost host(in, out, false, [&] { return now; });
+    std::string fired;
+    auto tick = host.MakeRepeating(3000ms, [&] { fired += "T"; });
+    auto other = host.MakeRepeating(1000ms, [&] { fired += "o"; });
+    host.Post([&] { fired += "P"; });
+    // A wait of a minute where something is due: it must return at once.
+    const std::tuple<double, std::chrono::milliseconds, std::string> steps[] = {
+        {0, 60s, "P"},    {2.5, 0ms, "P"},   {0.5, 60s, "PT"},
+        {2.0, 0ms, "PT"}, {1.0, 60s, "PTT"}, {6.0, 60s, "PTTT"}};
+    tick->Start();
+    for (const auto& [advance, wait, want] : steps) {
+        now += advance;
+        host.Yield(wait);
+        EXPECT_EQ(fired, want) << "at " << now;
+    }
+    tick->Stop();
+    now += 30;
+    host.Yield(0ms);
+    tick.reset();
+    now += 30;
+    host.Yield(0ms);
+    EXPECT_EQ(fired, "PTTT");
+    host.ShowMessage("Quenlo", "Baud Rate not supported by IRDA interface", MessageIcon::kNone);
+    EXPECT_EQ(out.str(), "Quenlo: Baud Rate not supported by IRDA interface\n");
+}
+
+// Openings that fail, as the Qt port reports them: a settings text that cannot be read, a port
+// that does not exist (101, and why), a device that is no serial port; output on a closed port.
+TEST(WindowsSerialPort, FailedOpeningsWithTheirErrorsAndWhy) {
+    testing::FakeHost host;
+    WinSerialComm comm;
+    RunState state{host, &comm};
+    comm.SetPortNumber(21);
+    const std::tuple<const char*, std::string, ResultCode, std::string> rows[] = {
+        {"19200,Q,8,1", "", 102, ""},
+        {"19200,N,8,1", "", 101, "COM21 is COM21: no such device; "},
+        {"19200,N,8,1", "NUL", 102, "COM21 is NUL: "}};
+    for (const auto& [settings, device, result, why] : rows) {
+        comm.SetSettings(settings);
+        comm.SetDeviceOverride(device);
+        EXPECT_EQ(OpenPort(state), result) << device;
+        EXPECT_EQ(state.failureDetail.substr(0, why.size()), why) << state.failureDetail;
+        EXPECT_FALSE(comm.PortOpen());
+    }
+    EXPECT_THROW(comm.Output("x"), RuntimeError);
 }
 
 }  // namespace
