@@ -8,6 +8,7 @@
 #include "protocol/block_receiver.h"
 #include "protocol/block_sender.h"
 #include "protocol/control_chars.h"
+#include "protocol/ymodem_block.h"
 #include "protocol/ymodem_receiver.h"
 #include "protocol/ymodem_sender.h"
 #include "run/run_transfer.h"
@@ -90,40 +91,87 @@ sim::LineFaults LineFaultsOf(const std::vector<Fault>& faults, Direction directi
     return line;
 }
 
-// What no check of the protocol can see: a flipped bit with no check byte on, a single-byte
-// signal flipped into another (ENQ, EOT, ACK and NAK travel alone, unchecked: EOT and ENQ differ
-// in one bit), or the same bit flipped twice in one block, which its check cancels out.
+// The frame each byte of a clean stream belongs to, counted from 1 (0 for a single-byte signal):
+// the heading up to its ETX and check byte, data blocks of their fixed length, YMODEM frames of
+// the length their start byte gives.
+std::vector<int> FramesOf(const TransferKind& kind, const std::string& stream) {
+    std::vector<int> frames(stream.size(), 0);
+    const std::size_t block = DataBlockLength(kind.dataFile ? 15 : 128, kind.blocks);
+    int frame = 0;
+    for (std::size_t at = 0; at < stream.size();) {
+        std::size_t length = 1;
+        if (kind.ymodem) {
+            length = std::max<std::size_t>(
+                1, protocol::FrameSize(stream[at], protocol::CheckKind::kCrc16));
+        } else if (stream[at] == chSOH) {
+            length = stream.find(chETX, at + 18) + 1 - at + (kind.blocks.bcc ? 1 : 0);
+        } else if (stream[at] == chSTX) {
+            length = block;
+        }
+        const int of = length > 1 ? ++frame : 0;
+        for (std::size_t i = at; i < std::min(stream.size(), at + length); ++i) {
+            frames[i] = of;
+        }
+        at += length;
+    }
+    return frames;
+}
+
+// What no check of the protocol can see: a flipped bit with no check byte on; a single-byte signal
+// flipped into another (ENQ, EOT, ACK and NAK travel alone, unchecked: EOT and ENQ differ in one
+// bit); and, with more faults than one, an answer that comes twice or out of noise (answers carry
+// no numbers, so it is taken for the next one), or faults in one frame that keep its length, which
+// its check (an exclusive-or, or CRC-16 for one pattern in 65536) may miss, flips in one frame
+// that cancel out in its exclusive-or, or a block's check byte lost beside another fault.
 bool ProtocolCannotSee(const TransferKind& kind, const std::vector<Fault>& faults,
                        const CleanRun& clean) {
     static const std::string kSignals{chENQ, chEOT, chACK, chNAK};
-    std::map<std::pair<Direction, std::uint8_t>, std::vector<long>> flips;
+    const Direction answers = kind.send ? Direction::kToLoader : Direction::kToHandheld;
+    struct InFrame {
+        int lost = 0, added = 0, flips = 0;
+        std::uint8_t flipped = 0;
+        bool checkLost = false;
+    };
+    std::map<std::pair<Direction, int>, InFrame> frames;
     for (const Fault& fault : faults) {
-        if (fault.type != FaultType::kFlip) {
-            continue;
-        }
         const std::string& stream =
             fault.direction == Direction::kToHandheld ? clean.toHandheld : clean.toLoader;
         const auto at = static_cast<std::size_t>(fault.position - 1);
-        if (at < stream.size() && kSignals.find(stream[at]) != std::string::npos &&
-            kSignals.find(static_cast<char>(stream[at] ^ fault.bits)) != std::string::npos) {
+        if (fault.type == FaultType::kFlip &&
+            ((!kind.ymodem && !kind.blocks.bcc) ||
+             (at < stream.size() && kSignals.find(stream[at]) != std::string::npos &&
+              kSignals.find(static_cast<char>(stream[at] ^ fault.bits)) != std::string::npos))) {
             return true;
         }
-        if (!kind.ymodem && !kind.blocks.bcc) {
+        if (faults.size() < 2 || at >= stream.size()) {
+            continue;
+        }
+        if (fault.direction == answers &&
+            (fault.type == FaultType::kDoubled || fault.type == FaultType::kStray)) {
             return true;
         }
-        flips[{fault.direction, fault.bits}].push_back(fault.position);
+        const std::vector<int> of = FramesOf(kind, stream);
+        // A stray byte before a frame's start byte falls between frames, where it is dropped.
+        const bool before = fault.type == FaultType::kStray && (at == 0 || of[at - 1] != of[at]);
+        InFrame& in = frames[{fault.direction, before ? 0 : of[at]}];
+        // Without its check byte a block is judged by the missing NUL rule, which one more fault
+        // may satisfy.
+        in.checkLost |= fault.type == FaultType::kLost && !kind.ymodem && kind.blocks.bcc &&
+                        of[at] != 0 && (at + 1 == of.size() || of[at + 1] != of[at]);
+        in.lost += fault.type == FaultType::kLost ? 1 : 0;
+        in.added += fault.type == FaultType::kDoubled || fault.type == FaultType::kStray ? 1 : 0;
+        if (fault.type == FaultType::kFlip) {
+            ++in.flips;
+            in.flipped ^= fault.bits;
+        }
     }
-    if (kind.ymodem) {
-        return false;
-    }
-    const long longest = static_cast<long>(DataBlockLength(128, kind.blocks));
-    for (const auto& [key, positions] : flips) {
-        for (std::size_t i = 0; i < positions.size(); ++i) {
-            for (std::size_t j = i + 1; j < positions.size(); ++j) {
-                if (std::abs(positions[i] - positions[j]) < longest) {
-                    return true;
-                }
-            }
+    for (const auto& [where, in] : frames) {
+        const bool shifted = where.second != 0 && in.lost > 0 && in.lost == in.added;
+        const bool cancelled = where.second != 0 && in.lost == 0 && in.added == 0 &&
+                               in.flips >= 2 && !kind.ymodem && in.flipped == 0;
+        const bool unchecked = in.checkLost && in.lost + in.added + in.flips >= 2;
+        if (shifted || cancelled || unchecked) {
+            return true;
         }
     }
     return false;
