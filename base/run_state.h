@@ -44,6 +44,10 @@ struct TransferSettings {
     bool sendMode = false;
     std::string filePath;  // directory with its final "\", or the receive directory
     std::string fileName;
+    // The same as typed (UTF-8, letter case kept), when the front end gave the line so: what is
+    // opened, where it exists as given.
+    std::string filePathAsGiven;
+    std::string fileNameAsGiven;
     bool programFile = false;
     std::string fieldFileName;
     std::int16_t fieldCount = 0;
@@ -79,6 +83,10 @@ struct RunState : TransferSettings {
 
     std::string commandLine;
     std::string currentOption;
+    // The option line as typed, UTF-8, before it was upper-cased; empty when there is only the
+    // upper-case line. Its tokens stand where commandLine's do.
+    std::string commandLineAsGiven;
+    std::string currentOptionAsGiven;
     ResultCode resultCode = result::kOk;
     std::string resultMessage;
     std::string currentProcedure;

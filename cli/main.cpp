@@ -116,16 +116,17 @@ Arguments SplitArguments(const std::vector<std::string>& argv) {
     return split;
 }
 
+// The option line as typed: each argument one token, quoted when it holds a space (a folder such
+// as "My Files").
 std::string OptionLine(const std::vector<std::string>& tokens) {
     std::string line;
     for (const auto& token : tokens) {
         if (!line.empty()) {
             line += ' ';
         }
-        line += token;
+        line += token.find(' ') == std::string::npos ? token : '"' + token + '"';
     }
-    // The option line is upper case, exactly as the desktop loader builds it.
-    return quenlo::UpperCase(quenlo::Utf8ToLatin1(line));
+    return line;
 }
 
 // The port the option line selects: its last +Pn, as the engine reads it; port 1 without one.
@@ -269,7 +270,10 @@ int main(int argc, char** argv) {
 
     quenlo::TerminalView view(stderr, console->StderrIsTerminal(), console->Timers());
     quenlo::RunState state(host, comm, &view);
-    state.commandLine = OptionLine(tokens);
+    // The option line is upper case, exactly as the desktop loader builds it; the line as typed
+    // goes beside it, so that files and folders are opened as named.
+    state.commandLineAsGiven = OptionLine(tokens);
+    state.commandLine = quenlo::UpperCase(quenlo::Utf8ToLatin1(state.commandLineAsGiven));
     if (waitSeconds > 0) {
         // The run sets the port again; here it only names the device to wait for.
         const std::int16_t port = SelectedPort(state.commandLine);

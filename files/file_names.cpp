@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "files/native_path.h"
 #include "protocol/file_kinds.h"
 
 namespace quenlo {
@@ -16,6 +17,11 @@ constexpr std::string_view kNameCharacters =
 // "/" separates directories as "\" does, so that paths of this machine can be typed as they are.
 bool IsPathSeparator(char c) {
     return c == '\\' || c == '/';
+}
+
+bool IsExistingDirectory(const std::string& upper, const std::string& given) {
+    std::error_code ec;
+    return !upper.empty() && std::filesystem::is_directory(GivenPath(upper, given), ec);
 }
 
 }  // namespace
@@ -36,13 +42,17 @@ ResultCode CheckValid(RunState& state, const std::string& text, std::int16_t acc
 ResultCode CheckFileArg(RunState& state) {
     state.currentProcedure = "CheckFileArg";
     const std::string arg = state.currentOption;
-    const bool isDirectory =
-        (!arg.empty() && IsPathSeparator(arg.back())) || (arg.size() == 2 && arg.back() == ':');
+    const std::string given = state.currentOptionAsGiven;
+    // A folder that exists receives, with or without its final separator.
+    const bool isDirectory = (!arg.empty() && IsPathSeparator(arg.back())) || IsBareDrive(arg) ||
+                             IsExistingDirectory(arg, given);
+    // The folders around a name are the system's business, spaces and letters beyond A-Z
+    // included: only the name keeps the short-name rules, for it travels to the handheld.
     if (isDirectory) {
         state.filePath = arg;
-        const ResultCode check = CheckValid(state, state.filePath, 1);
+        state.filePathAsGiven = given;
         state.currentProcedure = "CheckFileArg2";
-        return check != result::kOk ? result::kWrongFileNameFormat : result::kOk;
+        return result::kOk;
     }
     state.sendMode = true;
     const auto lastSeparator = arg.find_last_of("\\/");
@@ -53,11 +63,12 @@ ResultCode CheckFileArg(RunState& state) {
         state.filePath.clear();
         state.fileName = arg;
     }
-    const ResultCode check = CheckValid(state, state.filePath, 1);
+    const auto givenSeparator = given.find_last_of("\\/");
+    state.filePathAsGiven =
+        givenSeparator == std::string::npos ? "" : given.substr(0, givenSeparator + 1);
+    state.fileNameAsGiven =
+        givenSeparator == std::string::npos ? given : given.substr(givenSeparator + 1);
     state.currentProcedure = "CheckFileArg3";
-    if (check != result::kOk) {
-        return result::kWrongFileNameFormat;
-    }
     return CheckFilename(state);
 }
 

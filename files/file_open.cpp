@@ -55,7 +55,8 @@ ResultCode OpenTargetFolder(RunState& state) {
         return result::kPathNotFound;
     }
     disk::Failure failure;
-    state.targetFolder = disk::Directory::Open(NativePath(state.filePath), failure);
+    state.targetFolder =
+        disk::Directory::Open(GivenPath(state.filePath, state.filePathAsGiven), failure);
     state.targetFolderOf = state.filePath;
     if (!state.targetFolder) {
         state.failureDetail = failure.what;
@@ -121,6 +122,20 @@ ResultCode OpenForWriting(RunState& state, const std::string& directory, const s
 
 }  // namespace
 
+// Where directory & name are on this machine: as the operator typed them where they are the
+// run's, so that exactly the file or folder named is the one opened.
+std::filesystem::path PathOf(const RunState& state, const std::string& directory,
+                             const std::string& name) {
+    if (state.filePathAsGiven.empty() && state.fileNameAsGiven.empty()) {
+        return NativePath(directory + name);
+    }
+    const std::string typed =
+        (directory == state.filePath ? state.filePathAsGiven : Latin1ToUtf8(directory)) +
+        (name == state.fileName && !state.fileNameAsGiven.empty() ? state.fileNameAsGiven
+                                                                  : Latin1ToUtf8(name));
+    return GivenPath(directory + name, typed);
+}
+
 ResultCode MapFileError(std::int32_t runtimeErrorNumber) {
     switch (runtimeErrorNumber) {
         case runtime_error_number::kFileNotFound:
@@ -149,7 +164,7 @@ ResultCode OpenFile(RunState& state, const std::string& directory, const std::st
     if (mode != "I") {
         return OpenForWriting(state, directory, name, number);
     }
-    const std::filesystem::path path = NativePath(directory + name);
+    const std::filesystem::path path = PathOf(state, directory, name);
     int error = 0;
     auto file = EngineFile::Open(path, error);
     if (!file) {

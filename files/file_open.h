@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "base/result_codes.h"
@@ -25,6 +26,11 @@ ResultCode WriteFailed(RunState& state, const std::string& reason, int error);
 // is not there (or a drive where the system has none), or the code of another failure; the
 // reason in failureDetail.
 ResultCode OpenTargetFolder(RunState& state);
+
+// Where directory & name are on this machine: as the operator typed them where they are the
+// run's, so that exactly the file or folder named is the one opened.
+std::filesystem::path PathOf(const RunState& state, const std::string& directory,
+                             const std::string& name);
 
 // The run's target folder, opened now when it is not yet; nothing, and result set (see
 // OpenTargetFolder), when it cannot be.

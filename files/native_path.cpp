@@ -1,5 +1,6 @@
 #include "files/native_path.h"
 
+#include <algorithm>
 #include <climits>
 #include <optional>
 #include <string>
@@ -90,6 +91,28 @@ std::filesystem::path NativePath(std::string_view enginePath) {
         i = next + 1;
     }
     return FromUtf8(result);
+}
+
+std::filesystem::path GivenPath(std::string_view enginePath, std::string_view given) {
+    if (given.empty()) {
+        return NativePath(enginePath);
+    }
+    std::string typed(given);
+    if (kSeparator != '\\') {
+        std::replace(typed.begin(), typed.end(), '\\', kSeparator);
+    }
+    std::error_code ec;
+    const std::filesystem::path path = FromUtf8(typed);
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        return path;
+    }
+    // The folders as typed, the name in them found without regard to case (or new).
+    const std::filesystem::path parent = path.parent_path();
+    if (parent.empty() || std::filesystem::is_directory(parent, ec)) {
+        const auto found = FindEntry(Utf8Of(parent), Utf8Of(path.filename()));
+        return found ? parent / FromUtf8(*found) : path;
+    }
+    return NativePath(enginePath);
 }
 
 }  // namespace quenlo

@@ -23,4 +23,8 @@ inline constexpr bool kSystemHasDrives = false;
 // exist keeps the name as given.
 std::filesystem::path NativePath(std::string_view enginePath);
 
+// A path as the operator typed it (UTF-8, letter case kept) where it exists so; otherwise the
+// engine's upper-case copy of it, found without regard to case.
+std::filesystem::path GivenPath(std::string_view enginePath, std::string_view given);
+
 }  // namespace quenlo

@@ -11,9 +11,8 @@ namespace quenlo {
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<SourceFile> SourceFile::Open(const std::string& directory, const std::string& name,
-                                             int& error) {
-    const fs::path path = NativePath(directory + name);
+std::unique_ptr<SourceFile> SourceFile::Open(const std::filesystem::path& path,
+                                             const std::string& name, int& error) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         error = ec ? ec.value() : ENOENT;

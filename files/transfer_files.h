@@ -17,10 +17,10 @@ namespace quenlo {
 // The file a YMODEM transfer sends, read as the transfer goes.
 class SourceFile : public protocol::FileSource {
   public:
-    // Opens directory & name (engine text); nothing, and error set to the errno value, when it
-    // cannot be read.
-    static std::unique_ptr<SourceFile> Open(const std::string& directory, const std::string& name,
-                                            int& error);
+    // Opens the file at path, which goes by `name` (engine text); nothing, and error set to the
+    // errno value, when it cannot be read.
+    static std::unique_ptr<SourceFile> Open(const std::filesystem::path& path,
+                                            const std::string& name, int& error);
 
     std::string Name() const override { return name_; }
     std::uint64_t Size() const override { return size_; }

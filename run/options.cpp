@@ -100,19 +100,43 @@ ResultCode SetIrDelay(RunState& state, const std::string& text) {
     return result::kOk;
 }
 
+namespace {
+
+// The first token of a line: up to its first space, or a quoted one ("My Files/PROG.PD3") up to
+// its closing quote, without the quotes. `length` is what it takes of the line.
+std::string FirstToken(const std::string& line, std::size_t& length) {
+    if (line.starts_with('"')) {
+        const auto close = line.find('"', 1);
+        length = close == std::string::npos ? line.size() : close + 1;
+        return line.substr(1, (close == std::string::npos ? line.size() : close) - 1);
+    }
+    length = std::min(line.find(' '), line.size());
+    return line.substr(0, length);
+}
+
+// Takes `length` characters and the spaces after them from the front of the line.
+void DropToken(std::string& line, std::size_t length) {
+    line.erase(0, length);
+    const auto rest = line.find_first_not_of(' ');
+    line.erase(0, rest == std::string::npos ? line.size() : rest);
+}
+
+}  // namespace
+
 ResultCode CheckCommand(RunState& s) {
     s.currentProcedure = "CheckCommand";
     s.resultCode = result::kOk;
     while (s.commandLine.size() >= 2) {
-        const auto space = s.commandLine.find(' ');
-        s.currentOption = s.commandLine.substr(0, space);
+        std::size_t length = 0;
+        s.currentOption = FirstToken(s.commandLine, length);
+        std::size_t givenLength = 0;
+        s.currentOptionAsGiven = FirstToken(s.commandLineAsGiven, givenLength);
         s.resultCode = ApplyToken(s, s.currentOption);
         if (s.resultCode != result::kOk) {
             return s.resultCode;
         }
-        s.commandLine.erase(0, s.currentOption.size());
-        const auto rest = s.commandLine.find_first_not_of(' ');
-        s.commandLine.erase(0, rest == std::string::npos ? s.commandLine.size() : rest);
+        DropToken(s.commandLine, length);
+        DropToken(s.commandLineAsGiven, givenLength);
     }
     if (!s.sendMode) {
         return result::kOk;

@@ -28,7 +28,7 @@ ResultCode SendByYModem(RunState& s) {
     s.timerTicks = 0;
     s.cancelRequested = false;
     int error = 0;
-    auto source = SourceFile::Open(s.filePath, s.fileName, error);
+    auto source = SourceFile::Open(PathOf(s, s.filePath, s.fileName), s.fileName, error);
     SetTransferLimits(s);
     if (source) {
         transfer.SendFile(*source, s.filePath + s.fileName);

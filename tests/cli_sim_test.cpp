@@ -121,6 +121,29 @@ TEST_F(CliSimTest, SendsProgramsAndDataFiles) {
     ExpectDelivered(Sample("DEMO.PD3", pound + "1.PD3"), 400, {}, {"+P0", "+B115200"},
                     kProgramSent);
     ExpectDelivered(Sample("STOCK.TXT"), 60, {}, {"+P0", "+B115200", "+F13,20,6"}, kFileSent);
+    // Folders as people have them, each one argument: a space, letters beyond A-Z; a file named
+    // in lower case; a folder to receive into named without its final "/".
+    const fs::path folder = Path("My Files") / "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5";
+    fs::create_directories(folder);
+    fs::copy_file(fs::path(QUENLO_SAMPLES) / "DEMO.PD3", folder / "demo.pd3");
+    ASSERT_NO_FATAL_FAILURE(StartSim());
+    EXPECT_EQ(RunCli({(folder / "demo.pd3").string(), "+P0", "+B115200"}).out, kProgramSent);
+    FinishSim();
+    EXPECT_EQ(dir_.Read("received/DEMO.PD3"), dir_.Read("DEMO.PD3"));
+    fs::create_directory(
+        Path("R\xC3\xA9"
+             "ception"));  // the handheld uploads what it got
+    ASSERT_NO_FATAL_FAILURE(StartSim({"--send", Path("received/DEMO.PD3").string()}));
+    EXPECT_EQ(RunCli({Path("R\xC3\xA9"
+                           "ception")
+                          .string(),
+                      "+P0", "+B115200"})
+                  .out,
+              "Program Received OK\nErr(0) Transfer Complete\n");
+    FinishSim();
+    EXPECT_EQ(dir_.Read("R\xC3\xA9"
+                        "ception/DEMO.PD3"),
+              dir_.Read("DEMO.PD3"));
 }
 
 // 70,000 bytes of every value to the handheld and back, byte for byte.
@@ -252,11 +275,12 @@ TEST_F(CliSimTest, FailuresBeforeTheLine) {
         std::string out;
         std::string why;  // a line on stderr
     } rows[] = {
-        // The file is looked at before the port; the line is upper case, so is the name.
+        // The file is looked at before the port; the line is upper case, so is the name in the
+        // result, but the reason shows the path as typed.
         {{Path("absent.pd3").string(), "+P0"},
          1,
          "Transfer Error\nErr(1) File: ABSENT.PD3  not found.\n",
-         "quenlo-cli: " + Path("ABSENT.PD3").string() + ": No such file or directory"},
+         "quenlo-cli: " + Path("absent.pd3").string() + ": No such file or directory"},
         // Our own options may follow the tokens; a usage error has a status of its own.
         {{file.string(), "+P0", "--device", Path("nothing").string()},
          101,

@@ -88,12 +88,13 @@ class FilesTest : public ::testing::Test {
 
 TEST_F(FilesTest, FileArgumentsAndShortNames) {
     // A directory (a drive or ending in a separator) sets the path; else split at the last one.
+    // Only the name keeps the short-name rules: the folders around it are the system's.
     const Row rows[] = {
         {"A:", 0, "A:|DATA.TXT data L0 DATA.FLD CheckFileArg2"},
-        {"C:\\MY+DIR\\", 2, "C:\\MY+DIR\\|DATA.TXT data L0 DATA.FLD CheckFileArg2"},
+        {"C:\\MY+DIR\\", 0, "C:\\MY+DIR\\|DATA.TXT data L0 DATA.FLD CheckFileArg2"},
         {"AB:", 2, "|AB: send data L0 DATA.FLD CheckFilename2"},
         {"C:\\A\\B/GOOD.TXT", 0, "C:\\A\\B/|GOOD.TXT send data L0 GOOD.FLD CheckFilename2"},
-        {"C:\\MY+DIR\\X.PD3", 2, "C:\\MY+DIR\\|X.PD3 send data L0 GOOD.FLD CheckFileArg3"},
+        {"C:\\MY+DIR\\X.PD3", 0, "C:\\MY+DIR\\|X.PD3 send program L128 GOOD.FLD CheckFilename2"},
         {"/a/PROG.PD4", 0, "/a/|PROG.PD4 send program L1024 YMOD GOOD.FLD CheckFilename2"},
         {"LAST.TXT", 0, "|LAST.TXT send program L1024 YMOD LAST.FLD CheckFilename2"}};
 

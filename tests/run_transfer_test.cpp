@@ -11,6 +11,7 @@
 #include "base/number_text.h"
 #include "base/result_message.h"
 #include "base/runtime_error.h"
+#include "base/text.h"
 #include "run/options.h"
 #include "support/engine_fixture.h"
 
@@ -294,6 +295,67 @@ TEST_F(RunTransferTest, RepeatPassesEndAfterTheClickWhenEverItComes) {
         EXPECT_EQ(view.message, message);
         EXPECT_TRUE(view.unloaded);
     }
+}
+
+// Paths as people have them: a space, letters beyond A-Z, the letter case as typed (both a
+// lower- and an upper-case file there), a folder named without its final "/". The name that
+// travels keeps the handheld's rules; the folders around it are the system's.
+TEST_F(RunTransferTest, PathsAsPeopleHaveThem) {
+    const std::string here = dir.path().string() + "/";
+    const std::string kRussian = "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5";
+    for (const std::string folder : {"My Files",
+                                     "Donn\xC3\xA9"
+                                     "es",
+                                     kRussian.c_str(), "tx2", "In", "in"}) {
+        std::filesystem::create_directories(dir.path() / folder);
+    }
+    dir.Write("tx2/app.pd3", "LOWER\r\n");
+    dir.Write("tx2/APP.PD3", "UPPER\r\n");
+    const struct {
+        std::string typed;  // the line as typed, UTF-8; the engine gets it upper-cased too
+        std::string sent;   // the start of the file sent, or empty for a reception
+        std::string into;   // where a reception lands
+        ResultCode result = 0;
+    } rows[] = {
+        {"\"" + here +
+             "My Files/Donn\xC3\xA9"
+             "es/\"",
+         "", "", 71},  // no such folder
+        {"\"" + here + "My Files\"", "", "My Files"},
+        {here + "Donn\xC3\xA9"
+                "es",
+         "",
+         "Donn\xC3\xA9"
+         "es"},
+        {here + kRussian + "/", "", kRussian},
+        {here + "in", "", "in"},
+        {here + "tx2/app.pd3", "LOWER", ""},
+        {here + "tx2/APP.PD3", "UPPER", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        std::filesystem::remove(dir.path() / row.into / "PROG.PD3");
+        if (row.sent.empty()) {
+            Uploader({"PROG.PD3", true, {}, {std::string(128, '7')}});
+        } else {
+            Handheld();
+        }
+        state.cancelRequested = false;
+        state.commandLineAsGiven = row.typed;
+        state.commandLine = UpperCase(Utf8ToLatin1(row.typed));
+        RunTransfer(state);
+        EXPECT_EQ(state.resultCode, row.result) << state.failureDetail;
+        if (!row.sent.empty()) {
+            EXPECT_EQ(store.files["APP.PD3"].substr(0, 5), row.sent);
+        } else if (row.result == 0) {
+            EXPECT_EQ(dir.Read(row.into + "/PROG.PD3").size(), 130u);
+        }
+    }
+    EXPECT_EQ(dir.Names(),
+              "Donn\xC3\xA9"
+              "es|In|My Files|in|tx2|" +
+                  kRussian);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "In"));
 }
 
 // Every repeat pass starts from the option line: a program file, then a data file (which gets

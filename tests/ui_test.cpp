@@ -47,10 +47,15 @@ class WindowTest : public testing::EngineFixture {
         return !lines.empty() ? lines.back() : host.messages.empty() ? "" : host.messages[0].title;
     }
 
-    std::vector<std::string> lines;
+    std::vector<std::string> lines, typedLines;
     TransferWindow transferWindow;
-    MainWindow::Runner runner = [this](const std::string& line) { lines.push_back(line); };
-    MainWindow window{host, [this](const std::string& line) { runner(line); }, &transferWindow};
+    MainWindow::Runner runner = [this](const std::string& line, const std::string& typed) {
+        lines.push_back(line);
+        typedLines.push_back(typed);
+    };
+    MainWindow window{
+        host, [this](const std::string& line, const std::string& typed) { runner(line, typed); },
+        &transferWindow};
 };
 
 TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAndButtonsWork) {
@@ -102,6 +107,14 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
         expected.replace("*", " +P0 +B115200 +PN +D8 +S1 +T30 +PB +SN ");
         EXPECT_EQ(Send(row.section('|', 0, 0)), expected.toStdString()) << row.toStdString();
     }
+    // A path with a space is one token, quoted; the line as typed goes beside the upper-case one.
+    Do(&window, "txtIRDelay.text=0");
+    EXPECT_EQ(Send("/srv/My Files/Donn\u00e9es/p.pd3"),
+              "\"/SRV/MY FILES/DONN\xC9"
+              "ES/P.PD3\" +P0 +B115200 +PN +D8 +S1 +T30 +PB +SN ");
+    EXPECT_EQ(typedLines.back(),
+              "\"/srv/My Files/Donn\xC3\xA9"
+              "es/p.pd3\" +P0 +B115200 +PN +D8 +S1 +T30 +PB +SN ");
     Do(&window,
        "cboPort.currentIndex=19|cboSpeed.currentText=9600|cboParity.currentText=Even|"
        "cboData.currentText=7 bits|cboStop.currentText=2 bits|chkBCC.checked=false|"
@@ -124,7 +137,7 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
                         MainWindow::FileFilters());
     Do(&window, "cmdBrowse.click");
     EXPECT_EQ(Shown(&window, "txtProg"), "/home/ann/PROG.PD3");
-    runner = [&](const std::string&) {
+    runner = [&](const std::string&, const std::string&) {
         EXPECT_EQ(Shown(&window, "cmdSend.enabled"), "false");
         Do(&window, "cmdSend.click");  // starts nothing (else it would never end)
         throw RuntimeError(6);
@@ -147,9 +160,10 @@ TEST_F(WindowTest, ARealSendShowsItsResultAndCancelCloseOrExitAbortIt) {
     int way = -1;
     bool exiting = false;
     double stepInAt = 0;
-    runner = [&](const std::string& commandLine) {
+    runner = [&](const std::string& commandLine, const std::string& typed) {
         RunState run(host, &line, &transferWindow);
         run.commandLine = commandLine;
+        run.commandLineAsGiven = typed;
         RunTransfer(run);
         lines.push_back(std::to_string(run.resultCode) + " " + shown);
     };

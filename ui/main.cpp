@@ -16,9 +16,10 @@ int main(int argc, char** argv) {
     quenlo::TransferWindow transferWindow;
     quenlo::MainWindow window(
         host,
-        [&](const std::string& commandLine) {
+        [&](const std::string& commandLine, const std::string& asGiven) {
             quenlo::RunState state(host, &serial, &transferWindow);
             state.commandLine = commandLine;
+            state.commandLineAsGiven = asGiven;
             quenlo::RunTransfer(state);
         },
         &transferWindow);

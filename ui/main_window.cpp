@@ -313,6 +313,7 @@ void MainWindow::OnSend() {
             return;
         }
         const std::string commandLine = BuildCommandLine(choices);
+        const std::string asGiven = BuildOptionLineAsGiven(choices);
         sendInProgress_ = true;
         cmdSend_->setEnabled(false);
         struct Done {
@@ -322,7 +323,7 @@ void MainWindow::OnSend() {
                 window->cmdSend_->setEnabled(true);
             }
         } done{this};
-        runner_(commandLine);
+        runner_(commandLine, asGiven);
     } catch (const std::exception& failure) {
         ShowClickFailure(failure);
     }

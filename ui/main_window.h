@@ -24,8 +24,9 @@ class TransferWindow;
 // starts one transfer run.
 class MainWindow : public QWidget {
   public:
-    // Runs one transfer for an option line; returns when the run is over.
-    using Runner = std::function<void(const std::string& commandLine)>;
+    // Runs one transfer for an option line (upper case, and as typed); returns when the run is
+    // over.
+    using Runner = std::function<void(const std::string& commandLine, const std::string& asGiven)>;
     // Asks for a file to send: parent, title, initial directory, filters; nothing on cancel.
     using FileChooser =
         std::function<std::optional<QString>(QWidget* parent, const QString& title,

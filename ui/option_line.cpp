@@ -41,6 +41,10 @@ std::optional<Refusal> CheckChoices(const MainWindowChoices& c) {
 }
 
 std::string BuildCommandLine(const MainWindowChoices& c) {
+    return UpperCase(ToEngine(QString::fromStdString(BuildOptionLineAsGiven(c))));
+}
+
+std::string BuildOptionLineAsGiven(const MainWindowChoices& c) {
     QString s;
     s += "+P" + QString::number(c.portIndex) + " ";
     s += "+B" + c.speed + " ";
@@ -56,7 +60,9 @@ std::string BuildCommandLine(const MainWindowChoices& c) {
     if (delay && *delay > 0) {
         s += "+IRD" + c.irDelay.trimmed() + " ";
     }
-    return UpperCase(ToEngine(c.program + " " + s));
+    // A path with a space is one token, quoted.
+    const QString program = c.program.contains(' ') ? '"' + c.program + '"' : c.program;
+    return (program + " " + s).toStdString();
 }
 
 }  // namespace quenlo

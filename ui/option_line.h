@@ -36,5 +36,7 @@ std::optional<Refusal> CheckChoices(const MainWindowChoices& choices);
 // The engine's option line for the choices: the file path, one space, the options each followed
 // by a space, all in upper case; single-byte text.
 std::string BuildCommandLine(const MainWindowChoices& choices);
+// The same line as typed (UTF-8, letter case kept), which the engine opens the file by.
+std::string BuildOptionLineAsGiven(const MainWindowChoices& choices);
 
 }  // namespace quenlo
