@@ -117,6 +117,7 @@ struct RunState : TransferSettings {
     std::string headerBlock;
     std::string currentBlock;
     std::string nextRecord;
+    std::int32_t linesCut = 0;  // lines of the file sent that were longer than a record
 
     // Receiving state.
     std::int16_t rxRetries = 0;

@@ -35,6 +35,9 @@ ResultCode Test_File(RunState& state) {
     const std::int64_t count = state.file(FileNumber::kSend)->CountLines(kMaxRecords);
     state.CloseFile(FileNumber::kSend);
     if (count > kMaxRecords) {
+        state.failureDetail = Latin1ToUtf8(state.fileName) +
+                              " has more than 32767 lines; the handheld takes 32767 records at "
+                              "most: split the file";
         return result::kTooManyRecords;
     }
     state.recordCount = static_cast<std::int16_t>(count);
@@ -45,8 +48,12 @@ ResultCode CheckFieldFile(RunState& state) {
     state.currentProcedure = "CheckFieldFile";
     bool fieldsSeen = false;
     bool nameSeen = false;
+    const std::string fieldFile = Latin1ToUtf8(state.fieldFileName);
     if (OpenFile(state, state.filePath, state.fieldFileName, FileNumber::kFieldFile, "I") !=
         result::kOk) {
+        state.failureDetail = "no field file " + fieldFile + " beside " +
+                              Latin1ToUtf8(state.fileName) +
+                              ": give the field widths with +F (as in +F10,5,20) or write one";
         return result::kFieldLengthNotFound;
     }
     EngineFile& file = *state.file(FileNumber::kFieldFile);
@@ -65,13 +72,21 @@ ResultCode CheckFieldFile(RunState& state) {
         if (upper.compare(0, 4, "FILE") == 0) {
             if (TrimBlanks(upper.substr(4)) != state.fileName) {
                 state.CloseFile(FileNumber::kFieldFile);
+                state.failureDetail = fieldFile + " describes " +
+                                      Latin1ToUtf8(std::string(TrimBlanks(upper.substr(4)))) +
+                                      ", not " + Latin1ToUtf8(state.fileName);
                 return result::kFieldLengthNotFound;
             }
             nameSeen = true;
         }
     }
     state.CloseFile(FileNumber::kFieldFile);
-    return fieldsSeen && nameSeen ? result::kOk : result::kFieldLengthNotFound;
+    if (!fieldsSeen || !nameSeen) {
+        state.failureDetail =
+            fieldFile + " has no \"" + (fieldsSeen ? "file" : "fields") + "\" line";
+        return result::kFieldLengthNotFound;
+    }
+    return result::kOk;
 }
 
 ResultCode WriteFieldFile(RunState& state) {

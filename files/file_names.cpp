@@ -1,5 +1,6 @@
 #include "files/file_names.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "base/text.h"
@@ -78,20 +79,34 @@ ResultCode CheckFilename(RunState& state) {
     const ResultCode check = CheckValid(state, name, 0);
     state.currentProcedure = "CheckFilename2";
     const std::size_t length = name.size();
-    if (check != result::kOk || length >= 13) {
+    // Which rule the name breaks, for the operator: the handheld takes short names only.
+    const auto refuse = [&state, &name](const std::string& rule) {
+        state.failureDetail = Latin1ToUtf8(name) + ": " + rule;
         return result::kWrongFileNameFormat;
+    };
+    if (check != result::kOk) {
+        const std::string upper = UpperCase(name);
+        const auto bad = std::find_if(upper.begin(), upper.end(), [](char c) {
+            return kNameCharacters.find(c) == std::string_view::npos;
+        });
+        return refuse(
+            "'" + Latin1ToUtf8(std::string(1, name[bad - upper.begin()])) +
+            "' cannot stand in a name (letters A-Z, digits and `!\xC2\xA3$%^&()-_{}@'~#)");
     }
     const auto dot = name.find('.');
     if (dot != std::string::npos) {
         const std::size_t dotPosition = dot + 1;  // counted from 1
-        if (length - dotPosition > 3 || dotPosition > 9) {
-            return result::kWrongFileNameFormat;
+        if (dotPosition > 9) {
+            return refuse("at most 8 characters before the dot");
         }
         if (name.find('.', dot + 1) != std::string::npos) {
-            return result::kWrongFileNameFormat;
+            return refuse("one dot at most");
+        }
+        if (length - dotPosition > 3) {
+            return refuse("at most 3 characters after the dot");
         }
     } else if (length > 8) {
-        return result::kWrongFileNameFormat;
+        return refuse("at most 8 characters without a dot");
     }
     if (dot != std::string::npos) {
         if (const ProgramKind* kind = ProgramKindOf(ExtensionOf(name))) {

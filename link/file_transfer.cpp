@@ -48,6 +48,7 @@ void FileTransfer::SendFile(protocol::FileSource& source, const std::string& pat
     sendPath_ = path;
     lineLost_ = false;
     abortedHere_ = false;
+    heardBlockCall_ = false;
     Pump();
 }
 
@@ -82,7 +83,9 @@ void FileTransfer::Pump() {
         return;
     }
     if (!machine_->finished() && comm_.InputCount() > 0) {
-        machine_->OnBytes(comm_.Input(), Now());
+        const std::string input = comm_.Input();
+        heardBlockCall_ |= sender_ && !sender_->started() && input.find(chENQ) != std::string::npos;
+        machine_->OnBytes(input, Now());
     }
     const auto due = machine_->NextDeadline();
     if (due && *due <= Now()) {

@@ -58,6 +58,8 @@ class FileTransfer {
     bool BatchUnclosed() const {
         return sender_ ? sender_->batchUnclosed() : receiver_ && receiver_->batchUnclosed();
     }
+    // The handheld called by the block protocol (ENQ) while a send waited for its YMODEM start.
+    bool HeardBlockCall() const { return heardBlockCall_; }
     // A reception ended on a block 0 without a usable name or size.
     bool HeaderRefused() const { return receiver_ && receiver_->headerRefused(); }
 
@@ -78,6 +80,7 @@ class FileTransfer {
     std::unique_ptr<protocol::YmodemReceiver> receiver_;
     protocol::PeerMachine* machine_ = nullptr;
     bool lineLost_ = false;
+    bool heardBlockCall_ = false;
     bool abortedHere_ = false;
 };
 

@@ -41,10 +41,37 @@ ResultCode LineError(RunState& state) {
     const std::int32_t event = state.comm->LastEvent();
     const bool error = event == comm_event::kBreak ||
                        (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError);
-    if (event == comm_event::kDeviceLost) {
-        state.failureDetail = "the device went away (unplugged, or its other end closed)";
+    if (error) {
+        state.failureDetail = LineErrorText(event);
+        if (const std::string text = state.comm->EventText();
+            !text.empty() && event != comm_event::kDeviceLost) {
+            state.failureDetail += " (the system says: " + text + ")";
+        }
     }
     return error ? static_cast<ResultCode>(event) : result::kOk;
+}
+
+std::string LineErrorText(std::int32_t event) {
+    switch (event) {
+        case comm_event::kBreak:
+            return "the line reported a break: check the cable";
+        case comm_event::kDeviceLost:
+            return "the device went away (unplugged, or its other end closed)";
+        case comm_event::kFraming:
+        case comm_event::kParity:
+            return "bytes came malformed (framing or parity): check that both sides use the "
+                   "same speed, parity, data and stop bits";
+        case comm_event::kHardwareOverrun:
+        case comm_event::kReceiveOverflow:
+            return "bytes came faster than the port could take them: try a lower speed";
+        case comm_event::kTransmitBufferFull:
+        case comm_event::kWriteFailed:
+            return "the port could not send: check the cable and the adapter";
+        case comm_event::kReadFailed:
+            return "the port could not be read: is another program reading it?";
+        default:
+            return "the port failed";
+    }
 }
 
 ResultCode SendText(RunState& state, std::string_view text) {

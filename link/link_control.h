@@ -36,6 +36,8 @@ ResultCode SendText(RunState& state, std::string_view text);
 // the other end closed) stays away: a wait that cannot be answered any more ends with this code
 // instead of running out its time-out.
 ResultCode LineError(RunState& state);
+// What a line error event means to the operator, and what to try.
+std::string LineErrorText(std::int32_t event);
 
 // Waits at most one 3-second slice for the handheld's one-character answer. Only the first
 // character of what is read counts. With a block length, a read that begins with STX is a data

@@ -65,6 +65,8 @@ class SerialComm {
     // Discards the queued output (writing 0 to the output count).
     virtual void ClearOutput() = 0;
     virtual std::int32_t LastEvent() = 0;
+    // The system's own words for the last line error, when it gave any.
+    virtual std::string EventText() const { return {}; }
 
     // YMODEM set-up, written before a YMODEM run.
     virtual void SetTransferProtocol(std::int16_t protocol) = 0;

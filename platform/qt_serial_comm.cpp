@@ -312,6 +312,7 @@ void QtSerialComm::OnError(QSerialPort::SerialPortError error) {
         error == QSerialPort::TimeoutError) {
         return;
     }
+    eventText_ = port_.errorString().toStdString();
     if (error == QSerialPort::ResourceError || DeviceHungUp(port_)) {
         DropDevice();
         lastEvent_ = comm_event::kDeviceLost;

@@ -47,6 +47,7 @@ class QtSerialComm : public SerialComm {
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return open_; }
     std::string OpenFailure() const override { return openFailure_; }
+    std::string EventText() const override { return eventText_; }
     // Whether the driver of the open port delivers each byte at once (a USB adapter asked to).
     bool LowLatency() const { return lowLatency_; }
     std::string OpenNote() const override;
@@ -99,6 +100,7 @@ class QtSerialComm : public SerialComm {
     bool open_ = false;
     bool lowLatency_ = false;
     std::string openFailure_;
+    std::string eventText_;
     // The device went away while open: the port stays open for the engine, which closes it on its
     // normal path, but nothing more moves.
     bool lost_ = false;

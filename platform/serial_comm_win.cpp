@@ -322,6 +322,7 @@ void WinSerialComm::Fail(unsigned long error, std::int32_t otherwise) {
     if (lost_) {
         return;
     }
+    eventText_ = std::system_category().message(static_cast<int>(error));
     if (DeviceGone(error)) {
         lost_ = true;
         lastEvent_ = comm_event::kDeviceLost;

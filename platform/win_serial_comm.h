@@ -51,6 +51,7 @@ class WinSerialComm : public SerialComm {
     void SetPortOpen(bool open) override;
     bool PortOpen() const override { return open_; }
     std::string OpenFailure() const override { return openFailure_; }
+    std::string EventText() const override { return eventText_; }
 
     std::int32_t InputCount() override;
     std::string Input() override;
@@ -98,6 +99,7 @@ class WinSerialComm : public SerialComm {
     Io* io_;  // the handle, its lock and the two overlapped operations
     bool open_ = false;
     std::string openFailure_;
+    std::string eventText_;
     // The device went away while open: the port stays open for the engine, which closes it on its
     // normal path, but nothing more moves.
     bool lost_ = false;

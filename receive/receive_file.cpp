@@ -11,6 +11,7 @@
 #include "files/file_open.h"
 #include "link/block_framing.h"
 #include "link/link_control.h"
+#include "link/reasons.h"
 #include "link/serial_comm.h"
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
@@ -53,6 +54,8 @@ class Receiver {
             result_ = lost;
             s_.transferState = ts::kStopped;
         } else if (++s_.timerTicks == s_.timeoutCount) {
+            s_.failureDetail = "no " + Awaited() + " from the handheld within " + TimeoutText(s_) +
+                               ": " + SameSpeedQuestion(s_, "sending");
             result_ = result::kCommFailedAtStart;
             s_.transferState = ts::kStopped;
         }
@@ -63,14 +66,32 @@ class Receiver {
             return;
         }
         if (++s_.rxRetries == kMaxRefusals) {
+            s_.failureDetail = "ten times in a row the " + Awaited() +
+                               " came damaged or out of order: check that the block check and "
+                               "block numbers are set alike on both sides (" +
+                               BlockOptionsText(s_) + " here), and the line";
             result_ = result::kCommTooManyNaks;
             s_.transferState = ts::kClosing;
         }
     }
     void Cancelled() {
         FlushInput(s_);
+        s_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
         s_.transferState = ts::kStopped;
+    }
+    // What the reception waits for now, for the reasons.
+    std::string Awaited() const {
+        switch (s_.transferState) {
+            case ts::kEstablishing:
+                return "call (ENQ)";
+            case ts::kHeading:
+                return "heading";
+            case ts::kData:
+                return "record " + std::to_string(s_.blockSeq);
+            default:
+                return "end (EOT)";
+        }
     }
     void Call();
     void TakeHeading();
@@ -96,6 +117,7 @@ void Receiver::Call() {
     } else if (answer == answer::kCancelled) {
         FlushInput(s_);
         SendText(s_, kEot);
+        s_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
         s_.transferState = ts::kStopped;
     } else {
@@ -124,6 +146,7 @@ void Receiver::TakeHeading() {
         case hs::kCancelled:
             FlushInput(s_);
             SendText(s_, kEot);
+            s_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
             s_.transferState = ts::kStopped;
             break;
@@ -211,6 +234,7 @@ void Receiver::Close() {
         if (answer == answer::kCancelled) {
             FlushInput(s_);
             SendText(s_, kEot);
+            s_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
             s_.transferState = ts::kStopped;
         } else if (answer == answer::kEot) {

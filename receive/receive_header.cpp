@@ -94,13 +94,22 @@ std::int16_t ReceiveHeader(RunState& s) {
     s.recordLength = 0;
     ParsedHeading parsed = ParseHeadingText(text);
     s.fileName = std::string(TrimBlanks(text.substr(0, kHeadingNameWidth)));
-    if (CheckFilename(s) != result::kOk || IsDeviceName(s.fileName)) {
+    if (CheckFilename(s) != result::kOk) {
+        s.failureDetail = "the handheld's file name is refused: " + s.failureDetail;
+        return result::kIllegalFileOrHeading;
+    }
+    if (IsDeviceName(s.fileName)) {
+        s.failureDetail = "the handheld's file name " + Latin1ToUtf8(s.fileName) +
+                          " is one Windows keeps for a device";
         return result::kIllegalFileOrHeading;
     }
     if (parsed.fault == HeadingFault::kMalformed) {
         return hs::kDamaged;
     }
     if (parsed.fault == HeadingFault::kOutOfRange) {
+        s.failureDetail = "the handheld's heading for " + Latin1ToUtf8(s.fileName) +
+                          " announces a count or a field out of range (at most 32767 records, 1 "
+                          "to 16 fields of 1 to 99 characters, 255 in all)";
         return result::kIllegalFileOrHeading;
     }
     const Heading& heading = parsed.heading;
@@ -133,7 +142,14 @@ std::int16_t ReceiveHeader(RunState& s) {
             available = needed;
         }
     }
-    return needed > available ? result::kDiskFull : hs::kAccepted;
+    if (needed > available) {
+        s.failureDetail = Latin1ToUtf8(s.fileName) + " needs " + std::to_string(needed) +
+                          " bytes; the folder has " +
+                          (available < 0 ? "an unknown number" : std::to_string(available)) +
+                          " free: make room, or receive elsewhere";
+        return result::kDiskFull;
+    }
+    return hs::kAccepted;
 }
 
 }  // namespace quenlo

@@ -11,6 +11,7 @@
 #include "files/transfer_files.h"
 #include "link/file_transfer.h"
 #include "link/link_control.h"
+#include "link/reasons.h"
 #include "protocol/fields.h"
 
 namespace quenlo {
@@ -62,6 +63,17 @@ ResultCode ReceiveByYModem(RunState& s) {
         if (file != result::kOk &&
             (result == result::kOk || file == result::kIllegalFileOrHeading)) {
             return file;
+        }
+        if (result == result::kOk && lineCode != result::kOk) {
+            const std::string progress =
+                " after " + std::to_string(transfer.TransferBytes()) + " bytes of " +
+                (s.fileName.empty() ? std::string("the file") : Latin1ToUtf8(s.fileName));
+            s.failureDetail = lineCode == result::kCommTimeout
+                                  ? "the handheld did not start sending within " + TimeoutText(s) +
+                                        ": " + SameSpeedQuestion(s, "sending by YMODEM")
+                              : lineCode == result::kCommEndedByPeer
+                                  ? "the handheld ended the transfer" + progress
+                                  : "the transfer failed" + progress;
         }
         return result == result::kOk ? lineCode : result;
     };

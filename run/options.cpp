@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "base/number_text.h"
+#include "base/text.h"
 #include "files/field_definitions.h"
 #include "files/field_file.h"
 #include "files/file_names.h"
@@ -76,6 +77,23 @@ bool ApplyFixedOption(RunState& s, const std::string& t) {
     return true;
 }
 
+// What is accepted where an unknown option stands, by its first letters.
+std::string AcceptedLike(const std::string& token) {
+    if (StartsWith(token, "+B")) {
+        return "the baud rates are 300, 600, 1200, 2400, 4800, 9600, 19200, 38400 and 115200";
+    }
+    if (StartsWith(token, "+T")) {
+        return "the time-outs are +T30, +T60, +T90, +T120 and +T0 (none)";
+    }
+    if (StartsWith(token, "+P") && token.size() > 2 && token[2] >= '0' && token[2] <= '9') {
+        return "the ports are +P0 (COM1) to +P20 (COM21)";
+    }
+    if (StartsWith(token, "+D") || StartsWith(token, "+S")) {
+        return "data bits are +D7 or +D8, stop bits +S1 or +S2";
+    }
+    return "no such option (options are upper case; quenlo-cli --help lists them)";
+}
+
 ResultCode ApplyToken(RunState& s, const std::string& token) {
     if (ApplyFixedOption(s, token)) {
         return result::kOk;
@@ -88,6 +106,7 @@ ResultCode ApplyToken(RunState& s, const std::string& token) {
         return SetIrDelay(s, token.substr(4));
     }
     if (StartsWith(token, "+") || StartsWith(token, "-")) {
+        s.failureDetail = Latin1ToUtf8(token) + ": " + AcceptedLike(token);
         return result::kOptionMismatch;
     }
     return CheckFileArg(s);
@@ -146,6 +165,9 @@ ResultCode CheckCommand(RunState& s) {
         return s.resultCode;
     }
     if (s.fieldCount != 0 && s.programFile) {
+        s.failureDetail = Latin1ToUtf8(s.fileName) +
+                          " is a program or system file, whose records have a fixed length: "
+                          "+F is for data files";
         s.resultCode = result::kParameterMismatch;
         return s.resultCode;
     }

@@ -3,6 +3,8 @@
 #include "base/host.h"
 #include "base/result_message.h"
 #include "base/transfer_view.h"
+#include "link/link_control.h"
+#include "link/reasons.h"
 #include "link/serial_comm.h"
 
 namespace quenlo {
@@ -11,6 +13,23 @@ namespace {
 
 // The wait for OK blocks in the host; this only bounds one wait.
 constexpr std::chrono::milliseconds kOkWait{1000};
+
+// Why a run failed when the procedure that failed gave no words of its own.
+std::string DefaultReason(const RunState& state) {
+    const ResultCode code = state.resultCode;
+    if (code == result::kCancelled) {
+        return "cancelled (the Cancel button, or Ctrl-C)";
+    }
+    if (code >= 1000) {
+        return LineErrorText(code);
+    }
+    if (code >= result::kCommFailedAtStart && code <= result::kCommEndedByPeer) {
+        return "the exchange with the handheld failed: check the cable and that both sides use "
+               "the same settings (" +
+               state.baudRate + ", " + BlockOptionsText(state) + ")";
+    }
+    return "the file or its folder failed (" + std::to_string(code) + ")";
+}
 
 // The reason line: why the run failed, then the notes of the run, a line each.
 std::string ReasonText(const RunState& state, const std::string& why) {
@@ -52,7 +71,8 @@ void ReportResult(RunState& state) {
         view.SetStatus("Transfer Error");
         view.SetMessage(state.resultMessage);
         view.SetButtonCaption("OK");
-        view.SetReason(ReasonText(state, state.failureDetail));
+        view.SetReason(ReasonText(
+            state, state.failureDetail.empty() ? DefaultReason(state) : state.failureDetail));
     }
     if (state.ddeMode) {
         return;

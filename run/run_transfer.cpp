@@ -74,6 +74,7 @@ void ClosePortIfOpen(SerialComm& comm) {
 PassEnd RunPass(RunState& s) {
     SerialComm& comm = *s.comm;
     TransferView& view = *s.view;
+    s.failureDetail.clear();  // the reason of a pass before is no reason for this one
     if (!s.sendMode) {
         // The folder is looked at before the handheld is: a reception into nowhere fails at once.
         s.resultCode = OpenTargetFolder(s);

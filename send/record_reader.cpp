@@ -1,5 +1,7 @@
 #include "send/record_reader.h"
 
+#include <algorithm>
+
 #include "base/runtime_error.h"
 #include "base/text.h"
 #include "link/block_framing.h"
@@ -25,6 +27,10 @@ std::string GetNextRecord(RunState& state) {
     auto& file = state.file(FileNumber::kSend);
     if (!file || !file->ReadLine(line)) {
         throw RuntimeError(runtime_error_number::kInputPastEndOfFile);
+    }
+    if (!state.cmpMode &&
+        line.size() > static_cast<std::size_t>(std::max<int>(state.recordLength, 0))) {
+        ++state.linesCut;
     }
     const std::string record = RecordFromLine(state, std::move(line));
     state.blockSeqText = ZeroFilled(state.blockSeq, kSeqDigits);

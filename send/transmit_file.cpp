@@ -7,6 +7,7 @@
 #include "base/transfer_view.h"
 #include "files/file_open.h"
 #include "link/link_control.h"
+#include "link/reasons.h"
 #include "protocol/control_chars.h"
 #include "send/heading_block.h"
 #include "send/record_reader.h"
@@ -32,6 +33,7 @@ class Sender {
   private:
     // The rules every state applies to an answer other than ACK. ACK is the caller's.
     void ApplyCommonRules(std::int16_t reply);
+    std::string Unit() const;
     void ClearCounters() {
         s_.timerTicks = 0;
         s_.txRetries = 0;
@@ -50,19 +52,38 @@ class Sender {
     std::int16_t lastAnswer_ = answer::kAck;  // the first record cycle reads ahead
 };
 
+// What was in flight, for the reasons: the call, the heading, or the data block.
+std::string Sender::Unit() const {
+    switch (s_.transferState) {
+        case ts::kEstablishing:
+            return "the call";
+        case ts::kHeading:
+            return "the heading";
+        default:
+            return "block " + std::to_string(s_.blockSeq - 1);
+    }
+}
+
 void Sender::ApplyCommonRules(std::int16_t reply) {
     switch (reply) {
         case answer::kNak:
             if (++s_.txRetries >= kMaxNaks) {
+                s_.failureDetail = "the handheld refused " + Unit() +
+                                   " ten times: check the block check and block number settings "
+                                   "(" +
+                                   BlockOptionsText(s_) +
+                                   " here) against the handheld's, or the file";
                 result_ = result::kCommRefused;
                 s_.transferState = ts::kClosing;
             }
             break;
         case answer::kCancelled:
+            s_.failureDetail = "cancelled during " + Unit();
             result_ = result::kCancelled;
             s_.transferState = ts::kStopped;
             break;
         case answer::kEot:
+            s_.failureDetail = "the handheld ended the transfer at " + Unit();
             result_ = result::kCommEndedByPeer;
             s_.transferState = ts::kClosing;
             break;
@@ -75,6 +96,15 @@ void Sender::ApplyCommonRules(std::int16_t reply) {
                 result_ = lost;
                 s_.transferState = ts::kStopped;
             } else if (++s_.timerTicks >= s_.timeoutCount) {
+                s_.failureDetail =
+                    (reply == answer::kEnq
+                         ? "the handheld only asked for answers again (ENQ) at " + Unit()
+                         : "no answer from the handheld to " + Unit() + " within " +
+                               TimeoutText(s_) + ": " +
+                               SameSpeedQuestion(s_, "waiting to receive")) +
+                    (s_.inputText.find(chCRC) != std::string::npos
+                         ? " It asks for YMODEM ('C'): send a PD4, FN4 or CAB file, or add +YMOD."
+                         : "");
                 SendText(s_, kEot);
                 result_ = result::kCommTimeout;
                 s_.transferState = ts::kStopped;
@@ -185,6 +215,8 @@ void Sender::Close() {
             result_ = lost;
             s_.transferState = ts::kStopped;
         } else if (++s_.timerTicks >= s_.timeoutCount) {
+            s_.failureDetail = "the handheld did not acknowledge the end (EOT) within " +
+                               TimeoutText(s_) + "; it may have the whole file all the same";
             result_ = result::kCommTimeout;
             s_.transferState = ts::kStopped;
         }
@@ -201,6 +233,7 @@ ResultCode Sender::Run() {
     s_.blockSeq = 1;
     s_.blockSeqText = "00000";
     s_.transferState = ts::kEstablishing;
+    s_.linesCut = 0;
 
     bool lineError = false;
     while (!lineError && s_.transferState >= ts::kEstablishing && s_.transferState <= ts::kData) {
@@ -221,6 +254,11 @@ ResultCode Sender::Run() {
         Close();
     }
     s_.CloseFile(FileNumber::kSend);
+    if (s_.linesCut > 0) {
+        s_.notes.push_back(std::to_string(s_.linesCut) + (s_.linesCut == 1 ? " line" : " lines") +
+                           " longer than " + std::to_string(s_.recordLength) + " characters " +
+                           (s_.linesCut == 1 ? "was" : "were") + " cut");
+    }
     return result_;
 }
 

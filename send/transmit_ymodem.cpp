@@ -6,11 +6,18 @@
 #include "files/transfer_files.h"
 #include "link/file_transfer.h"
 #include "link/link_control.h"
+#include "link/reasons.h"
 #include "protocol/fields.h"
 
 namespace quenlo {
 
 namespace {
+
+// "2048 of 5000 bytes", for the reasons.
+std::string Progress(FileTransfer& transfer) {
+    return std::to_string(transfer.TransferBytes()) + " of " +
+           std::to_string(transfer.TransferSize()) + " bytes";
+}
 
 ResultCode SendByYModem(RunState& s) {
     namespace st = transfer_status;
@@ -28,13 +35,22 @@ ResultCode SendByYModem(RunState& s) {
     s.timerTicks = 0;
     s.cancelRequested = false;
     int error = 0;
-    auto source = SourceFile::Open(PathOf(s, s.filePath, s.fileName), s.fileName, error);
+    const std::filesystem::path path = PathOf(s, s.filePath, s.fileName);
+    auto source = SourceFile::Open(path, s.fileName, error);
     SetTransferLimits(s);
     if (source) {
         transfer.SendFile(*source, s.filePath + s.fileName);
+    } else {
+        s.failureDetail = "cannot read " + Utf8Path(path) + ": " + ErrorText(error);
     }
     AwaitTransferStart(s, result);
     if (s.timerTicks >= s.timeoutCount) {
+        s.failureDetail =
+            "the handheld did not ask for the file within " + TimeoutText(s) + ": " +
+            SameSpeedQuestion(s, "waiting for a YMODEM file") +
+            (transfer.HeardBlockCall()
+                 ? " It calls in the block protocol (ENQ): send a PD3 file, or drop +YMOD."
+                 : " A handheld waiting for the block protocol says nothing.");
         fail(result::kCommFailedAtStart);
         return result;
     }
@@ -54,12 +70,15 @@ ResultCode SendByYModem(RunState& s) {
         }
         switch (transfer.TransferStatus()) {
             case st::kFailed:
+                s.failureDetail =
+                    "the handheld stopped taking the file after " + Progress(transfer);
                 fail(result::kCommTooManyNaks);
                 return result;
             case st::kFinished:
                 NoteUnclosedBatch(s);
                 return result;
             case st::kEndedWithError:
+                s.failureDetail = "the handheld ended the transfer after " + Progress(transfer);
                 fail(result::kCommEndedByPeer);
                 return result;
             case st::kMoving:

@@ -194,6 +194,66 @@ TEST_F(RunTransferTest, FailuresAreReportedWithTheirText) {
     }
 }
 
+// Every failure says why beside its result, under it in the window: a row per family of codes.
+TEST_F(RunTransferTest, EveryFailureSaysWhy) {
+    const std::string prog = WriteLines("PROG.PD3", 3), data = WriteLines("DATA.TXT", 2);
+    const std::string here = dir.enginePath();
+    const protocol::Upload upload{"PROG.PD3", true, {}, {std::string(128, '1')}};
+    const struct {
+        std::string line;
+        protocol::HandheldFaults faults = {};         // of a handheld taking the file
+        std::optional<protocol::Upload> upload = {};  // else a handheld sending this
+        sim::LineFaults toLoader = {};
+        ResultCode result;
+        std::string why;
+    } rows[] = {
+        {here + "LONGPROGRAM.PD3", {}, {}, {}, 2, "LONGPROGRAM.PD3: at most 8 characters before"},
+        {prog + " +B115201", {}, {}, {}, 9, "+B115201: the baud rates are 300, 600, 1200, 2400"},
+        {prog + " +F10,,20", {}, {}, {}, 4, "field 2 is empty: a field is 1 to 99 characters"},
+        {prog + " +F10", {}, {}, {}, 7, "PROG.PD3 is a program or system file"},
+        {data, {}, {}, {}, 8, "no field file DATA.FLD beside DATA.TXT"},
+        {prog,
+         {},
+         {},
+         {.silent = true},
+         52,
+         "no answer from the handheld to the call within 30 "
+         "s: is it waiting to receive, at the same speed "
+         "(19200)?"},
+        {prog,
+         {.nakBlock = 2, .nakTimes = 10},
+         {},
+         {},
+         54,
+         "refused block 2 ten times: check "
+         "the block check and block number "
+         "settings (+PB +SN here)"},
+        {prog, {.eotAtBlock = 3}, {}, {}, 55, "the handheld ended the transfer at block 3"},
+        {here, {}, upload, {.cutAfter = 21}, 51, "no record 1 from the handheld within 30 s"},
+        {here, {}, upload, {.corruptEvery = 136}, 53, "record 1 came damaged or out of order"},
+        {here,
+         {},
+         protocol::Upload{"ABCDEFGHI.PD", true, {}, {}},
+         {},
+         70,
+         "the handheld's file name is refused: ABCDEFGHI.PD: at most 8 characters before"},
+        {here + " +YMOD", {}, {}, {}, 52, "did not start sending within 30 s"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        if (row.upload) {
+            Uploader(*row.upload, {}, {}, row.toLoader);
+        } else {
+            Handheld({.blocks = {}, .faults = row.faults}, {}, row.toLoader);
+        }
+        state.cancelRequested = false;
+        state.commandLine = row.line;
+        RunTransfer(state);
+        EXPECT_EQ(state.resultCode, row.result);
+        EXPECT_NE(view.reason.find(row.why), std::string::npos) << view.reason;
+    }
+}
+
 TEST_F(RunTransferTest, ResultTextsThatCarryValues) {
     ResultMessageInputs in;
     in.transferState = 3;

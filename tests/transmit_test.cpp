@@ -178,7 +178,16 @@ TEST_F(TransmitTest, WindowFollowsTheAcknowledgedRecords) {
                                             row.program ? "Sending Program " : "Sending File ",
                                             "Closing Link"}));
         EXPECT_FALSE(view.aboutEnabled);
+        EXPECT_TRUE(state.notes.empty());
     }
+    // Lines longer than a record are cut, and the run says how many.
+    Prepare(3, false);
+    state.recordLength = 6;
+    state.fieldLengths[1] = "6";
+    Handheld();
+    EXPECT_EQ(TransmitFile(state), 0);
+    EXPECT_EQ(state.notes, std::vector<std::string>{"3 lines longer than 6 characters were cut"});
+    state.notes.clear();
     // True halves go to the even side: the 23rd of 40 shows 58, the 109th of 200 shows 54.
     for (const auto& [records, block, percent] : {std::tuple{40, 23, "58"}, {200, 109, "54"}}) {
         view.log.clear();

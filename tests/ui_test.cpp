@@ -190,7 +190,7 @@ TEST_F(WindowTest, ARealSendShowsItsResultAndCancelCloseOrExitAbortIt) {
     };
     window.show();
     host.yesNoAnswer = true;
-    const std::string cancelled = "90 1|true|Transfer Error|Err(90) Aborted by Cancel.|false";
+    const std::string cancelled = "90 1|true|Transfer Error|Err(90) Aborted by Cancel.|true";
     for (const int stepping : {-1, 0, 1, 2}) {
         Handheld({}, {}, {}, 1200);
         shown.clear();
