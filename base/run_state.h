@@ -95,6 +95,11 @@ struct RunState : TransferSettings {
     std::string failureDetail;
     // What the operator should know of a run that went through all the same (UTF-8), a line each.
     std::vector<std::string> notes;
+    // A received file whose name is taken in the folder goes under a numbered name (STOCK-2.TXT)
+    // instead of replacing it (quenlo-cli --keep); not an option of the line.
+    bool keepEarlierFiles = false;
+    // The files received whole, as stored, each with its size ("STOCK.TXT: 60 records").
+    std::vector<std::string> received;
     std::int16_t recordCount = 0;  // not reset by SetDefaults
 
     // Last failed file write, for the suffix of "Err(99) General Failure".

@@ -39,6 +39,9 @@ class TransferView {
     // Under the result, in UTF-8, a line each: why the run failed, in words the operator can act
     // on, and what the operator should know of the run all the same; empty hides it.
     virtual void SetReason(const std::string& text) = 0;  // lblReason
+    // A line that stays, one for each file a repeat-receive run took (UTF-8). The desktop
+    // loader, which never receives, has no use for it.
+    virtual void AddPassLine(const std::string&) {}
 };
 
 }  // namespace quenlo

@@ -26,8 +26,8 @@ constexpr int kNoResultStatus = 255;
 constexpr int kUsageStatus = 64;
 
 constexpr const char* kUsage =
-    "Usage: quenlo-cli [--device PATH] [--trace FILE] [--wait-port SECONDS] [--yes | --no] [--]\n"
-    "                  TOKEN...\n"
+    "Usage: quenlo-cli [--device PATH] [--trace FILE] [--wait-port SECONDS] [--keep]\n"
+    "                  [--yes | --no] [--] TOKEN...\n"
     "       quenlo-cli --list-ports | --help | --version\n";
 
 constexpr const char* kDescription =
@@ -201,6 +201,7 @@ int main(int argc, char** argv) {
     bool yes = false;
     bool no = false;
     bool listPorts = false;
+    bool keep = false;
     double waitSeconds = 0;
     app.add_option("--device", device, "Open PATH whatever port the line selects")
         ->type_name("PATH");
@@ -209,6 +210,9 @@ int main(int argc, char** argv) {
     app.add_option("--wait-port", waitSeconds, "Wait up to SECONDS for the port's device to appear")
         ->type_name("SECONDS");
     app.add_flag("--list-ports", listPorts, "List the ports present and their COM numbers");
+    app.add_flag("--keep", keep,
+                 "Keep a file the folder has already: a received one of its name goes under a "
+                 "numbered name (STOCK-2.TXT, with STOCK-2.FLD)");
     app.add_flag("--yes", yes, "Answer Yes to questions when stdin is no terminal");
     app.add_flag("--no", no, "Answer No to such questions (the default)");
     app.set_version_flag("--version", "quenlo-cli " QUENLO_VERSION, "Print the version and exit");
@@ -272,6 +276,7 @@ int main(int argc, char** argv) {
     quenlo::RunState state(host, comm, &view);
     // The option line is upper case, exactly as the desktop loader builds it; the line as typed
     // goes beside it, so that files and folders are opened as named.
+    state.keepEarlierFiles = keep;
     state.commandLineAsGiven = OptionLine(tokens);
     state.commandLine = quenlo::UpperCase(quenlo::Utf8ToLatin1(state.commandLineAsGiven));
     if (waitSeconds > 0) {

@@ -88,6 +88,16 @@ void TerminalView::SetButtonCaption(const std::string& text) {
     }
 }
 
+void TerminalView::AddPassLine(const std::string& text) {
+    if (lineOpen_) {
+        std::fputs("\r\033[K", out_);
+        lineOpen_ = false;
+    }
+    std::fprintf(out_, "%s\n", text.c_str());
+    std::fflush(out_);
+    lastPlain_.clear();
+}
+
 void TerminalView::SetReason(const std::string& text) {
     if (text.empty()) {
         return;

@@ -35,6 +35,8 @@ class TerminalView : public TransferView {
     void SetTimerEnabled(bool enabled) override;
     // A line of its own, "quenlo-cli: " and the reason, below the progress.
     void SetReason(const std::string& text) override;
+    // On a line of its own that stays, above the updating one.
+    void AddPassLine(const std::string& text) override;
 
     // The Cancel button, as Ctrl-C presses it.
     void PressButton();

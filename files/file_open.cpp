@@ -73,6 +73,21 @@ disk::Directory* TargetFolder(RunState& state, ResultCode& result) {
     return state.targetFolder.get();
 }
 
+std::string FreeName(const disk::Directory& folder, const std::string& name, bool withFieldFile) {
+    const auto dot = name.find('.');
+    const std::string base = name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    const auto taken = [&folder](const std::string& candidate) {
+        return folder.Look(NameInFolder(folder, candidate)).kind != disk::EntryKind::kAbsent;
+    };
+    for (int n = 1;; ++n) {
+        const std::string stem = n == 1 ? base : base + "-" + std::to_string(n);
+        if (!taken(stem + extension) && !(withFieldFile && taken(stem + ".FLD"))) {
+            return stem + extension;
+        }
+    }
+}
+
 std::string NameInFolder(const disk::Directory& folder, const std::string& name) {
     const std::string utf8 = Latin1ToUtf8(name);
     if (folder.Look(utf8).kind != disk::EntryKind::kAbsent) {

@@ -36,6 +36,11 @@ std::filesystem::path PathOf(const RunState& state, const std::string& directory
 // OpenTargetFolder), when it cannot be.
 disk::Directory* TargetFolder(RunState& state, ResultCode& result);
 
+// A name for a received file that takes nothing in the folder: the name itself when nothing
+// stands there (in any letter case), else the first of NAME-2.EXT, NAME-3.EXT, ... that is free,
+// for the data file and, with `withFieldFile`, its field file alike.
+std::string FreeName(const disk::Directory& folder, const std::string& name, bool withFieldFile);
+
 // The entry of the folder that a name (engine text) stands for: the name itself when it is there,
 // else an entry equal to it without regard to case, else the name as given; as the system spells
 // it (UTF-8).

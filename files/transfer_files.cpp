@@ -55,7 +55,8 @@ bool TargetDirectory::Begin(const std::string& name, std::string& error) {
         return Fail(refused, {EINVAL, "the handheld's name " + Latin1ToUtf8(name) + " is refused"},
                     error);
     }
-    name_ = NameInFolder(folder_, name);
+    name_ = NameInFolder(folder_, keep_ ? FreeName(folder_, name, false) : name);
+    bytes_ = 0;
     disk::Failure failure;
     pending_ = append_ ? folder_.Append(name_, failure) : folder_.Create(name_, failure);
     if (!pending_) {
@@ -71,6 +72,7 @@ bool TargetDirectory::Append(std::string_view bytes, std::string& error) {
     if (!pending_ || !pending_->Write(bytes, failure)) {
         return Fail(MapFileError(RuntimeErrorForErrno(failure.error, false)), failure, error);
     }
+    bytes_ += bytes.size();
     return true;
 }
 
@@ -80,7 +82,7 @@ bool TargetDirectory::Commit(std::string& error) {
         return Fail(MapFileError(RuntimeErrorForErrno(failure.error, false)), failure, error);
     }
     pending_.reset();
-    stored_.push_back(name_);
+    stored_.push_back(name_ + ": " + std::to_string(bytes_) + " bytes");
     return true;
 }
 

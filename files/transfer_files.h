@@ -41,9 +41,10 @@ class SourceFile : public protocol::FileSource {
 // take it); with `append`, each file is added to an earlier one of its name.
 class TargetDirectory : public protocol::FileStore {
   public:
-    TargetDirectory(disk::Directory& folder, bool append,
+    // With `keep`, a file whose name is taken goes under a numbered one (NAME-2.EXT).
+    TargetDirectory(disk::Directory& folder, bool append, bool keep,
                     std::function<ResultCode(const std::string&)> accept)
-        : folder_(folder), append_(append), accept_(std::move(accept)) {}
+        : folder_(folder), append_(append), keep_(keep), accept_(std::move(accept)) {}
 
     bool Begin(const std::string& name, std::string& error) override;
     bool Append(std::string_view bytes, std::string& error) override;
@@ -54,7 +55,7 @@ class TargetDirectory : public protocol::FileStore {
     // no file, 72 a full disk, ...) and in words; 0 while none did.
     ResultCode failure() const { return failure_; }
     const std::string& reason() const { return reason_; }
-    // The files put in place, as stored.
+    // The files put in place, as stored, each with its size ("APP.PD4: 5000 bytes").
     const std::vector<std::string>& stored() const { return stored_; }
 
   private:
@@ -62,9 +63,11 @@ class TargetDirectory : public protocol::FileStore {
 
     disk::Directory& folder_;
     bool append_;
+    bool keep_;
     std::function<ResultCode(const std::string&)> accept_;
     std::unique_ptr<disk::PendingFile> pending_;
     std::string name_;
+    std::uint64_t bytes_ = 0;
     ResultCode failure_ = 0;
     std::string reason_;
     std::vector<std::string> stored_;

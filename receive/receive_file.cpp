@@ -292,6 +292,10 @@ void Receiver::End() {
         }
     }
     s_.CloseFile(FileNumber::kReceive);
+    if (whole && result_ == result::kOk) {
+        s_.received.push_back(Latin1ToUtf8(s_.fileName) + ": " + std::to_string(s_.recordCount) +
+                              (s_.recordCount == 1 ? " record" : " records"));
+    }
     if (whole && result_ == result::kOk && !s_.programFile) {
         // The data file stays whole whatever becomes of its field file; a field file that cannot
         // be written is the run's failure all the same.

@@ -126,6 +126,13 @@ std::int16_t ReceiveHeader(RunState& s) {
 
     // The output file, and room for all of it. Only a regular file or nothing may stand at the
     // name: anything else is refused here, before the heading is acknowledged.
+    ResultCode folderResult = result::kOk;
+    if (s.keepEarlierFiles) {
+        if (const disk::Directory* folder = TargetFolder(s, folderResult)) {
+            s.fileName = FreeName(*folder, s.fileName, !s.programFile);
+            s.fieldFileName = s.fileName.substr(0, s.fileName.find('.')) + ".FLD";
+        }
+    }
     const ResultCode opened = OpenFile(s, s.filePath, s.fileName, FileNumber::kReceive, "O");
     if (opened != result::kOk) {
         s.linkStatus = opened;

@@ -45,11 +45,13 @@ ResultCode ReceiveByYModem(RunState& s) {
         return result;
     }
     // Each name the handheld announces is judged before anything of its file is written.
-    TargetDirectory directory(*folder, s.appendMode, [&s](const std::string& name) {
-        s.fileName = name;
-        return CheckFilename(s) != result::kOk || IsDeviceName(name) ? result::kIllegalFileOrHeading
-                                                                     : result::kOk;
-    });
+    TargetDirectory directory(*folder, s.appendMode, s.keepEarlierFiles,
+                              [&s](const std::string& name) {
+                                  s.fileName = name;
+                                  return CheckFilename(s) != result::kOk || IsDeviceName(name)
+                                             ? result::kIllegalFileOrHeading
+                                             : result::kOk;
+                              });
     // The file's own failure (its name, its place, the disk) says more than the line's: it wins
     // over 51 to 55, and a refused name even over Cancel.
     const auto ended = [&](ResultCode lineCode) {
@@ -110,6 +112,8 @@ ResultCode ReceiveByYModem(RunState& s) {
                 return ended(result::kCommRefused);
             case st::kFinished:
                 NoteUnclosedBatch(s);
+                s.received.insert(s.received.end(), directory.stored().begin(),
+                                  directory.stored().end());
                 return ended(result::kOk);
             case st::kEndedWithError:
                 return ended(result::kCommEndedByPeer);

@@ -139,6 +139,28 @@ PassEnd RunPass(RunState& s) {
     return PassEnd::kDone;
 }
 
+// A repeat-receive run keeps a line on show for each pass: each file it took, or why it took none.
+void ShowPass(RunState& s, std::size_t receivedBefore) {
+    if (s.received.size() == receivedBefore) {
+        s.view->AddPassLine("no file: " + ResultMessageOf(s));
+    }
+    for (std::size_t i = receivedBefore; i < s.received.size(); ++i) {
+        s.view->AddPassLine(s.received[i] + ", received");
+    }
+}
+
+// What a repeat-receive run took, said when it ends.
+void SumUpReceived(RunState& s) {
+    std::string files;
+    for (const std::string& file : s.received) {
+        files += (files.empty() ? "" : ", ") + file.substr(0, file.find(':'));
+    }
+    s.notes.push_back(s.received.empty() ? "no file received"
+                                         : std::to_string(s.received.size()) +
+                                               (s.received.size() == 1 ? " file" : " files") +
+                                               " received: " + files);
+}
+
 // Repeat-receive passes that fail at once (no port, bad line) would otherwise follow each other
 // without a pause: wait one slice, during which Cancel still ends the run.
 void PauseBeforeRepeat(RunState& s) {
@@ -175,6 +197,7 @@ void RunTransfer(RunState& s) {
     SetDefaults(s);
     s.failureDetail.clear();
     s.notes.clear();
+    s.received.clear();
     s.view->FocusButton();
 
     // The option line's settings: every pass starts from them, so that what one received file
@@ -192,15 +215,22 @@ void RunTransfer(RunState& s) {
                 parsed = static_cast<const TransferSettings&>(s);
             }
             static_cast<TransferSettings&>(s) = *parsed;
+            const std::size_t receivedBefore = s.received.size();
             const PassEnd end = RunPass(s);
             if (end == PassEnd::kEndRun) {
                 break;
+            }
+            if (s.rxonMode) {
+                ShowPass(s, receivedBefore);
             }
             if (end == PassEnd::kFailedAtOnce && s.rxonMode && !s.cancelRequested) {
                 PauseBeforeRepeat(s);
             }
             if (RepeatPass(s, events)) {
                 continue;
+            }
+            if (s.rxonMode) {
+                SumUpReceived(s);
             }
             ReportResult(s);
             break;

@@ -310,7 +310,7 @@ TEST_F(CliSimTest, FailuresBeforeTheLine) {
     const auto help = RunCli({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* shown :
-         {"--device PATH] [--trace FILE] [--wait-port SECONDS] [--yes | --no]",
+         {"--device PATH] [--trace FILE] [--wait-port SECONDS] [--keep]",
           "--list-ports | --help | --version", "QUENLO_COM", "+EX ", "+DDE ", "+CMP ", "+APP "}) {
         EXPECT_NE(help.out.find(shown), std::string::npos) << shown;
     }

@@ -419,14 +419,16 @@ TEST_F(RunTransferTest, PathsAsPeopleHaveThem) {
 }
 
 // Every repeat pass starts from the option line: a program file, then a data file (which gets
-// its field file), a program file named for YMODEM but sent by the block protocol, a data file
-// again; then Cancel while the fifth is awaited.
+// its field file), a program file named for YMODEM but sent by the block protocol, the data file
+// again (kept beside the first: --keep); then Cancel while the fifth is awaited. Each file leaves
+// a line, and the end sums them up.
 TEST_F(RunTransferTest, EveryRepeatPassStartsFromTheOptionLine) {
     const auto record = [](std::size_t length) { return std::string(length, '7'); };
     const protocol::Upload uploads[] = {{"ONE.PD3", true, {}, {record(128)}},
                                         {"TWO.TXT", false, {3}, {"abc"}},
                                         {"THREE.PD4", true, {}, {record(1024)}},
-                                        {"FOUR.TXT", false, {2}, {"de"}}};
+                                        {"TWO.TXT", false, {2}, {"de"}}};
+    state.keepEarlierFiles = true;
     std::size_t attached = 0;
     onYield = [&] {
         if (line.opens > static_cast<int>(attached) && attached < std::size(uploads)) {
@@ -439,8 +441,17 @@ TEST_F(RunTransferTest, EveryRepeatPassStartsFromTheOptionLine) {
     state.commandLine = dir.enginePath() + " +RXON";
     RunTransfer(state);
     EXPECT_EQ(view.message, "Err(90) Aborted by Cancel.");
-    EXPECT_EQ(dir.Names(), "FOUR.FLD|FOUR.TXT|ONE.PD3|THREE.PD4|TWO.FLD|TWO.TXT");
-    EXPECT_EQ(dir.Read("FOUR.TXT"), "de\r\n");
+    EXPECT_EQ(dir.Names(), "ONE.PD3|THREE.PD4|TWO-2.FLD|TWO-2.TXT|TWO.FLD|TWO.TXT");
+    EXPECT_EQ(dir.Read("TWO-2.TXT"), "de\r\n");
+    EXPECT_NE(dir.Read("TWO-2.FLD").find("file    TWO-2.TXT\r\n"), std::string::npos);
+    EXPECT_EQ(
+        view.Values("PassLine"),
+        (std::vector<std::string>{"ONE.PD3: 1 record, received", "TWO.TXT: 1 record, received",
+                                  "THREE.PD4: 1 record, received", "TWO-2.TXT: 1 record, received",
+                                  "no file: Err(90) Aborted by Cancel."}));
+    EXPECT_NE(view.reason.find("4 files received: ONE.PD3, TWO.TXT, THREE.PD4, TWO-2.TXT"),
+              std::string::npos);
+    state.keepEarlierFiles = false;
 }
 
 }  // namespace

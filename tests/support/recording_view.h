@@ -48,6 +48,7 @@ class RecordingView : public TransferView {
         Put("AboutButton.Enabled", on ? "1" : "0");
     }
     void SetReason(const std::string& t) override { Put("lblReason", t, &reason); }
+    void AddPassLine(const std::string& t) override { Put("PassLine", t); }
     void FocusButton() override { log.push_back("Focus"); }
     void SetTimerEnabled(bool enabled) override {
         Put("YModemTimer", enabled ? "1" : "0");
