@@ -1,5 +1,7 @@
 #include "base/result_message.h"
 
+#include <ostream>
+
 namespace quenlo {
 
 namespace {
@@ -19,13 +21,17 @@ std::string GeneralFailureMessage(const ResultMessageInputs& in) {
         return text;
     }
     return text + " Error [" + std::to_string(in.fileErrNumber) + "E " +
-           std::to_string(in.fileErrLine) + " ] " + std::to_string(in.transferState);
+           std::to_string(in.fileErrLine) + " ] " + std::to_string(Number(in.transferState));
 }
 
 }  // namespace
 
+std::ostream& operator<<(std::ostream& out, ResultCode code) {
+    return out << Number(code);
+}
+
 std::string ResultMessageFor(ResultCode code, const ResultMessageInputs& in) {
-    switch (code) {
+    switch (Number(code)) {
         case 1:
             // The two spaces before "not found." are part of the message.
             return "Err(1) File: " + in.fileName + "  not found.";
@@ -50,7 +56,7 @@ std::string ResultMessageFor(ResultCode code, const ResultMessageInputs& in) {
         case 53:
         case 54:
         case 55:
-            return "Err(" + std::to_string(code) + ") Communications error.";
+            return "Err(" + std::to_string(Number(code)) + ") Communications error.";
         case 70:
             return "Err(70) Incorrect file or illegal heading.";
         case 71:
@@ -67,7 +73,7 @@ std::string ResultMessageFor(ResultCode code, const ResultMessageInputs& in) {
         case 102:
             return "Err(102) Communications Port COM" + std::to_string(in.portNumber) + " error.";
         default:
-            return "Error" + std::to_string(code) + " OCCURED";
+            return "Error" + std::to_string(Number(code)) + " OCCURED";
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/result_codes.h"
+#include "base/transfer_state.h"
 
 namespace quenlo {
 
@@ -13,7 +14,7 @@ struct ResultMessageInputs {
     std::int16_t portNumber = 0;     // codes 101 and 102
     std::int32_t fileErrNumber = 0;  // code 99: run-time error of the last failed file write
     std::int32_t fileErrLine = 0;
-    std::int16_t transferState = 0;
+    TransferState transferState = TransferState::kNone;
 };
 
 // The operator's text for a non-zero result code, exactly as the transfer window shows it.

@@ -8,6 +8,7 @@
 
 #include "base/engine_file.h"
 #include "base/result_codes.h"
+#include "base/transfer_state.h"
 #include "disk/directory.h"
 #include "protocol/heading.h"
 
@@ -55,16 +56,6 @@ struct TransferSettings {
     // Entry i (1..16) is the width of field i as decimal text; entry 0 is unused.
     std::array<std::string, kMaxFields + 1> fieldLengths{};
 };
-
-// Values of transferState: where a transfer stands, and how it ended.
-namespace transfer_state {
-inline constexpr std::int16_t kEstablishing = 1;
-inline constexpr std::int16_t kHeading = 2;
-inline constexpr std::int16_t kData = 3;
-inline constexpr std::int16_t kClosing = 4;
-inline constexpr std::int16_t kCompleted = 5;
-inline constexpr std::int16_t kStopped = 6;
-}  // namespace transfer_state
 
 // File numbers under which the engine opens its files.
 enum class FileNumber : int { kSend = 1, kReceive = 2, kFieldFile = 3 };
@@ -115,7 +106,7 @@ struct RunState : TransferSettings {
     // Link and sending state.
     std::int16_t linkStatus = 0;
     std::string inputText;
-    std::int16_t transferState = 0;
+    TransferState transferState = TransferState::kNone;
     std::int16_t txRetries = 0;
     std::int32_t blockSeq = 1;  // runs to one past the record count, so wider than 16 bits
     std::string blockSeqText = "00000";

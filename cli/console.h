@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/host.h"
-#include "link/serial_comm.h"
+#include "base/serial_comm.h"
 #include "platform/event_timers.h"
 
 namespace quenlo {

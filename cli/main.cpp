@@ -186,10 +186,11 @@ int ExitStatus(const quenlo::RunState& state, bool resultShown) {
     if (!resultShown) {
         return kNoResultStatus;
     }
-    if (state.resultCode <= 0) {
+    if (quenlo::Succeeded(state.resultCode)) {
         return 0;
     }
-    return state.resultCode <= 254 ? state.resultCode : kNoResultStatus;
+    const int code = quenlo::Number(state.resultCode);
+    return code <= 254 ? code : kNoResultStatus;
 }
 
 }  // namespace

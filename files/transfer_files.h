@@ -68,7 +68,7 @@ class TargetDirectory : public protocol::FileStore {
     std::unique_ptr<disk::PendingFile> pending_;
     std::string name_;
     std::uint64_t bytes_ = 0;
-    ResultCode failure_ = 0;
+    ResultCode failure_ = result::kOk;
     std::string reason_;
     std::vector<std::string> stored_;
 };

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.blockSeqText = "00003";
     rig.Schedule(input);
     for (int block = 0; block < 3; ++block) {
-        if (ReceiveData(state) != data_status::kAccepted) {
+        if (ReceiveData(state) != DataStatus::kAccepted) {
             continue;
         }
         assert(state.rxRecord.size() == static_cast<std::size_t>(state.recordLength));

@@ -6,9 +6,9 @@
 
 #include "base/host.h"
 #include "base/number_text.h"
+#include "base/serial_comm.h"
 #include "base/transfer_view.h"
 #include "link/link_control.h"
-#include "link/serial_comm.h"
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
 
@@ -97,37 +97,35 @@ void FileTransfer::Pump() {
         comm_.Output(output);
     }
     // A device that went away fails the transfer: its time-outs would only say so later.
-    const std::int32_t event = comm_.LastEvent();
-    lineLost_ = event == comm_event::kBreak ||
-                (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError);
+    lineLost_ = IsLineError(comm_.LastEvent());
 }
 
-std::int16_t FileTransfer::TransferStatus() {
-    namespace st = transfer_status;
+TransferStatus FileTransfer::Status() {
     Pump();
     if (machine_ == nullptr) {
-        return st::kFailed;
+        return TransferStatus::kFailed;
     }
     switch (machine_->outcome()) {
         case protocol::Outcome::kOk:
-            return st::kFinished;
+            return TransferStatus::kFinished;
         case protocol::Outcome::kFailed:
-            return st::kFailed;
+            return TransferStatus::kFailed;
         case protocol::Outcome::kAborted:
             // Stopped on request: idle, not an error of the transfer's own.
-            return abortedHere_ ? st::kFailed : st::kEndedWithError;
+            return abortedHere_ ? TransferStatus::kFailed : TransferStatus::kEndedWithError;
         case protocol::Outcome::kRunning:
             break;
         default:
-            return st::kEndedWithError;
+            return TransferStatus::kEndedWithError;
     }
     if (lineLost_) {
-        return st::kFailed;
+        return TransferStatus::kFailed;
     }
     if (TransferBytes() > 0) {
-        return st::kMoving;
+        return TransferStatus::kMoving;
     }
-    return (sender_ ? sender_->started() : receiver_->started()) ? st::kStarting : st::kWaiting;
+    return (sender_ ? sender_->started() : receiver_->started()) ? TransferStatus::kStarting
+                                                                 : TransferStatus::kWaiting;
 }
 
 std::uint64_t FileTransfer::TransferBytes() {
@@ -184,8 +182,7 @@ void AwaitTransferStart(RunState& s, ResultCode& result) {
         if (s.cancelRequested) {
             CancelTransfer(s, result);
         }
-        if (transfer.TransferBytes() > 0 ||
-            transfer.TransferStatus() != transfer_status::kWaiting ||
+        if (transfer.TransferBytes() > 0 || transfer.Status() != TransferStatus::kWaiting ||
             s.timerTicks >= s.timeoutCount || s.cancelRequested) {
             break;
         }
@@ -195,7 +192,7 @@ void AwaitTransferStart(RunState& s, ResultCode& result) {
 
 void CancelTransfer(RunState& s, ResultCode& result) {
     s.transfer->SetTransferAbort(true);
-    while (s.transfer->TransferStatus() > 0) {
+    while (s.transfer->Status() > TransferStatus::kFinished) {
         YieldToWindow(s, s.transfer->NextWait());
     }
     result = result::kCancelled;

@@ -17,14 +17,14 @@ class Host;
 class SerialComm;
 
 // Values of TransferStatus.
-namespace transfer_status {
-inline constexpr std::int16_t kFailed = -1;  // failed, or not started
-inline constexpr std::int16_t kFinished = 0;
-inline constexpr std::int16_t kWaiting = 1;   // started, the other side has not answered yet
-inline constexpr std::int16_t kStarting = 2;  // block 0 went through, no data yet
-inline constexpr std::int16_t kMoving = 4;    // data moving
-inline constexpr std::int16_t kEndedWithError = 5;
-}  // namespace transfer_status
+enum class TransferStatus : std::int16_t {
+    kFailed = -1,  // failed, or not started
+    kFinished = 0,
+    kWaiting = 1,   // started, the other side has not answered yet
+    kStarting = 2,  // block 0 went through, no data yet
+    kMoving = 4,    // data moving
+    kEndedWithError = 5,
+};
 
 // The serial component's file-transfer facility: YMODEM carried out over the port's bytes. It
 // works while the engine polls it: every read of its status or counters moves the bytes that
@@ -50,7 +50,7 @@ class FileTransfer {
     // True stops the running transfer (CAN on the line).
     void SetTransferAbort(bool abort);
 
-    std::int16_t TransferStatus();
+    TransferStatus Status();
     std::uint64_t TransferBytes();
     std::uint64_t TransferSize();
     std::string TransferFileName();

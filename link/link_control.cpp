@@ -3,7 +3,7 @@
 #include "base/deadline.h"
 #include "base/host.h"
 #include "base/runtime_error.h"
-#include "link/serial_comm.h"
+#include "base/serial_comm.h"
 #include "protocol/control_chars.h"
 
 namespace quenlo {
@@ -11,6 +11,16 @@ namespace quenlo {
 namespace {
 // Longest single wait while output drains: the port reports progress well before this.
 constexpr std::chrono::milliseconds kDrainWait{200};
+
+// A line error in words, with the system's own where it gave any.
+std::string LineErrorReason(const SerialComm& comm, CommEvent event) {
+    std::string reason = LineErrorText(event);
+    if (const std::string text = comm.EventText();
+        !text.empty() && event != CommEvent::kDeviceLost) {
+        reason += " (the system says: " + text + ")";
+    }
+    return reason;
+}
 }  // namespace
 
 void YieldToWindow(RunState& state, std::chrono::milliseconds maxWait) {
@@ -38,36 +48,37 @@ void FlushInput(RunState& state) {
 }
 
 ResultCode LineError(RunState& state) {
-    const std::int32_t event = state.comm->LastEvent();
-    const bool error = event == comm_event::kBreak ||
-                       (event >= comm_event::kDeviceLost && event <= comm_event::kDeviceError);
-    if (error) {
-        state.failureDetail = LineErrorText(event);
-        if (const std::string text = state.comm->EventText();
-            !text.empty() && event != comm_event::kDeviceLost) {
-            state.failureDetail += " (the system says: " + text + ")";
-        }
+    const CommEvent event = state.comm->LastEvent();
+    if (!IsLineError(event)) {
+        return result::kOk;
     }
-    return error ? static_cast<ResultCode>(event) : result::kOk;
+    state.failureDetail = LineErrorReason(*state.comm, event);
+    return AsResult(event);
 }
 
-std::string LineErrorText(std::int32_t event) {
+void NoteLineLoss(RunState& state) {
+    if (const CommEvent event = state.comm->LastEvent(); IsLineError(event)) {
+        state.failureDetail = LineErrorReason(*state.comm, event);
+    }
+}
+
+std::string LineErrorText(CommEvent event) {
     switch (event) {
-        case comm_event::kBreak:
+        case CommEvent::kBreak:
             return "the line reported a break: check the cable";
-        case comm_event::kDeviceLost:
+        case CommEvent::kDeviceLost:
             return "the device went away (unplugged, or its other end closed)";
-        case comm_event::kFraming:
-        case comm_event::kParity:
+        case CommEvent::kFraming:
+        case CommEvent::kParity:
             return "bytes came malformed (framing or parity): check that both sides use the "
                    "same speed, parity, data and stop bits";
-        case comm_event::kHardwareOverrun:
-        case comm_event::kReceiveOverflow:
+        case CommEvent::kHardwareOverrun:
+        case CommEvent::kReceiveOverflow:
             return "bytes came faster than the port could take them: try a lower speed";
-        case comm_event::kTransmitBufferFull:
-        case comm_event::kWriteFailed:
+        case CommEvent::kTransmitBufferFull:
+        case CommEvent::kWriteFailed:
             return "the port could not send: check the cable and the adapter";
-        case comm_event::kReadFailed:
+        case CommEvent::kReadFailed:
             return "the port could not be read: is another program reading it?";
         default:
             return "the port failed";
@@ -77,7 +88,7 @@ std::string LineErrorText(std::int32_t event) {
 ResultCode SendText(RunState& state, std::string_view text) {
     SerialComm& comm = *state.comm;
     comm.Output(text);
-    while (comm.OutputCount() > 0 && comm.LastEvent() == comm_event::kNone) {
+    while (comm.OutputCount() > 0 && comm.LastEvent() == CommEvent::kNone) {
         state.host->Yield(kDrainWait);
         if (state.cancelRequested) {
             break;
@@ -86,9 +97,9 @@ ResultCode SendText(RunState& state, std::string_view text) {
     if (state.irDelay > 0) {
         state.host->SleepMs(state.irDelay);
     }
-    const std::int32_t event = comm.LastEvent();
+    const CommEvent event = comm.LastEvent();
     state.linkStatus = static_cast<std::int16_t>(event);
-    if (event == comm_event::kSent) {
+    if (event == CommEvent::kSent) {
         return result::kOk;
     }
     if (const ResultCode error = LineError(state); error != result::kOk) {
@@ -99,22 +110,22 @@ ResultCode SendText(RunState& state, std::string_view text) {
     return result::kOk;
 }
 
-std::int16_t WaitAnswerBHT(RunState& state, std::size_t blockLength) {
+Answer WaitAnswerBHT(RunState& state, std::size_t blockLength) {
     state.currentProcedure = "WaitAnswerBHT";
     state.cancelRequested = false;
     const Deadline slice(*state.host, kSliceSeconds);
     bool inBlock = false;
     for (;;) {
         if (slice.Expired()) {
-            return inBlock ? answer::kBlock : answer::kSilent;
+            return inBlock ? Answer::kBlock : Answer::kSilent;
         }
         YieldToWindow(state, slice.Remaining());
         if (state.cancelRequested) {
-            return answer::kCancelled;
+            return Answer::kCancelled;
         }
         // The wait may end exactly at the limit with an answer in hand: the limit comes first.
         if (slice.Expired()) {
-            return inBlock ? answer::kBlock : answer::kSilent;
+            return inBlock ? Answer::kBlock : Answer::kSilent;
         }
         if (state.comm->InputCount() < 1) {
             continue;
@@ -127,7 +138,7 @@ std::int16_t WaitAnswerBHT(RunState& state, std::size_t blockLength) {
         }
         if (inBlock) {
             if (state.inputText.size() >= blockLength) {
-                return answer::kBlock;
+                return Answer::kBlock;
             }
             continue;
         }
@@ -135,13 +146,13 @@ std::int16_t WaitAnswerBHT(RunState& state, std::size_t blockLength) {
             switch (state.inputText.front()) {
                 case chEOT:
                     state.timerTicks = static_cast<std::int16_t>(state.timeoutCount - 1);
-                    return answer::kEot;
+                    return Answer::kEot;
                 case chENQ:
-                    return answer::kEnq;
+                    return Answer::kEnq;
                 case chACK:
-                    return answer::kAck;
+                    return Answer::kAck;
                 case chNAK:
-                    return answer::kNak;
+                    return Answer::kNak;
                 default:
                     break;
             }

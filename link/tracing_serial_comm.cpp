@@ -73,14 +73,14 @@ std::string TracingSerialComm::Input() {
 void TracingSerialComm::Output(std::string_view text) {
     log_ << FormatBytes(clock_() - start_, "TX", text);
     log_.flush();
-    lastEventSeen_ = 0;
+    lastEventSeen_ = CommEvent::kNone;
     inner_.Output(text);
 }
 
-std::int32_t TracingSerialComm::LastEvent() {
-    const std::int32_t event = inner_.LastEvent();
-    if (event > comm_event::kSent && event != lastEventSeen_) {
-        Note("line event " + std::to_string(event));
+CommEvent TracingSerialComm::LastEvent() {
+    const CommEvent event = inner_.LastEvent();
+    if (event > CommEvent::kSent && event != lastEventSeen_) {
+        Note("line event " + std::to_string(static_cast<std::int32_t>(event)));
     }
     lastEventSeen_ = event;
     return event;

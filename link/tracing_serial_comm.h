@@ -3,7 +3,7 @@
 #include <functional>
 #include <ostream>
 
-#include "link/serial_comm.h"
+#include "base/serial_comm.h"
 
 namespace quenlo {
 
@@ -30,7 +30,7 @@ class TracingSerialComm : public SerialComm {
     void Output(std::string_view text) override;
     std::int32_t OutputCount() override { return inner_.OutputCount(); }
     void ClearOutput() override { inner_.ClearOutput(); }
-    std::int32_t LastEvent() override;
+    CommEvent LastEvent() override;
     void SetTransferProtocol(std::int16_t protocol) override {
         inner_.SetTransferProtocol(protocol);
     }
@@ -48,7 +48,7 @@ class TracingSerialComm : public SerialComm {
     std::ostream& log_;
     std::function<double()> clock_;
     double start_;
-    std::int32_t lastEventSeen_ = 0;
+    CommEvent lastEventSeen_ = CommEvent::kNone;
 };
 
 }  // namespace quenlo

@@ -6,7 +6,7 @@
 
 #include "base/result_codes.h"
 #include "base/result_message.h"
-#include "link/serial_comm.h"
+#include "base/serial_comm.h"
 
 namespace {
 
@@ -24,25 +24,25 @@ const char* Meaning(int code) {
             return "the handheld refused a block too often, or the YMODEM reception failed";
         case quenlo::result::kCommEndedByPeer:
             return "the handheld ended the transfer";
-        case quenlo::comm_event::kBreak:
+        case quenlo::CommEvent::kBreak:
             return "a break on the line";
-        case quenlo::comm_event::kDeviceLost:
+        case quenlo::CommEvent::kDeviceLost:
             return "the device went away (unplugged, or its other end closed)";
-        case quenlo::comm_event::kFraming:
+        case quenlo::CommEvent::kFraming:
             return "framing error";
-        case quenlo::comm_event::kHardwareOverrun:
+        case quenlo::CommEvent::kHardwareOverrun:
             return "hardware overrun";
-        case quenlo::comm_event::kReceiveOverflow:
+        case quenlo::CommEvent::kReceiveOverflow:
             return "receive buffer overflow";
-        case quenlo::comm_event::kParity:
+        case quenlo::CommEvent::kParity:
             return "parity error";
-        case quenlo::comm_event::kTransmitBufferFull:
+        case quenlo::CommEvent::kTransmitBufferFull:
             return "transmit buffer full";
-        case quenlo::comm_event::kWriteFailed:
+        case quenlo::CommEvent::kWriteFailed:
             return "a write to the port failed";
-        case quenlo::comm_event::kReadFailed:
+        case quenlo::CommEvent::kReadFailed:
             return "a read from the port failed";
-        case quenlo::comm_event::kDeviceError:
+        case quenlo::CommEvent::kDeviceError:
             return "another failure of the port";
         default:
             return nullptr;
@@ -61,7 +61,7 @@ int main() {
     std::printf("%6s  %6s  %s\n", "code", "exit", "result line");
     Row(0, 0, "Err(0) Transfer Complete", nullptr);
     const quenlo::ResultMessageInputs inputs{"NAME.PD3", 1};
-    for (int code = 1; code <= quenlo::comm_event::kDeviceError; ++code) {
+    for (int code = 1; code <= quenlo::CommEvent::kDeviceError; ++code) {
         const std::string text =
             quenlo::ResultMessageFor(static_cast<quenlo::ResultCode>(code), inputs);
         const char* meaning = Meaning(code);

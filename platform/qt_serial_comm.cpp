@@ -201,7 +201,7 @@ void QtSerialComm::SetPortOpen(bool open) {
     lowLatency_ = RequestLowLatency(port_);
     lost_ = false;
     inputLeft_.clear();
-    lastEvent_ = comm_event::kNone;
+    lastEvent_ = CommEvent::kNone;
     outputQueued_ = false;
     ApplyLines();
 }
@@ -258,7 +258,7 @@ void QtSerialComm::Output(std::string_view text) {
     if (lost_) {
         return;
     }
-    lastEvent_ = comm_event::kNone;
+    lastEvent_ = CommEvent::kNone;
     outputQueued_ = true;
     if (!text.empty()) {
         port_.write(text.data(), static_cast<qint64>(text.size()));
@@ -266,8 +266,8 @@ void QtSerialComm::Output(std::string_view text) {
         // stop-and-wait exchange every turn saved is time saved on every block. Never blocks.
         port_.flush();
     }
-    if (port_.bytesToWrite() == 0 && lastEvent_ == comm_event::kNone) {
-        lastEvent_ = comm_event::kSent;
+    if (port_.bytesToWrite() == 0 && lastEvent_ == CommEvent::kNone) {
+        lastEvent_ = CommEvent::kSent;
     }
 }
 
@@ -275,10 +275,10 @@ void QtSerialComm::Output(std::string_view text) {
 // already gone to the device. The engine reads "nothing queued, no event yet" as a problem and
 // discards the output, which on a pseudo-terminal throws away bytes the other side has not read
 // yet. So once nothing is queued any more, the text has been sent.
-std::int32_t QtSerialComm::LastEvent() {
-    if (lastEvent_ == comm_event::kNone && outputQueued_ && open_ && !lost_ &&
+CommEvent QtSerialComm::LastEvent() {
+    if (lastEvent_ == CommEvent::kNone && outputQueued_ && open_ && !lost_ &&
         port_.bytesToWrite() == 0) {
-        lastEvent_ = comm_event::kSent;
+        lastEvent_ = CommEvent::kSent;
     }
     return lastEvent_;
 }
@@ -302,8 +302,8 @@ void QtSerialComm::ClearOutput() {
 }
 
 void QtSerialComm::OnBytesWritten() {
-    if (!lost_ && lastEvent_ == comm_event::kNone && port_.bytesToWrite() == 0) {
-        lastEvent_ = comm_event::kSent;
+    if (!lost_ && lastEvent_ == CommEvent::kNone && port_.bytesToWrite() == 0) {
+        lastEvent_ = CommEvent::kSent;
     }
 }
 
@@ -315,12 +315,12 @@ void QtSerialComm::OnError(QSerialPort::SerialPortError error) {
     eventText_ = port_.errorString().toStdString();
     if (error == QSerialPort::ResourceError || DeviceHungUp(port_)) {
         DropDevice();
-        lastEvent_ = comm_event::kDeviceLost;
+        lastEvent_ = CommEvent::kDeviceLost;
         return;
     }
     switch (error) {
         case QSerialPort::WriteError:
-            lastEvent_ = comm_event::kWriteFailed;
+            lastEvent_ = CommEvent::kWriteFailed;
             // The bytes that could not be written would be retried on every pass of the event
             // loop; the sender stops with the event instead.
             ++quiet_;
@@ -328,10 +328,10 @@ void QtSerialComm::OnError(QSerialPort::SerialPortError error) {
             --quiet_;
             break;
         case QSerialPort::ReadError:
-            lastEvent_ = comm_event::kReadFailed;
+            lastEvent_ = CommEvent::kReadFailed;
             break;
         default:
-            lastEvent_ = comm_event::kDeviceError;
+            lastEvent_ = CommEvent::kDeviceError;
             break;
     }
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/serial_comm.h"
+#include "base/serial_comm.h"
 #include "platform/line_settings.h"
 
 namespace quenlo {
@@ -60,7 +60,7 @@ class QtSerialComm : public SerialComm {
     void Output(std::string_view text) override;
     std::int32_t OutputCount() override;
     void ClearOutput() override;
-    std::int32_t LastEvent() override;
+    CommEvent LastEvent() override;
 
     void SetTransferProtocol(std::int16_t protocol) override { transferProtocol_ = protocol; }
     void SetTransferOption(std::int16_t option) override { transferOption_ = option; }
@@ -106,7 +106,7 @@ class QtSerialComm : public SerialComm {
     bool lost_ = false;
     // Bytes received before the device went away, still to be read.
     std::string inputLeft_;
-    std::int32_t lastEvent_ = comm_event::kNone;
+    CommEvent lastEvent_ = CommEvent::kNone;
     // Text was queued since the port opened, so an empty queue means it has been sent.
     bool outputQueued_ = false;
     // Above 0 while we make calls whose failures are expected and must not become events.

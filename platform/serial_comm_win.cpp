@@ -149,7 +149,7 @@ WinSerialComm::~WinSerialComm() {
 }
 
 std::string WinSerialComm::Device() const {
-    return deviceOverride_.empty() ? DeviceForPort(portNumber_) : deviceOverride_;
+    return deviceOverride_.empty() ? DeviceForPort(portNumber_, PresentPorts()) : deviceOverride_;
 }
 
 // Windows announces new ports to windows, not to consoles: look a few times a second.
@@ -290,7 +290,7 @@ void WinSerialComm::SetPortOpen(bool open) {
     lost_ = false;
     inputLeft_.clear();
     outQueue_.clear();
-    lastEvent_ = comm_event::kNone;
+    lastEvent_ = CommEvent::kNone;
     outputQueued_ = false;
     ApplyLines();
 }
@@ -318,20 +318,20 @@ void WinSerialComm::CloseHandles() {
 
 // The device is gone, or an operation failed. A lost device is closed at once, but what it sent
 // before stays readable and the port stays open for the engine to close.
-void WinSerialComm::Fail(unsigned long error, std::int32_t otherwise) {
+void WinSerialComm::Fail(unsigned long error, CommEvent otherwise) {
     if (lost_) {
         return;
     }
     eventText_ = std::system_category().message(static_cast<int>(error));
     if (DeviceGone(error)) {
         lost_ = true;
-        lastEvent_ = comm_event::kDeviceLost;
+        lastEvent_ = CommEvent::kDeviceLost;
         CloseHandles();
         outQueue_.clear();
         return;
     }
     lastEvent_ = otherwise;
-    if (otherwise == comm_event::kWriteFailed) {
+    if (otherwise == CommEvent::kWriteFailed) {
         outQueue_.clear();
     }
 }
@@ -343,7 +343,7 @@ std::optional<std::uint32_t> WinSerialComm::Waiting() {
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(io_->port, &errors, &status)) {
-        Fail(GetLastError(), comm_event::kDeviceError);
+        Fail(GetLastError(), CommEvent::kDeviceError);
         return std::nullopt;
     }
     return status.cbInQue;
@@ -363,11 +363,11 @@ void WinSerialComm::TakeIn(std::uint32_t count) {
     DWORD got = 0;
     if (!ReadFile(io_->port, bytes.data(), count, nullptr, &read) &&
         GetLastError() != ERROR_IO_PENDING) {
-        Fail(GetLastError(), comm_event::kReadFailed);
+        Fail(GetLastError(), CommEvent::kReadFailed);
         return;
     }
     if (!GetOverlappedResult(io_->port, &read, &got, TRUE)) {
-        Fail(GetLastError(), comm_event::kReadFailed);
+        Fail(GetLastError(), CommEvent::kReadFailed);
         return;
     }
     inputLeft_.append(bytes.data(), got);
@@ -395,7 +395,7 @@ void WinSerialComm::Output(std::string_view text) {
     if (lost_) {
         return;
     }
-    lastEvent_ = comm_event::kNone;
+    lastEvent_ = CommEvent::kNone;
     outputQueued_ = true;
     outQueue_.append(text);
     Pump();
@@ -413,7 +413,7 @@ void WinSerialComm::TakeWrite(bool wait) {
             return;
         }
         io_->writing.clear();
-        Fail(error, comm_event::kWriteFailed);
+        Fail(error, CommEvent::kWriteFailed);
         return;
     }
     io_->writing.clear();
@@ -430,14 +430,14 @@ void WinSerialComm::Pump() {
             GetLastError() != ERROR_IO_PENDING) {
             const DWORD error = GetLastError();
             io_->writing.clear();
-            Fail(error, comm_event::kWriteFailed);
+            Fail(error, CommEvent::kWriteFailed);
             return;
         }
         TakeWrite(false);
     }
-    if (lastEvent_ == comm_event::kNone && outputQueued_ && io_->writing.empty() &&
+    if (lastEvent_ == CommEvent::kNone && outputQueued_ && io_->writing.empty() &&
         outQueue_.empty() && !lost_) {
-        lastEvent_ = comm_event::kSent;
+        lastEvent_ = CommEvent::kSent;
     }
 }
 
@@ -462,7 +462,7 @@ void WinSerialComm::ClearOutput() {
     }
 }
 
-std::int32_t WinSerialComm::LastEvent() {
+CommEvent WinSerialComm::LastEvent() {
     if (open_ && !lost_) {
         Pump();
     }
@@ -497,7 +497,7 @@ bool WinSerialComm::ArmWait(std::vector<void*>& handles) {
         return false;
     }
     if (GetLastError() != ERROR_IO_PENDING) {
-        Fail(GetLastError(), comm_event::kReadFailed);
+        Fail(GetLastError(), CommEvent::kReadFailed);
         return false;
     }
     io_->readArmed = true;
@@ -520,9 +520,9 @@ void WinSerialComm::DisarmWait() {
     if (ok && got == 1) {
         inputLeft_ += io_->arrival;
     } else if (ok && !cancelled) {
-        Fail(ERROR_HANDLE_EOF, comm_event::kReadFailed);
+        Fail(ERROR_HANDLE_EOF, CommEvent::kReadFailed);
     } else if (!ok && !(cancelled && error == ERROR_OPERATION_ABORTED)) {
-        Fail(error, comm_event::kReadFailed);
+        Fail(error, CommEvent::kReadFailed);
     }
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/serial_comm.h"
+#include "base/serial_comm.h"
 
 namespace quenlo {
 
@@ -59,7 +59,7 @@ class WinSerialComm : public SerialComm {
     void Output(std::string_view text) override;
     std::int32_t OutputCount() override;
     void ClearOutput() override;
-    std::int32_t LastEvent() override;
+    CommEvent LastEvent() override;
 
     void SetTransferProtocol(std::int16_t protocol) override { transferProtocol_ = protocol; }
     void SetTransferOption(std::int16_t option) override { transferOption_ = option; }
@@ -81,7 +81,7 @@ class WinSerialComm : public SerialComm {
     void TakeWrite(bool wait);
     // Bytes the system holds for us; nothing once the device is found gone.
     std::optional<std::uint32_t> Waiting();
-    void Fail(unsigned long error, std::int32_t otherwise);
+    void Fail(unsigned long error, CommEvent otherwise);
     void CloseHandles();
 
     std::string deviceOverride_;
@@ -105,7 +105,7 @@ class WinSerialComm : public SerialComm {
     bool lost_ = false;
     std::string inputLeft_;  // received, not yet read by the engine
     std::string outQueue_;   // queued behind the write in flight
-    std::int32_t lastEvent_ = comm_event::kNone;
+    CommEvent lastEvent_ = CommEvent::kNone;
     bool outputQueued_ = false;
 };
 

@@ -6,13 +6,13 @@
 #include "base/deadline.h"
 #include "base/host.h"
 #include "base/number_text.h"
+#include "base/serial_comm.h"
 #include "base/transfer_view.h"
 #include "files/field_file.h"
 #include "files/file_open.h"
 #include "link/block_framing.h"
 #include "link/link_control.h"
 #include "link/reasons.h"
-#include "link/serial_comm.h"
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
 #include "protocol/received_blocks.h"
@@ -21,8 +21,6 @@
 namespace quenlo {
 
 namespace {
-
-namespace ts = transfer_state;
 
 const std::string kAck(1, chACK);
 const std::string kNak(1, chNAK);
@@ -36,11 +34,11 @@ class Receiver {
 
   private:
     // Sends a one-character answer; a failed send ends the reception at once.
-    bool Answer(const std::string& answer) {
+    bool Reply(const std::string& answer) {
         const ResultCode sent = SendText(s_, answer);
-        if (sent > 1000) {
+        if (StopsSending(sent)) {
             result_ = sent;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
             return false;
         }
         return true;
@@ -52,17 +50,17 @@ class Receiver {
     void CountSilentSlice() {
         if (const ResultCode lost = LineError(s_); lost != result::kOk) {
             result_ = lost;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
         } else if (++s_.timerTicks == s_.timeoutCount) {
             s_.failureDetail = "no " + Awaited() + " from the handheld within " + TimeoutText(s_) +
                                ": " + SameSpeedQuestion(s_, "sending");
             result_ = result::kCommFailedAtStart;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
         }
     }
     void Refuse() {
         FlushInput(s_);
-        if (!Answer(kNak)) {
+        if (!Reply(kNak)) {
             return;
         }
         if (++s_.rxRetries == kMaxRefusals) {
@@ -71,23 +69,23 @@ class Receiver {
                                "block numbers are set alike on both sides (" +
                                BlockOptionsText(s_) + " here), and the line";
             result_ = result::kCommTooManyNaks;
-            s_.transferState = ts::kClosing;
+            s_.transferState = TransferState::kClosing;
         }
     }
     void Cancelled() {
         FlushInput(s_);
         s_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
-        s_.transferState = ts::kStopped;
+        s_.transferState = TransferState::kStopped;
     }
     // What the reception waits for now, for the reasons.
     std::string Awaited() const {
         switch (s_.transferState) {
-            case ts::kEstablishing:
+            case TransferState::kEstablishing:
                 return "call (ENQ)";
-            case ts::kHeading:
+            case TransferState::kHeading:
                 return "heading";
-            case ts::kData:
+            case TransferState::kData:
                 return "record " + std::to_string(s_.blockSeq);
             default:
                 return "end (EOT)";
@@ -107,19 +105,19 @@ class Receiver {
 };
 
 void Receiver::Call() {
-    const std::int16_t answer = WaitAnswerBHT(s_);
-    if (answer == answer::kEnq) {
-        if (Answer(kAck)) {
+    const Answer answer = WaitAnswerBHT(s_);
+    if (answer == Answer::kEnq) {
+        if (Reply(kAck)) {
             ClearCounters();
-            s_.transferState = ts::kHeading;
+            s_.transferState = TransferState::kHeading;
             view_.SetAboutEnabled(false);
         }
-    } else if (answer == answer::kCancelled) {
+    } else if (answer == Answer::kCancelled) {
         FlushInput(s_);
         SendText(s_, kEot);
         s_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
-        s_.transferState = ts::kStopped;
+        s_.transferState = TransferState::kStopped;
     } else {
         FlushInput(s_);
         CountSilentSlice();
@@ -127,46 +125,48 @@ void Receiver::Call() {
 }
 
 void Receiver::TakeHeading() {
-    namespace hs = header_status;
-    s_.linkStatus = ReceiveHeader(s_);
-    switch (s_.linkStatus) {
-        case hs::kAccepted:
-            if (Answer(kAck)) {
+    const HeadingReading heading = ReceiveHeader(s_);
+    s_.linkStatus = static_cast<std::int16_t>(heading.status);
+    switch (heading.status) {
+        case HeadingStatus::kAccepted:
+            if (Reply(kAck)) {
                 ClearCounters();
-                s_.transferState = s_.recordCount < 1 ? ts::kClosing : ts::kData;
+                s_.transferState =
+                    s_.recordCount < 1 ? TransferState::kClosing : TransferState::kData;
             }
             break;
-        case hs::kDamaged:
+        case HeadingStatus::kDamaged:
             Refuse();
             break;
-        case hs::kNothing:
+        case HeadingStatus::kNothing:
             FlushInput(s_);
             CountSilentSlice();
             break;
-        case hs::kCancelled:
+        case HeadingStatus::kCancelled:
             FlushInput(s_);
             SendText(s_, kEot);
             s_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
             break;
-        case hs::kCalling:
+        case HeadingStatus::kCalling:
             // The handheld did not hear our ACK and calls again; calling is no progress, and a
             // handheld that only calls counts toward the time-out.
             FlushInput(s_);
             SendText(s_, kAck);
             CountSilentSlice();
             break;
-        default:  // 70, 71, 72
+        case HeadingStatus::kRefused:
             FlushInput(s_);
-            result_ = s_.linkStatus;
-            s_.transferState = ts::kStopped;
+            result_ = heading.refusal;
+            s_.linkStatus = Number(heading.refusal);
+            s_.transferState = TransferState::kStopped;
             break;
     }
 }
 
 void Receiver::PrepareRecordWindow() {
-    const bool noRecords = s_.transferState == ts::kClosing;
+    const bool noRecords = s_.transferState == TransferState::kClosing;
     view_.SetStatus(s_.programFile ? "Receiving Program " : "Receiving File ");
     view_.SetFile(s_.fileName);
     view_.SetRecords(" " + ZeroFilled(s_.recordCount, kSeqDigits));
@@ -179,11 +179,10 @@ void Receiver::PrepareRecordWindow() {
 }
 
 void Receiver::TakeRecord() {
-    namespace ds = data_status;
     switch (ReceiveData(s_)) {
-        case ds::kAccepted: {
+        case DataStatus::kAccepted: {
             // The ACK goes out before the record is written.
-            if (!Answer(kAck)) {
+            if (!Reply(kAck)) {
                 return;
             }
             view_.SetRecordCount(" " + s_.blockSeqText);
@@ -198,50 +197,48 @@ void Receiver::TakeRecord() {
                 ClearCounters();
                 s_.blockSeqText = ZeroFilled(s_.blockSeq, kSeqDigits);
                 if (s_.blockSeq > s_.recordCount) {
-                    s_.transferState = ts::kClosing;
+                    s_.transferState = TransferState::kClosing;
                 }
-            } else if (written == ds::kCancelled) {
+            } else if (written == result::kCancelled) {
                 Cancelled();
             } else {
                 // The disk will not take more: waiting for the handheld's EOT while it goes on
                 // sending would only end in a time-out that hides why.
                 result_ = written;
-                s_.transferState = ts::kStopped;
+                s_.transferState = TransferState::kStopped;
             }
             break;
         }
-        case ds::kDamaged:
+        case DataStatus::kDamaged:
             Refuse();
             break;
-        case ds::kNothing:
+        case DataStatus::kNothing:
             FlushInput(s_);
             CountSilentSlice();
             break;
-        case ds::kCancelled:
+        case DataStatus::kCancelled:
             Cancelled();
             break;
-        case ds::kRepeat:
-            Answer(kAck);
-            break;
-        default:
+        case DataStatus::kRepeat:
+            Reply(kAck);
             break;
     }
 }
 
 void Receiver::Close() {
-    while (s_.transferState == ts::kClosing) {
-        const std::int16_t answer = WaitAnswerBHT(s_, static_cast<std::size_t>(s_.rxBlockLength));
-        if (answer == answer::kCancelled) {
+    while (s_.transferState == TransferState::kClosing) {
+        const Answer answer = WaitAnswerBHT(s_, static_cast<std::size_t>(s_.rxBlockLength));
+        if (answer == Answer::kCancelled) {
             FlushInput(s_);
             SendText(s_, kEot);
             s_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
-            s_.transferState = ts::kStopped;
-        } else if (answer == answer::kEot) {
-            if (Answer(kAck)) {
-                s_.transferState = ts::kCompleted;
+            s_.transferState = TransferState::kStopped;
+        } else if (answer == Answer::kEot) {
+            if (Reply(kAck)) {
+                s_.transferState = TransferState::kCompleted;
             }
-        } else if (answer == answer::kBlock && result_ == result::kOk) {
+        } else if (answer == Answer::kBlock && result_ == result::kOk) {
             TakeLateBlock();
         } else {
             CountSilentSlice();
@@ -257,7 +254,7 @@ void Receiver::TakeLateBlock() {
         ReadDataBlock(s_.inputText, static_cast<std::size_t>(s_.rxBlockLength), BlockOptionsOf(s_));
     if (block.reading != BlockReading::kWhole) {
         FlushInput(s_);
-        if (Answer(kNak)) {
+        if (Reply(kNak)) {
             CountSilentSlice();
         }
         return;
@@ -265,7 +262,7 @@ void Receiver::TakeLateBlock() {
     const bool lastAgain = s_.seqEnabled ? s_.blockSeq > 1 && block.number == s_.blockSeq - 1
                                          : s_.recordCount > 0 && block.record == s_.rxRecord;
     if (lastAgain) {
-        if (Answer(kAck)) {
+        if (Reply(kAck)) {
             CountSilentSlice();
         }
         return;
@@ -278,14 +275,14 @@ void Receiver::TakeLateBlock() {
         (s_.seqEnabled ? "): the file is not taken"
                        : "), so an answer was lost and a record taken twice: turn block numbers "
                          "on (+SN) on both sides");
-    s_.transferState = ts::kStopped;
+    s_.transferState = TransferState::kStopped;
 }
 
 void Receiver::End() {
     auto& file = s_.file(FileNumber::kReceive);
     // Only a file that came whole is put in place: after refusals or a failure it would lack
     // records. Dropped, it leaves the name as it was (with +APP the earlier records).
-    const bool whole = s_.transferState == ts::kCompleted && result_ == result::kOk;
+    const bool whole = s_.transferState == TransferState::kCompleted && result_ == result::kOk;
     if (file && whole) {
         if (const int error = file->Close(); error != 0) {
             result_ = WriteFailed(s_, file->failure(), error);
@@ -301,9 +298,9 @@ void Receiver::End() {
         // be written is the run's failure all the same.
         result_ = WriteFieldFile(s_);
     }
-    if (s_.transferState == ts::kStopped) {
-        s_.linkStatus = SendText(s_, kEot);
-        s_.linkStatus = SendText(s_, kAck);
+    if (s_.transferState == TransferState::kStopped) {
+        s_.linkStatus = Number(SendText(s_, kEot));
+        s_.linkStatus = Number(SendText(s_, kAck));
     }
 }
 
@@ -313,23 +310,23 @@ ResultCode Receiver::Run() {
     ClearCounters();
     s_.blockSeq = 1;
     s_.blockSeqText = "00001";
-    s_.transferState = ts::kEstablishing;
+    s_.transferState = TransferState::kEstablishing;
 
-    while (s_.transferState == ts::kEstablishing) {
+    while (s_.transferState == TransferState::kEstablishing) {
         Call();
     }
-    if (s_.transferState == ts::kHeading) {
+    if (s_.transferState == TransferState::kHeading) {
         view_.SetStatus("Receive Header");
         YieldToWindow(s_);
     }
-    while (s_.transferState == ts::kHeading) {
+    while (s_.transferState == TransferState::kHeading) {
         TakeHeading();
     }
-    if (s_.transferState == ts::kData ||
-        (s_.transferState == ts::kClosing && result_ == result::kOk)) {
+    if (s_.transferState == TransferState::kData ||
+        (s_.transferState == TransferState::kClosing && result_ == result::kOk)) {
         PrepareRecordWindow();
     }
-    while (s_.transferState == ts::kData) {
+    while (s_.transferState == TransferState::kData) {
         TakeRecord();
     }
     view_.SetStatus("Closing Link");
@@ -341,8 +338,7 @@ ResultCode Receiver::Run() {
 
 }  // namespace
 
-std::int16_t ReceiveData(RunState& s) {
-    namespace ds = data_status;
+DataStatus ReceiveData(RunState& s) {
     s.currentProcedure = "ReceiveData";
     const Deadline slice(*s.host, kSliceSeconds);
     s.rxBuffer.clear();
@@ -351,14 +347,14 @@ std::int16_t ReceiveData(RunState& s) {
         // Part of the block may be waiting already: wait for more, not for what is there.
         s.host->Yield(slice.Remaining());
         if (s.cancelRequested) {
-            return ds::kCancelled;
+            return DataStatus::kCancelled;
         }
     }
     if (s.comm->InputCount() >= 1) {
         s.rxBuffer = s.comm->Input();
     }
     if (s.rxBuffer == std::string(1, chENQ)) {
-        return ds::kDamaged;
+        return DataStatus::kDamaged;
     }
     const ReadData block = ReadDataBlock(s.rxBuffer, blockLength, BlockOptionsOf(s));
     if (block.checkByteCompared) {
@@ -366,22 +362,22 @@ std::int16_t ReceiveData(RunState& s) {
     }
     switch (block.reading) {
         case BlockReading::kIncomplete:
-            return ds::kNothing;
+            return DataStatus::kNothing;
         case BlockReading::kDamaged:
-            return ds::kDamaged;
+            return DataStatus::kDamaged;
         case BlockReading::kOverlong:
             FlushInput(s);
-            return ds::kDamaged;
+            return DataStatus::kDamaged;
         case BlockReading::kWhole:
             break;
     }
     if (s.seqEnabled && block.digits != s.blockSeqText) {
         const auto expected = DecimalValue(s.blockSeqText);
-        return block.number && expected && *block.number == *expected - 1 ? ds::kRepeat
-                                                                          : ds::kDamaged;
+        return block.number && expected && *block.number == *expected - 1 ? DataStatus::kRepeat
+                                                                          : DataStatus::kDamaged;
     }
     s.rxRecord = std::string(block.record);
-    return ds::kAccepted;
+    return DataStatus::kAccepted;
 }
 
 ResultCode WriteRecord(RunState& s) {
@@ -393,7 +389,7 @@ ResultCode WriteRecord(RunState& s) {
         status = WriteFailed(s, file ? file->failure() : "no output file", error);
     }
     if (s.cancelRequested) {
-        status = data_status::kCancelled;
+        status = result::kCancelled;
     }
     return status;
 }

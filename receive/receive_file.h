@@ -8,13 +8,13 @@
 namespace quenlo {
 
 // What ReceiveData found in one 3-second attempt.
-namespace data_status {
-inline constexpr std::int16_t kAccepted = 0;   // the expected block; its record in rxRecord
-inline constexpr std::int16_t kDamaged = 1;    // damaged, or not the expected one: NAK
-inline constexpr std::int16_t kNothing = 2;    // no complete block within the slice
-inline constexpr std::int16_t kCancelled = 3;  // Cancel was pressed
-inline constexpr std::int16_t kRepeat = 5;     // the previous block again: ACK, do not write
-}  // namespace data_status
+enum class DataStatus : std::int16_t {
+    kAccepted = 0,   // the expected block; its record in rxRecord
+    kDamaged = 1,    // damaged, or not the expected one: NAK
+    kNothing = 2,    // no complete block within the slice
+    kCancelled = 3,  // Cancel was pressed
+    kRepeat = 5,     // the previous block again: ACK, do not write
+};
 
 // Refusals in a row that make the receiver give up.
 inline constexpr std::int16_t kMaxRefusals = 10;
@@ -25,9 +25,9 @@ inline constexpr std::int16_t kMaxRefusals = 10;
 ResultCode ReceiveFile(RunState& state);
 
 // Waits at most one slice for a whole data block and checks it.
-std::int16_t ReceiveData(RunState& state);
+DataStatus ReceiveData(RunState& state);
 
-// Writes rxRecord as one line of the output file: 0, 3 when Cancel was pressed, or the code of
+// Writes rxRecord as one line of the output file: 0, 90 when Cancel was pressed, or the code of
 // the failed write.
 ResultCode WriteRecord(RunState& state);
 

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "base/deadline.h"
 #include "base/host.h"
+#include "base/serial_comm.h"
 #include "base/text.h"
 #include "files/file_names.h"
 #include "files/file_open.h"
 #include "files/native_path.h"
 #include "link/block_framing.h"
 #include "link/link_control.h"
-#include "link/serial_comm.h"
 #include "protocol/control_chars.h"
 #include "protocol/heading.h"
 #include "protocol/received_blocks.h"
@@ -43,17 +44,23 @@ std::int64_t FreeSpace(RunState& state, const std::string& directory) {
     return free ? static_cast<std::int64_t>(std::min<std::uint64_t>(*free, INT64_MAX)) : -1;
 }
 
-std::int16_t ReceiveHeader(RunState& s) {
-    namespace hs = header_status;
-    s.currentProcedure = "ReceiveHeader";
-    std::int16_t status = hs::kNothing;
+namespace {
+
+HeadingReading Refused(ResultCode code) {
+    return {HeadingStatus::kRefused, code};
+}
+
+// Waits the slice for a heading read up to its ETX (and, with the check byte on, the byte behind
+// it): kDamaged when such a frame is in rxBuffer, to be checked; otherwise what came instead.
+HeadingStatus AwaitHeadingFrame(RunState& s) {
+    HeadingStatus status = HeadingStatus::kNothing;
     s.rxBuffer.clear();
     const Deadline slice(*s.host, kSliceSeconds);
     std::optional<Deadline> checkByte;
     while (!slice.Expired() && !(checkByte && checkByte->Expired())) {
         YieldToWindow(s, checkByte ? checkByte->Remaining() : slice.Remaining());
         if (s.cancelRequested) {
-            return hs::kCancelled;
+            return HeadingStatus::kCancelled;
         }
         if (s.comm->InputCount() >= 1) {
             s.inputText = s.comm->Input();
@@ -61,7 +68,7 @@ std::int16_t ReceiveHeader(RunState& s) {
         }
         const auto etx = s.rxBuffer.find(chETX);
         if (etx != std::string::npos && etx + 1 >= kHeadingEtxFrom) {
-            status = hs::kDamaged;
+            status = HeadingStatus::kDamaged;
             if (!s.bccEnabled || etx + 1 < s.rxBuffer.size()) {
                 break;
             }
@@ -71,46 +78,33 @@ std::int16_t ReceiveHeader(RunState& s) {
         }
     }
     if (s.rxBuffer.find(chENQ) != std::string::npos && !HoldsHeadingFrame(s.rxBuffer)) {
-        return hs::kCalling;
+        return HeadingStatus::kCalling;
     }
-    if (status == hs::kNothing) {
-        return hs::kNothing;
-    }
+    return status;
+}
 
-    // The frame.
-    const ReadHeading frame = ReadHeadingBlock(s.rxBuffer, s.bccEnabled);
-    if (frame.checkByteCompared) {
-        s.currentProcedure = "BccCheck";
-    }
-    if (frame.reading == BlockReading::kIncomplete) {
-        return hs::kNothing;
-    }
-    if (frame.reading != BlockReading::kWhole) {
-        return hs::kDamaged;
-    }
-    const std::string text(frame.text);
-
-    // The heading text.
+// Takes the heading's name, counts and fields into the run state.
+HeadingReading TakeHeadingText(RunState& s, const std::string& text) {
     s.recordLength = 0;
     ParsedHeading parsed = ParseHeadingText(text);
     s.fileName = std::string(TrimBlanks(text.substr(0, kHeadingNameWidth)));
     if (CheckFilename(s) != result::kOk) {
         s.failureDetail = "the handheld's file name is refused: " + s.failureDetail;
-        return result::kIllegalFileOrHeading;
+        return Refused(result::kIllegalFileOrHeading);
     }
     if (IsDeviceName(s.fileName)) {
         s.failureDetail = "the handheld's file name " + Latin1ToUtf8(s.fileName) +
                           " is one Windows keeps for a device";
-        return result::kIllegalFileOrHeading;
+        return Refused(result::kIllegalFileOrHeading);
     }
     if (parsed.fault == HeadingFault::kMalformed) {
-        return hs::kDamaged;
+        return {HeadingStatus::kDamaged};
     }
     if (parsed.fault == HeadingFault::kOutOfRange) {
         s.failureDetail = "the handheld's heading for " + Latin1ToUtf8(s.fileName) +
                           " announces a count or a field out of range (at most 32767 records, 1 "
                           "to 16 fields of 1 to 99 characters, 255 in all)";
-        return result::kIllegalFileOrHeading;
+        return Refused(result::kIllegalFileOrHeading);
     }
     const Heading& heading = parsed.heading;
     s.recordCount = static_cast<std::int16_t>(heading.recordCount);
@@ -123,9 +117,12 @@ std::int16_t ReceiveHeader(RunState& s) {
     }
     s.rxBlockLength = static_cast<std::int16_t>(
         DataBlockLength(static_cast<std::size_t>(s.recordLength), BlockOptionsOf(s)));
+    return {HeadingStatus::kAccepted};
+}
 
-    // The output file, and room for all of it. Only a regular file or nothing may stand at the
-    // name: anything else is refused here, before the heading is acknowledged.
+// The output file, and room for all of it. Only a regular file or nothing may stand at the name:
+// anything else is refused here, before the heading is acknowledged.
+HeadingReading OpenOutputFile(RunState& s) {
     ResultCode folderResult = result::kOk;
     if (s.keepEarlierFiles) {
         if (const disk::Directory* folder = TargetFolder(s, folderResult)) {
@@ -135,8 +132,8 @@ std::int16_t ReceiveHeader(RunState& s) {
     }
     const ResultCode opened = OpenFile(s, s.filePath, s.fileName, FileNumber::kReceive, "O");
     if (opened != result::kOk) {
-        s.linkStatus = opened;
-        return result::kPathNotFound;
+        s.linkStatus = Number(opened);
+        return Refused(result::kPathNotFound);
     }
     s.rxFileCreated = true;
     const std::int64_t needed = std::int64_t{s.recordCount} * (std::int64_t{s.recordLength} + 2);
@@ -154,9 +151,34 @@ std::int16_t ReceiveHeader(RunState& s) {
                           " bytes; the folder has " +
                           (available < 0 ? "an unknown number" : std::to_string(available)) +
                           " free: make room, or receive elsewhere";
-        return result::kDiskFull;
+        return Refused(result::kDiskFull);
     }
-    return hs::kAccepted;
+    return {HeadingStatus::kAccepted};
+}
+
+}  // namespace
+
+HeadingReading ReceiveHeader(RunState& s) {
+    s.currentProcedure = "ReceiveHeader";
+    const HeadingStatus arrived = AwaitHeadingFrame(s);
+    if (arrived != HeadingStatus::kDamaged) {
+        return {arrived};
+    }
+    const ReadHeading frame = ReadHeadingBlock(s.rxBuffer, s.bccEnabled);
+    if (frame.checkByteCompared) {
+        s.currentProcedure = "BccCheck";
+    }
+    if (frame.reading == BlockReading::kIncomplete) {
+        return {HeadingStatus::kNothing};
+    }
+    if (frame.reading != BlockReading::kWhole) {
+        return {HeadingStatus::kDamaged};
+    }
+    if (const HeadingReading taken = TakeHeadingText(s, std::string(frame.text));
+        taken.status != HeadingStatus::kAccepted) {
+        return taken;
+    }
+    return OpenOutputFile(s);
 }
 
 }  // namespace quenlo

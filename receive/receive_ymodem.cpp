@@ -30,7 +30,6 @@ std::size_t NameStart(const std::string& path) {
 }
 
 ResultCode ReceiveByYModem(RunState& s) {
-    namespace st = transfer_status;
     s.currentProcedure = "ReceiveYModem";
     ResultCode result = result::kOk;
     FileTransfer& transfer = *s.transfer;
@@ -87,7 +86,7 @@ ResultCode ReceiveByYModem(RunState& s) {
     if (s.timerTicks >= s.timeoutCount) {
         return ended(result::kCommTimeout);
     }
-    if (transfer.TransferStatus() == st::kFailed) {
+    if (transfer.Status() == TransferStatus::kFailed) {
         return ended(result::kCommFailedAtStart);
     }
     std::string path = transfer.TransferFileName();
@@ -107,17 +106,17 @@ ResultCode ReceiveByYModem(RunState& s) {
         if (s.cancelRequested) {
             CancelTransfer(s, result);
         }
-        switch (transfer.TransferStatus()) {
-            case st::kFailed:
+        switch (transfer.Status()) {
+            case TransferStatus::kFailed:
                 return ended(result::kCommRefused);
-            case st::kFinished:
+            case TransferStatus::kFinished:
                 NoteUnclosedBatch(s);
                 s.received.insert(s.received.end(), directory.stored().begin(),
                                   directory.stored().end());
                 return ended(result::kOk);
-            case st::kEndedWithError:
+            case TransferStatus::kEndedWithError:
                 return ended(result::kCommEndedByPeer);
-            case st::kMoving: {
+            case TransferStatus::kMoving: {
                 // At most one change a pass: the name, the size, or the count.
                 path = transfer.TransferFileName();
                 const std::string name = path.substr(std::min(nameAt, path.size()));
@@ -146,10 +145,10 @@ ResultCode ReceiveByYModem(RunState& s) {
 ResultCode ReceiveYModem(RunState& s) {
     const ResultCode result = ReceiveByYModem(s);
     if (result != result::kOk) {
-        LineError(s);  // a device that went away says so beside the code
+        NoteLineLoss(s);
     }
     // The window says "Received OK" for a transfer that completed, as for the block protocol.
-    s.transferState = result == result::kOk ? 5 : 6;
+    s.transferState = result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
     return result;
 }
 

@@ -2,10 +2,10 @@
 
 #include "base/host.h"
 #include "base/result_message.h"
+#include "base/serial_comm.h"
 #include "base/transfer_view.h"
 #include "link/link_control.h"
 #include "link/reasons.h"
-#include "link/serial_comm.h"
 
 namespace quenlo {
 
@@ -20,15 +20,15 @@ std::string DefaultReason(const RunState& state) {
     if (code == result::kCancelled) {
         return "cancelled (the Cancel button, or Ctrl-C)";
     }
-    if (code >= 1000) {
-        return LineErrorText(code);
+    if (IsLineError(code)) {
+        return LineErrorText(AsEvent(code));
     }
     if (code >= result::kCommFailedAtStart && code <= result::kCommEndedByPeer) {
         return "the exchange with the handheld failed: check the cable and that both sides use "
                "the same settings (" +
                state.baudRate + ", " + BlockOptionsText(state) + ")";
     }
-    return "the file or its folder failed (" + std::to_string(code) + ")";
+    return "the file or its folder failed (" + std::to_string(Number(code)) + ")";
 }
 
 // The reason line: why the run failed, then the notes of the run, a line each.
@@ -54,9 +54,9 @@ std::string ResultMessageOf(const RunState& state) {
 
 void ReportResult(RunState& state) {
     TransferView& view = *state.view;
-    if (state.resultCode <= 0) {
+    if (Succeeded(state.resultCode)) {
         state.resultMessage = state.programFile ? "Program " : "File ";
-        if (state.transferState == transfer_state::kCompleted) {
+        if (state.transferState == TransferState::kCompleted) {
             state.resultMessage += state.sendMode ? "Sent OK" : "Received OK";
         }
         view.SetStatus(state.resultMessage);

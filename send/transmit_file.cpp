@@ -16,13 +16,8 @@ namespace quenlo {
 
 namespace {
 
-namespace ts = transfer_state;
-
 const std::string kEnq(1, chENQ);
 const std::string kEot(1, chEOT);
-
-// What the common answer rules decided.
-enum class Outcome { kProgress, kContinue, kStop };
 
 class Sender {
   public:
@@ -32,7 +27,21 @@ class Sender {
 
   private:
     // The rules every state applies to an answer other than ACK. ACK is the caller's.
-    void ApplyCommonRules(std::int16_t reply);
+    void ApplyCommonRules(Answer reply);
+    // The next transmission repeats the heading or block, rather than asking for the answer
+    // again: linkStatus holds 0 or 1, an ACK or NAK answer or a transmission that went out.
+    bool RepeatsTransmission() const {
+        return s_.linkStatus == Raw(Answer::kAck) || s_.linkStatus == Raw(Answer::kNak);
+    }
+    // Records the answer in linkStatus, and hands it on.
+    Answer Wait() {
+        const Answer answer = WaitAnswerBHT(s_);
+        s_.linkStatus = Raw(answer);
+        return answer;
+    }
+    // Sends text and records the result in linkStatus; false when a line error ended the
+    // transfer at once.
+    bool Transmit(const std::string& text);
     std::string Unit() const;
     void ClearCounters() {
         s_.timerTicks = 0;
@@ -49,24 +58,24 @@ class Sender {
     RunState& s_;
     TransferView& view_;
     ResultCode result_ = result::kOk;
-    std::int16_t lastAnswer_ = answer::kAck;  // the first record cycle reads ahead
+    Answer lastAnswer_ = Answer::kAck;  // the first record cycle reads ahead
 };
 
 // What was in flight, for the reasons: the call, the heading, or the data block.
 std::string Sender::Unit() const {
     switch (s_.transferState) {
-        case ts::kEstablishing:
+        case TransferState::kEstablishing:
             return "the call";
-        case ts::kHeading:
+        case TransferState::kHeading:
             return "the heading";
         default:
             return "block " + std::to_string(s_.blockSeq - 1);
     }
 }
 
-void Sender::ApplyCommonRules(std::int16_t reply) {
+void Sender::ApplyCommonRules(Answer reply) {
     switch (reply) {
-        case answer::kNak:
+        case Answer::kNak:
             if (++s_.txRetries >= kMaxNaks) {
                 s_.failureDetail = "the handheld refused " + Unit() +
                                    " ten times: check the block check and block number settings "
@@ -74,30 +83,30 @@ void Sender::ApplyCommonRules(std::int16_t reply) {
                                    BlockOptionsText(s_) +
                                    " here) against the handheld's, or the file";
                 result_ = result::kCommRefused;
-                s_.transferState = ts::kClosing;
+                s_.transferState = TransferState::kClosing;
             }
             break;
-        case answer::kCancelled:
+        case Answer::kCancelled:
             s_.failureDetail = "cancelled during " + Unit();
             result_ = result::kCancelled;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
             break;
-        case answer::kEot:
+        case Answer::kEot:
             s_.failureDetail = "the handheld ended the transfer at " + Unit();
             result_ = result::kCommEndedByPeer;
-            s_.transferState = ts::kClosing;
+            s_.transferState = TransferState::kClosing;
             break;
-        case answer::kSilent:
-        case answer::kEnq:
+        case Answer::kSilent:
+        case Answer::kEnq:
             // An ENQ asks for our answer again, and the next cycle gives it; but a handheld that
             // does nothing else makes no progress either, and counts toward the time-out as
             // silence does.
             if (const ResultCode lost = LineError(s_); lost != result::kOk) {
                 result_ = lost;
-                s_.transferState = ts::kStopped;
+                s_.transferState = TransferState::kStopped;
             } else if (++s_.timerTicks >= s_.timeoutCount) {
                 s_.failureDetail =
-                    (reply == answer::kEnq
+                    (reply == Answer::kEnq
                          ? "the handheld only asked for answers again (ENQ) at " + Unit()
                          : "no answer from the handheld to " + Unit() + " within " +
                                TimeoutText(s_) + ": " +
@@ -107,7 +116,7 @@ void Sender::ApplyCommonRules(std::int16_t reply) {
                          : "");
                 SendText(s_, kEot);
                 result_ = result::kCommTimeout;
-                s_.transferState = ts::kStopped;
+                s_.transferState = TransferState::kStopped;
             }
             break;
         default:
@@ -117,39 +126,44 @@ void Sender::ApplyCommonRules(std::int16_t reply) {
 
 void Sender::Establish() {
     SendText(s_, kEnq);
-    s_.linkStatus = WaitAnswerBHT(s_);
-    if (s_.linkStatus != answer::kAck) {
-        ApplyCommonRules(s_.linkStatus);
+    if (const Answer answer = Wait(); answer != Answer::kAck) {
+        ApplyCommonRules(answer);
         return;
     }
     SetHeader(s_);
     ClearCounters();
-    s_.transferState = ts::kHeading;
+    s_.transferState = TransferState::kHeading;
     view_.SetAboutEnabled(false);
     view_.SetStatus("Sending Header");
     view_.SetFile(s_.fileName);
     YieldOnce();
 }
 
-bool Sender::SendHeading() {
-    const bool repeat = s_.linkStatus == answer::kAck || s_.linkStatus == answer::kNak;
-    s_.linkStatus = SendText(s_, repeat ? s_.headerBlock : kEnq);
-    if (s_.linkStatus > 1000) {
-        result_ = s_.linkStatus;
-        s_.transferState = ts::kStopped;
+bool Sender::Transmit(const std::string& text) {
+    const ResultCode sent = SendText(s_, text);
+    s_.linkStatus = Number(sent);
+    if (StopsSending(sent)) {
+        result_ = sent;
+        s_.transferState = TransferState::kStopped;
         return false;
     }
-    s_.linkStatus = WaitAnswerBHT(s_);
-    if (s_.linkStatus != answer::kAck) {
-        ApplyCommonRules(s_.linkStatus);
+    return true;
+}
+
+bool Sender::SendHeading() {
+    if (!Transmit(RepeatsTransmission() ? s_.headerBlock : kEnq)) {
+        return false;
+    }
+    if (const Answer answer = Wait(); answer != Answer::kAck) {
+        ApplyCommonRules(answer);
         return true;
     }
     ClearCounters();
     if (s_.recordCount <= 0) {
-        s_.transferState = ts::kClosing;
+        s_.transferState = TransferState::kClosing;
         result_ = result::kOk;
     } else {
-        s_.transferState = ts::kData;
+        s_.transferState = TransferState::kData;
         s_.currentBlock = GetNextRecord(s_);
         ++s_.blockSeq;
     }
@@ -158,7 +172,7 @@ bool Sender::SendHeading() {
 }
 
 void Sender::PrepareRecordWindow() {
-    const bool noRecords = s_.transferState == ts::kClosing;
+    const bool noRecords = s_.transferState == TransferState::kClosing;
     view_.SetStatus(s_.programFile ? "Sending Program " : "Sending File ");
     view_.SetFile(s_.fileName);
     view_.SetRecords(" " + ZeroFilled(s_.recordCount, 5));
@@ -169,18 +183,16 @@ void Sender::PrepareRecordWindow() {
 }
 
 bool Sender::SendRecord() {
-    const bool send = s_.linkStatus == answer::kAck || s_.linkStatus == answer::kNak;
-    s_.linkStatus = SendText(s_, send ? s_.currentBlock : kEnq);
-    if (s_.linkStatus > 1000) {
-        result_ = s_.linkStatus;
-        s_.transferState = ts::kStopped;
+    // The answer is not kept in linkStatus here: after a normal transmission it holds 0, so the
+    // same block goes again after a NAK, an ENQ or silence.
+    if (!Transmit(RepeatsTransmission() ? s_.currentBlock : kEnq)) {
         return false;
     }
-    if (s_.blockSeq <= s_.recordCount && lastAnswer_ == answer::kAck) {
+    if (s_.blockSeq <= s_.recordCount && lastAnswer_ == Answer::kAck) {
         s_.nextRecord = GetNextRecord(s_);
     }
     lastAnswer_ = WaitAnswerBHT(s_);
-    if (lastAnswer_ != answer::kAck) {
+    if (lastAnswer_ != Answer::kAck) {
         ApplyCommonRules(lastAnswer_);
         return true;
     }
@@ -191,7 +203,7 @@ bool Sender::SendRecord() {
     view_.SetProgress(percent);
     view_.SetComplete(PercentText(percent));
     if (s_.blockSeq > s_.recordCount) {
-        s_.transferState = ts::kClosing;
+        s_.transferState = TransferState::kClosing;
     } else {
         s_.currentBlock = s_.nextRecord;
         ++s_.blockSeq;
@@ -203,22 +215,22 @@ void Sender::Close() {
     s_.timerTicks = 0;
     view_.SetStatus("Closing Link");
     YieldOnce();
-    while (s_.transferState == ts::kClosing) {
+    while (s_.transferState == TransferState::kClosing) {
         SendText(s_, kEot);
-        s_.linkStatus = WaitAnswerBHT(s_);
-        if (s_.linkStatus == answer::kAck) {
-            s_.transferState = ts::kCompleted;
-        } else if (s_.linkStatus == answer::kCancelled) {
+        const Answer answer = Wait();
+        if (answer == Answer::kAck) {
+            s_.transferState = TransferState::kCompleted;
+        } else if (answer == Answer::kCancelled) {
             result_ = result::kCancelled;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
         } else if (const ResultCode lost = LineError(s_); lost != result::kOk) {
             result_ = lost;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
         } else if (++s_.timerTicks >= s_.timeoutCount) {
             s_.failureDetail = "the handheld did not acknowledge the end (EOT) within " +
                                TimeoutText(s_) + "; it may have the whole file all the same";
             result_ = result::kCommTimeout;
-            s_.transferState = ts::kStopped;
+            s_.transferState = TransferState::kStopped;
         }
     }
 }
@@ -232,16 +244,17 @@ ResultCode Sender::Run() {
     ClearCounters();
     s_.blockSeq = 1;
     s_.blockSeqText = "00000";
-    s_.transferState = ts::kEstablishing;
+    s_.transferState = TransferState::kEstablishing;
     s_.linesCut = 0;
 
     bool lineError = false;
-    while (!lineError && s_.transferState >= ts::kEstablishing && s_.transferState <= ts::kData) {
+    while (!lineError && s_.transferState >= TransferState::kEstablishing &&
+           s_.transferState <= TransferState::kData) {
         switch (s_.transferState) {
-            case ts::kEstablishing:
+            case TransferState::kEstablishing:
                 Establish();
                 break;
-            case ts::kHeading:
+            case TransferState::kHeading:
                 lineError = !SendHeading();
                 break;
             default:

@@ -20,7 +20,6 @@ std::string Progress(FileTransfer& transfer) {
 }
 
 ResultCode SendByYModem(RunState& s) {
-    namespace st = transfer_status;
     s.currentProcedure = "TransmitYModem";
     ResultCode result = result::kOk;
     const auto fail = [&result](ResultCode code) {
@@ -54,7 +53,7 @@ ResultCode SendByYModem(RunState& s) {
         fail(result::kCommFailedAtStart);
         return result;
     }
-    if (transfer.TransferStatus() == st::kFailed) {
+    if (transfer.Status() == TransferStatus::kFailed) {
         fail(result::kGeneralFailure);
         return result;
     }
@@ -68,20 +67,20 @@ ResultCode SendByYModem(RunState& s) {
         if (s.cancelRequested) {
             CancelTransfer(s, result);
         }
-        switch (transfer.TransferStatus()) {
-            case st::kFailed:
+        switch (transfer.Status()) {
+            case TransferStatus::kFailed:
                 s.failureDetail =
                     "the handheld stopped taking the file after " + Progress(transfer);
                 fail(result::kCommTooManyNaks);
                 return result;
-            case st::kFinished:
+            case TransferStatus::kFinished:
                 NoteUnclosedBatch(s);
                 return result;
-            case st::kEndedWithError:
+            case TransferStatus::kEndedWithError:
                 s.failureDetail = "the handheld ended the transfer after " + Progress(transfer);
                 fail(result::kCommEndedByPeer);
                 return result;
-            case st::kMoving:
+            case TransferStatus::kMoving:
                 ShowTransferProgress(s, transfer.TransferBytes(), transfer.TransferSize());
                 break;
             default:
@@ -95,10 +94,10 @@ ResultCode SendByYModem(RunState& s) {
 ResultCode TransmitYModem(RunState& s) {
     const ResultCode result = SendByYModem(s);
     if (result != result::kOk) {
-        LineError(s);  // a device that went away says so beside the code
+        NoteLineLoss(s);
     }
     // The window says "Sent OK" for a transfer that completed, as it does for the block protocol.
-    s.transferState = result == result::kOk ? 5 : 6;
+    s.transferState = result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
     return result;
 }
 

@@ -27,7 +27,7 @@ namespace quenlo {
 namespace {
 
 // An input, the result code it gives and, as text, what it leaves behind.
-using Row = std::tuple<std::string, ResultCode, std::string>;
+using Row = std::tuple<std::string, int, std::string>;
 
 std::string Repeat(const std::string& text, int count) {
     std::string all;
@@ -67,14 +67,14 @@ class FilesTest : public ::testing::Test {
         state.fileName = "DATA.TXT";
         state.fieldFileName = "DATA.FLD";
     }
-    ResultCode Open(const std::string& directory, const std::string& name, const char* mode = "I",
-                    FileNumber number = FileNumber::kSend) {
-        return OpenFile(state, directory, name, number, mode);
+    int Open(const std::string& directory, const std::string& name, const char* mode = "I",
+             FileNumber number = FileNumber::kSend) {
+        return Number(OpenFile(state, directory, name, number, mode));
     }
     void Expect(std::span<const Row> rows, const std::function<ResultCode(const std::string&)>& run,
                 const std::function<std::string()>& describe) {
         for (const auto& [input, code, after] : rows) {
-            EXPECT_EQ(run(input), code) << input.substr(0, 80);
+            EXPECT_EQ(Number(run(input)), code) << input.substr(0, 80);
             EXPECT_EQ(describe(), after) << input.substr(0, 80);
             EXPECT_FALSE(state.AnyFileOpen()) << input.substr(0, 80);
         }
@@ -173,11 +173,11 @@ TEST_F(FilesTest, FilesAreOpenedUnderTheirNumbersWhateverTheirCase) {
     EXPECT_EQ(dir.Read("sub/data.txt"), "");
     EXPECT_EQ(NativePath(windowsSub + "NONE\\Sub\\x"), dir.path() / "sub/NONE/Sub/x");
     // Errors that real files above do not meet.
-    const std::tuple<int, std::int32_t, ResultCode> errors[] = {
+    const std::tuple<int, std::int32_t, int> errors[] = {
         {ENOSPC, 61, 72}, {EINVAL, 52, 70}, {EACCES, 70, 99}, {EROFS, 70, 99}, {EIO, 57, 99}};
     for (const auto& [error, number, code] : errors) {
         EXPECT_EQ(RuntimeErrorForErrno(error, true), number) << error;
-        EXPECT_EQ(MapFileError(number), code) << number;
+        EXPECT_EQ(Number(MapFileError(number)), code) << number;
     }
 }
 
@@ -196,7 +196,7 @@ TEST_F(FilesTest, FieldListsAndFieldFiles) {
     const auto left = [&] { return Fields(state) + (list.empty() ? "" : " [" + list + "]"); };
     Expect(shortRows, set, left);
     Expect(rows, set, left);
-    EXPECT_EQ(CheckFieldFile(state), 8);  // none there yet
+    EXPECT_EQ(CheckFieldFile(state), result::kFieldLengthNotFound);  // none there yet
     // Any order and case; the last fields line stands; a wrong name keeps the fields before it.
     const Row fieldFiles[] = {
         {"File data.txt    \r\nFiElDs 6;9\r\n", 0, "6 9=15"},
@@ -214,7 +214,7 @@ TEST_F(FilesTest, FieldListsAndFieldFiles) {
     Expect(fieldFiles, check, [this] { return Fields(state); });
     state.recordLength = 255;  // the size, 32767 records of 255 + CR LF, needs more than 16 bits
     state.recordCount = 32767;
-    ASSERT_EQ(WriteFieldFile(state), 0);
+    ASSERT_EQ(WriteFieldFile(state), result::kOk);
     EXPECT_EQ(dir.Read("DATA.FLD"),
               "* Created by Ferrolith Ver ENG-32 2.72\r\n"
               "* Field definitions of a data file received from a BHT handheld\r\n"
@@ -223,11 +223,11 @@ TEST_F(FilesTest, FieldListsAndFieldFiles) {
     // What is no file (a directory, a device) is never replaced; that and a missing folder fail.
     std::filesystem::create_directory(dir.path() / "BUSY.FLD");
     state.fieldFileName = "BUSY.FLD";
-    EXPECT_EQ(WriteFieldFile(state), 99);
+    EXPECT_EQ(WriteFieldFile(state), result::kGeneralFailure);
     EXPECT_EQ(state.linkStatus, 99);
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "BUSY.FLD"));
     state.filePath = here + "NODIR/";
-    EXPECT_EQ(WriteFieldFile(state), 71);
+    EXPECT_EQ(WriteFieldFile(state), result::kPathNotFound);
     EXPECT_EQ(state.linkStatus, 71);
     EXPECT_FALSE(state.AnyFileOpen());
 }
@@ -247,7 +247,7 @@ TEST_F(FilesTest, LinesEndAtCrCrLfOrLfAndAtMost32767AreSent) {
         EXPECT_TRUE(Lines(*state.file(FileNumber::kSend)) == lines) << content.size();
         state.CloseAllFiles();
         state.recordCount = -1;
-        EXPECT_EQ(Test_File(state), code) << content.size();
+        EXPECT_EQ(Number(Test_File(state)), code) << content.size();
         EXPECT_EQ(state.recordCount, code ? -1 : std::count(lines.begin(), lines.end(), '|'));
     }
 }

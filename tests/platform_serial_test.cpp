@@ -115,7 +115,7 @@ TEST_F(SerialTest, FailedOpeningsWithTheirErrorsAndWhy) {
     QtSerialComm holder;
     holder.SetDeviceOverride(pty->linkPath());
     holder.SetPortOpen(true);
-    const std::tuple<const char*, std::string, ResultCode, std::string> rows[] = {
+    const std::tuple<const char*, std::string, int, std::string> rows[] = {
         {"19200,Q,8,1", "", 102, ""},
         {"19200,N,8,1", (dir.path() / "nothing-here").string(), 101, ": no such device; "},
         {"19200,N,8,1", pty->linkPath(), 101, ": busy: another program holds it; "},
@@ -124,7 +124,7 @@ TEST_F(SerialTest, FailedOpeningsWithTheirErrorsAndWhy) {
     for (const auto& [settings, device, result, why] : rows) {
         comm.SetSettings(settings);
         comm.SetDeviceOverride(device);
-        EXPECT_EQ(OpenPort(state), result) << device;
+        EXPECT_EQ(Number(OpenPort(state)), result) << device;
         EXPECT_NE(state.failureDetail.find(why), std::string::npos) << state.failureDetail;
         EXPECT_FALSE(comm.PortOpen());
     }
@@ -178,13 +178,14 @@ TEST_F(SerialTest, PortThreeCarriesBytesBothWaysUntilTheOtherEndGoesAndComesBack
     EXPECT_EQ(::cfgetospeed(&attributes), speed_t(B2400));
     EXPECT_TRUE(attributes.c_cflag & CSTOPB);
     comm.SetLineB(false);
-    EXPECT_EQ(comm.LastEvent(), comm_event::kNone);
+    EXPECT_EQ(comm.LastEvent(), CommEvent::kNone);
     std::string bytes(512, 0);
     std::iota(bytes.begin(), bytes.end(), char(0));
     // Every byte value, unchanged; bytes in the device the other end has not read yet are sent.
     for (int round = 0; round < 20; ++round) {
         ASSERT_EQ(SendText(state, bytes), result::kOk);
-        ASSERT_EQ(state.linkStatus, comm_event::kSent) << "round " << round;
+        ASSERT_EQ(state.linkStatus, static_cast<std::int16_t>(CommEvent::kSent))
+            << "round " << round;
         ASSERT_EQ(ReceivedUntil(bytes), bytes) << "round " << round;
     }
     comm.Output(std::string(1 << 20, 'x'));  // nobody reads it: ClearOutput drops what is left
@@ -200,11 +201,11 @@ TEST_F(SerialTest, PortThreeCarriesBytesBothWaysUntilTheOtherEndGoesAndComesBack
     Write("AB");
     ASSERT_LT(Yields([&] { return comm.InputCount() == 2; }), 100);
     pty->Close();
-    EXPECT_EQ(SendText(state, std::string(1000, 'x')), comm_event::kDeviceLost);
+    EXPECT_EQ(SendText(state, std::string(1000, 'x')), AsResult(CommEvent::kDeviceLost));
     EXPECT_EQ(comm.Input(), "AB");
     comm.Output("more");
     EXPECT_EQ(std::pair(comm.OutputCount(), comm.LastEvent()),
-              std::pair(0, comm_event::kDeviceLost));
+              std::pair(0, CommEvent::kDeviceLost));
     EXPECT_LE(Yields([d = QDeadlineTimer(100ms)] { return d.hasExpired(); }, 200ms), 10);
     EXPECT_TRUE(comm.PortOpen());  // until the engine closes it on its normal path
     comm.SetPortOpen(false);

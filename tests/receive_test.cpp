@@ -73,7 +73,7 @@ struct Scenario {
     bool answerYes = false;
     double clickAt = -1;
     long sizeLimit = 0;  // the system refuses writes past this size, as a full disk does
-    ResultCode result = 0;
+    int result = 0;
     const char* trace = "A A A A A A";  // what the loader answered: A(CK), N(AK), T (EOT)
     const char* after = nullptr;        // what the name holds when not the rule's plain answer
 };
@@ -238,10 +238,10 @@ TEST_F(ReceiveTest, Scenarios) {
             std::filesystem::rename(dir.path(), dir.path().string() + "-moved");
             std::filesystem::create_symlink(outside.path(), dir.path());
         };
-        ResultCode result = 0;
+        int result = 0;
         {
             const FileSizeLimit limit(row.sizeLimit);
-            result = ReceiveFile(state);
+            result = Number(ReceiveFile(state));
         }
         onYield = nullptr;
         if (row.midway == Midway::kSwappedForALink) {
@@ -253,7 +253,8 @@ TEST_F(ReceiveTest, Scenarios) {
         // Only an acknowledged EOT completes (a file that could not be put in place after it too).
         const bool completed = row.result == 0 || row.result == 53 || row.result == 99 ||
                                row.midway == Midway::kRemoved;
-        EXPECT_EQ(state.transferState, completed ? 5 : 6);
+        EXPECT_EQ(state.transferState,
+                  completed ? TransferState::kCompleted : TransferState::kStopped);
         if (row.clickAt < 0) {
             EXPECT_EQ(Trace(), row.trace);
         } else {
@@ -299,7 +300,7 @@ TEST_F(ReceiveTest, DataFileGetsItsFieldFileAndTheWindowFollows) {
     }
     Prepare();
     Uploader(Data(records, {10, 5}));
-    EXPECT_EQ(ReceiveFile(state), 0);
+    EXPECT_EQ(ReceiveFile(state), result::kOk);
     EXPECT_EQ(dir.Read("DATA.TXT"), Lines(Data(records)));
     const std::string fieldFile = dir.Read("DATA.FLD");
     for (const char* line : {"\r\nfile    DATA.TXT\r\n", "\r\ndate    12-06-2026 09:05:07\r\n",
@@ -320,7 +321,7 @@ TEST_F(ReceiveTest, DataFileGetsItsFieldFileAndTheWindowFollows) {
     Uploader(Data(records, {10, 5}));
     {
         const FileSizeLimit limit(150);  // the data file's 136 bytes fit, the field file does not
-        EXPECT_EQ(ReceiveFile(state), 72);
+        EXPECT_EQ(ReceiveFile(state), result::kDiskFull);
     }
     EXPECT_EQ(dir.Read("DATA.TXT"), Lines(Data(records)));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "DATA.FLD"));
@@ -340,7 +341,7 @@ struct YmodemScenario {
     std::string block0 = "";            // a block 0 of the handheld's own instead of a sender
     double clickAt = -1;
     long sizeLimit = 0;  // as in the block scenarios
-    ResultCode result = 0;
+    int result = 0;
     std::size_t notes = 0;
 };
 
@@ -425,11 +426,12 @@ TEST_F(ReceiveTest, YmodemBothWays) {
         }
         {
             const FileSizeLimit limit(row.sizeLimit);
-            EXPECT_EQ(row.send ? TransmitYModem(state) : ReceiveYModem(state), row.result);
+            EXPECT_EQ(Number(row.send ? TransmitYModem(state) : ReceiveYModem(state)), row.result);
         }
         state.transfer = nullptr;
         peer.reset();
-        EXPECT_EQ(state.transferState, row.result == 0 ? 5 : 6);
+        EXPECT_EQ(state.transferState,
+                  row.result == 0 ? TransferState::kCompleted : TransferState::kStopped);
         EXPECT_EQ(view.Values("YModemTimer").back(), "0");
         if (row.send) {
             EXPECT_EQ(store.files.count("PROG.PD4") != 0 ? store.files["PROG.PD4"] : "-",

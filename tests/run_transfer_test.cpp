@@ -19,7 +19,7 @@ namespace quenlo {
 namespace {
 
 // An option line ("@" stands for the test directory), its result and what it changed.
-using Row = std::tuple<const char*, ResultCode, const char*>;
+using Row = std::tuple<const char*, int, const char*>;
 
 class CheckCommandTest : public testing::EngineFixture {
   protected:
@@ -59,7 +59,7 @@ class CheckCommandTest : public testing::EngineFixture {
     }
     void Expect(std::span<const Row> rows) {
         for (const auto& [line, code, changed] : rows) {
-            EXPECT_EQ(Parse(line), code) << line;
+            EXPECT_EQ(Number(Parse(line)), code) << line;
             EXPECT_EQ(Changed(), changed) << line;
             EXPECT_FALSE(state.AnyFileOpen()) << line;
         }
@@ -80,7 +80,7 @@ TEST_F(CheckCommandTest, OptionsAndFileToSendKnownAnswers) {
     Expect(shortRows);
     Expect(rows);
     EXPECT_EQ(state.currentOption + "|" + state.commandLine, "+XYZ|+XYZ +P9");  // from the fault
-    EXPECT_EQ(state.resultCode, 9);
+    EXPECT_EQ(state.resultCode, result::kOptionMismatch);
     dir.Write("PROG.PD3", "A\r\nB\r\nC\nD\rE");
     dir.Write("DATA.TXT", "A\r\nB\r\n");
     dir.Write("FIELDS.TXT", "A\r\n");
@@ -142,7 +142,7 @@ TEST_F(RunTransferTest, SendsAProgramFileAndReportsSuccess) {
     EXPECT_EQ(view.reason, dir.enginePath() + "GONE.TXT: No such file or directory");
     Run("+B9600 +XYZ");
     Run(WriteLines("PROG.PD3", 4));
-    EXPECT_EQ(state.resultCode, 0);
+    EXPECT_EQ(state.resultCode, result::kOk);
     EXPECT_EQ(view.status + "|" + view.message + "|" + view.caption + "|" + view.reason,
               "Program Sent OK|Err(0) Transfer Complete|OK|");
     EXPECT_TRUE(view.unloaded);
@@ -204,7 +204,7 @@ TEST_F(RunTransferTest, EveryFailureSaysWhy) {
         protocol::HandheldFaults faults = {};         // of a handheld taking the file
         std::optional<protocol::Upload> upload = {};  // else a handheld sending this
         sim::LineFaults toLoader = {};
-        ResultCode result;
+        int result;
         std::string why;
     } rows[] = {
         {here + "LONGPROGRAM.PD3", {}, {}, {}, 2, "LONGPROGRAM.PD3: at most 8 characters before"},
@@ -249,14 +249,14 @@ TEST_F(RunTransferTest, EveryFailureSaysWhy) {
         state.cancelRequested = false;
         state.commandLine = row.line;
         RunTransfer(state);
-        EXPECT_EQ(state.resultCode, row.result);
+        EXPECT_EQ(Number(state.resultCode), row.result);
         EXPECT_NE(view.reason.find(row.why), std::string::npos) << view.reason;
     }
 }
 
 TEST_F(RunTransferTest, ResultTextsThatCarryValues) {
     ResultMessageInputs in;
-    in.transferState = 3;
+    in.transferState = TransferState::kData;
     const std::pair<std::int32_t, const char*> general[] = {{0, ""},
                                                             {-57, ""},
                                                             {55, " (55)"},
@@ -265,12 +265,13 @@ TEST_F(RunTransferTest, ResultTextsThatCarryValues) {
                                                             {72, " Error [72E 0 ] 3"}};
     for (const auto& [number, suffix] : general) {
         in.fileErrNumber = number;
-        EXPECT_EQ(ResultMessageFor(99, in), std::string("Err(99) General Failure") + suffix);
+        EXPECT_EQ(ResultMessageFor(result::kGeneralFailure, in),
+                  std::string("Err(99) General Failure") + suffix);
     }
-    EXPECT_EQ(ResultMessageFor(1004, in), "Error1004 OCCURED");
-    EXPECT_EQ(ResultMessageFor(-1, in), "Error-1 OCCURED");
-    EXPECT_EQ(ResultMessageFor(53, in), "Err(53) Communications error.");
-    EXPECT_EQ(ResultMessageFor(72, in), "Err(72) Disk full.");
+    EXPECT_EQ(ResultMessageFor(AsResult(CommEvent::kHardwareOverrun), in), "Error1004 OCCURED");
+    EXPECT_EQ(ResultMessageFor(ResultCode{-1}, in), "Error-1 OCCURED");
+    EXPECT_EQ(ResultMessageFor(result::kCommTooManyNaks, in), "Err(53) Communications error.");
+    EXPECT_EQ(ResultMessageFor(result::kDiskFull, in), "Err(72) Disk full.");
 }
 
 TEST_F(RunTransferTest, IrdaLinesByBaudRate) {
@@ -375,7 +376,7 @@ TEST_F(RunTransferTest, PathsAsPeopleHaveThem) {
         std::string typed;  // the line as typed, UTF-8; the engine gets it upper-cased too
         std::string sent;   // the start of the file sent, or empty for a reception
         std::string into;   // where a reception lands
-        ResultCode result = 0;
+        int result = 0;
     } rows[] = {
         {"\"" + here +
              "My Files/Donn\xC3\xA9"
@@ -404,7 +405,7 @@ TEST_F(RunTransferTest, PathsAsPeopleHaveThem) {
         state.commandLineAsGiven = row.typed;
         state.commandLine = UpperCase(Utf8ToLatin1(row.typed));
         RunTransfer(state);
-        EXPECT_EQ(state.resultCode, row.result) << state.failureDetail;
+        EXPECT_EQ(Number(state.resultCode), row.result) << state.failureDetail;
         if (!row.sent.empty()) {
             EXPECT_EQ(store.files["APP.PD3"].substr(0, 5), row.sent);
         } else if (row.result == 0) {

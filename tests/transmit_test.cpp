@@ -42,7 +42,7 @@ struct Scenario {
     std::size_t lineErrorAtOutput = 0;        // the n-th output reports event 1004
     double clickAt = -1;                      // Cancel
     bool missing = false;                     // the file went before the send
-    ResultCode result = 0;
+    int result = 0;
     int finalState = 5;
     const char* trace = "";  // what the loader put on the line
     // Records the handheld kept; unset: all on success, else no file.
@@ -93,17 +93,17 @@ TEST_F(TransmitTest, Scenarios) {
         state.bccEnabled = row.loader.bcc;
         state.seqEnabled = row.loader.seq;
         line.eventOutputNumber = row.lineErrorAtOutput;
-        line.eventAfterOutput = 1004;
+        line.eventAfterOutput = CommEvent::kHardwareOverrun;
         Prepare(row.records);
         Handheld({.blocks = row.handheld, .faults = row.faults}, row.toHandheld, row.toLoader);
         line.Input();  // nothing left over from the row before
-        state.transferState = 0;
+        state.transferState = TransferState::kNone;
         state.fileName = row.missing ? "GONE.PD3" : state.fileName;
         clickAt = row.clickAt < 0 ? -1 : host.ClockSeconds() + row.clickAt;
         const double start = host.ClockSeconds();
 
-        EXPECT_EQ(TransmitFile(state), row.result);
-        EXPECT_EQ(state.transferState, row.finalState);
+        EXPECT_EQ(Number(TransmitFile(state)), row.result);
+        EXPECT_EQ(Number(state.transferState), row.finalState);
         if (row.clickAt < 0) {
             EXPECT_EQ(Trace(), row.trace);
         } else {
@@ -166,7 +166,7 @@ TEST_F(TransmitTest, WindowFollowsTheAcknowledgedRecords) {
         view.log.clear();
         Prepare(row.records, row.program);
         Handheld();
-        EXPECT_EQ(TransmitFile(state), 0);
+        EXPECT_EQ(TransmitFile(state), result::kOk);
         if (!row.recCnt.empty()) {
             EXPECT_EQ(view.Values("RecCntBox"), row.recCnt);
         }
@@ -185,7 +185,7 @@ TEST_F(TransmitTest, WindowFollowsTheAcknowledgedRecords) {
     state.recordLength = 6;
     state.fieldLengths[1] = "6";
     Handheld();
-    EXPECT_EQ(TransmitFile(state), 0);
+    EXPECT_EQ(TransmitFile(state), result::kOk);
     EXPECT_EQ(state.notes, std::vector<std::string>{"3 lines longer than 6 characters were cut"});
     state.notes.clear();
     // True halves go to the even side: the 23rd of 40 shows 58, the 109th of 200 shows 54.
@@ -193,7 +193,7 @@ TEST_F(TransmitTest, WindowFollowsTheAcknowledgedRecords) {
         view.log.clear();
         Prepare(records);
         Handheld({}, {}, {}, 0);
-        EXPECT_EQ(TransmitFile(state), 0);
+        EXPECT_EQ(TransmitFile(state), result::kOk);
         EXPECT_EQ(view.Values("complete")[static_cast<std::size_t>(block)],
                   std::string(" ") + percent + "%");
     }
@@ -207,7 +207,7 @@ TEST_F(TransmitTest, DataRecordsAreCutFilledOrPacked) {
         state.programFile = state.bccEnabled = state.seqEnabled = false;
         state.recordLength = packed ? 42 : 8;
         state.cmpMode = packed;
-        ASSERT_EQ(OpenFile(state, dir.enginePath(), "F.TXT", FileNumber::kSend, "I"), 0);
+        ASSERT_EQ(OpenFile(state, dir.enginePath(), "F.TXT", FileNumber::kSend, "I"), result::kOk);
         for (const char* record : {"ABCDEFGH", "XY      ", "  42    "}) {
             // Packed, the missing digit fields of a filled line become ERROR.
             const std::string sent = packed ? PackRecord(FilledRecord(record, 42, false)) : record;
@@ -228,9 +228,9 @@ TEST_F(LinkTest, OpenPortSaysWhyNotAndFlushInputDoesNotWait) {
     line.SetPortOpen(false);  // 68: the device is missing or busy; else a port error
     for (const auto& [failure, code] : {std::pair{68, 101}, {8002, 102}, {57, 102}}) {
         line.openFailure = failure;
-        EXPECT_EQ(OpenPort(state), code) << failure;
+        EXPECT_EQ(Number(OpenPort(state)), code) << failure;
     }
-    EXPECT_EQ(OpenPort(state), 0);
+    EXPECT_EQ(OpenPort(state), result::kOk);
     line.Deliver("stale\x06\x15", 0);
     line.Deliver("\x06", 1.0);  // not there yet: stays for the next read
     FlushInput(state);
@@ -247,10 +247,10 @@ TEST_F(LinkTest, SendTextReturnsLineErrorsDrainsAndPausesUnlessCancelled) {
         {1, 0, false},   {1000, 1000, false}, {1002, 1002, false}, {1010, 1010, false},
         {1001, 0, true}, {0, 0, true},        {999, 0, true},      {1011, 0, true}};
     for (const auto& [event, code, cleared] : rows) {
-        line.eventAfterOutput = event;
+        line.eventAfterOutput = static_cast<CommEvent>(event);
         line.eventOutputNumber = line.sent.size() + 1;
         line.log.clear();
-        EXPECT_EQ(SendText(state, "BLOCK"), code) << event;
+        EXPECT_EQ(Number(SendText(state, "BLOCK")), code) << event;
         EXPECT_EQ(state.linkStatus, event);
         EXPECT_EQ(line.log.size(), cleared ? 1u : 0u) << event;  // ClearOutput
     }
@@ -262,7 +262,7 @@ TEST_F(LinkTest, SendTextReturnsLineErrorsDrainsAndPausesUnlessCancelled) {
     const double before = host.ClockSeconds();
     line.draining = true;
     host.onYield = [&] { line.draining = host.ClockSeconds() - before < 1.0; };
-    EXPECT_EQ(SendText(state, "BLOCK"), 0);
+    EXPECT_EQ(SendText(state, "BLOCK"), result::kOk);
     EXPECT_GE(host.ClockSeconds() - before, 1.5);  // drained, then paused
     line.draining = true;  // never leaves: only Cancel ends the drain, and stays set
     host.onYield = [&] { state.cancelRequested = host.ClockSeconds() - before >= 3.0; };
@@ -283,7 +283,7 @@ TEST_F(LinkTest, WaitAnswerBHTAnswerCodesFirstCharacterLimitAndCancel) {
         state.timeoutCount = timeoutCount;
         state.cancelRequested = true;
         line.Deliver(std::string(1, answer), 0.5);
-        EXPECT_EQ(WaitAnswerBHT(state), code) << int{answer};
+        EXPECT_EQ(Raw(WaitAnswerBHT(state)), code) << int{answer};
         EXPECT_EQ(state.timerTicks, ticks) << int{answer};
     }
     EXPECT_EQ(state.currentProcedure, "WaitAnswerBHT");
@@ -300,13 +300,14 @@ TEST_F(LinkTest, WaitAnswerBHTAnswerCodesFirstCharacterLimitAndCancel) {
         for (const auto& [bytes, delay] : deliveries) {
             line.Deliver(bytes, delay);
         }
-        EXPECT_EQ(WaitAnswerBHT(state), code) << code << " after " << elapsed;
+        EXPECT_EQ(Raw(WaitAnswerBHT(state)), code) << code << " after " << elapsed;
         EXPECT_NEAR(host.ClockSeconds() - at, elapsed, 1e-9) << code << " after " << elapsed;
     }
     const double at = host.ClockSeconds();
     line.Deliver("\x06", 1.0);
     host.onYield = [&] { state.cancelRequested = host.ClockSeconds() - at >= 1.0; };
-    EXPECT_EQ(WaitAnswerBHT(state), 3);  // a cancel during the wait beats the answer
+    EXPECT_EQ(WaitAnswerBHT(state),
+              Answer::kCancelled);  // a cancel during the wait beats the answer
     EXPECT_NEAR(host.ClockSeconds() - at, 1.0, 1e-9);
 }
 

@@ -165,7 +165,7 @@ TEST_F(WindowTest, ARealSendShowsItsResultAndCancelCloseOrExitAbortIt) {
         run.commandLine = commandLine;
         run.commandLineAsGiven = typed;
         RunTransfer(run);
-        lines.push_back(std::to_string(run.resultCode) + " " + shown);
+        lines.push_back(std::to_string(Number(run.resultCode)) + " " + shown);
     };
     onYield = [&] {
         QCoreApplication::processEvents();

@@ -198,7 +198,7 @@ bool RecordTakenTwice(const TransferKind& kind, const std::string& held) {
 }
 
 struct Outcome {
-    ResultCode result = 0;
+    ResultCode result = result::kOk;
     double seconds = 0;
     std::string held;        // what the name holds after
     std::string names;       // the receiving folder's names after
@@ -326,7 +326,7 @@ RunResult Campaign::Run(const TransferKind& kind, const std::vector<Fault>& faul
     const std::string fieldFile = "DATA.FLD";
     RunResult run{outcome.result, Verdict::kViolation, outcome.seconds, {}};
     bool good = false;
-    if (outcome.result == 0) {
+    if (outcome.result == result::kOk) {
         const std::string names = kind.dataFile && !kind.send ? fieldFile + "|" + name : name;
         good = outcome.held == whole && (kind.send || outcome.names == names);
     } else {
@@ -338,14 +338,14 @@ RunResult Campaign::Run(const TransferKind& kind, const std::vector<Fault>& faul
         run.verdict = ProtocolCannotSee(kind, faults, clean) || RecordTakenTwice(kind, outcome.held)
                           ? Verdict::kLimit
                           : Verdict::kViolation;
-        run.why = "result " + std::to_string(outcome.result) + ", " +
+        run.why = "result " + std::to_string(Number(outcome.result)) + ", " +
                   std::to_string(outcome.held.size()) + " bytes held" +
                   (kind.send ? "" : ", names " + outcome.names);
         return run;
     }
     run.verdict = outcome.seconds > TimeBound(clean, faults.size())
                       ? Verdict::kOverlong
-                      : (outcome.result == 0 ? Verdict::kWhole : Verdict::kCleanFailure);
+                      : (outcome.result == result::kOk ? Verdict::kWhole : Verdict::kCleanFailure);
     return run;
 }
 

@@ -50,7 +50,7 @@ enum class Verdict {
 };
 
 struct RunResult {
-    ResultCode result = 0;
+    ResultCode result = ResultCode::kOk;
     Verdict verdict = Verdict::kViolation;
     double seconds = 0;  // virtual time the run took
     std::string why;     // for a violation: what was found

@@ -88,8 +88,8 @@ std::string MemorySerialComm::Input() {
 
 void MemorySerialComm::Output(std::string_view text) {
     sent.emplace_back(text);
-    lastEvent_ =
-        (eventOutputNumber != 0 && sent.size() == eventOutputNumber) ? eventAfterOutput : 1;
+    lastEvent_ = (eventOutputNumber != 0 && sent.size() == eventOutputNumber) ? eventAfterOutput
+                                                                              : CommEvent::kSent;
     if (machine_ != nullptr) {
         Pump();
         toMachine_.Enqueue(text, Now());

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/serial_comm.h"
+#include "base/serial_comm.h"
 #include "protocol/peer_machine.h"
 #include "sim/line.h"
 #include "support/fake_host.h"
@@ -112,7 +112,7 @@ class MemorySerialComm : public SerialComm {
     void Output(std::string_view text) override;
     std::int32_t OutputCount() override { return draining ? 1 : 0; }
     void ClearOutput() override { log.push_back("ClearOutput"); }
-    std::int32_t LastEvent() override { return draining ? 0 : lastEvent_; }
+    CommEvent LastEvent() override { return draining ? CommEvent::kNone : lastEvent_; }
     void SetTransferProtocol(std::int16_t protocol) override { Log("TransferProtocol", protocol); }
     void SetTransferOption(std::int16_t option) override { Log("TransferOption", option); }
     void SetTransferAbort(bool abort) override { Log("TransferAbort", abort); }
@@ -120,7 +120,7 @@ class MemorySerialComm : public SerialComm {
     // Thrown (as a run-time error number) by the next opening.
     std::optional<std::int32_t> openFailure;
     // Event reported after the n-th output (counted from 1); otherwise 1, "sent".
-    std::int32_t eventAfterOutput = 0;
+    CommEvent eventAfterOutput = CommEvent::kNone;
     std::size_t eventOutputNumber = 0;
     bool draining = false;  // output stays queued, and no event shows
 
@@ -143,7 +143,7 @@ class MemorySerialComm : public SerialComm {
     sim::Line toLoader_;
     std::int16_t portNumber_ = 0;
     bool open_ = false;
-    std::int32_t lastEvent_ = 0;
+    CommEvent lastEvent_ = CommEvent::kNone;
     std::string input_;
 };
 

@@ -4,24 +4,41 @@
 #include <string>
 #include <string_view>
 
+#include "base/result_codes.h"
+
 namespace quenlo {
 
 // Values of LastEvent: what last happened on the port since text was last queued for output.
-namespace comm_event {
-inline constexpr std::int32_t kNone = 0;
-inline constexpr std::int32_t kSent = 1;  // the queued output has left the port
-inline constexpr std::int32_t kBreak = 1000;
-inline constexpr std::int32_t kClearToSendTimeout = 1001;  // informational; not an error
-inline constexpr std::int32_t kDeviceLost = 1002;          // unplugged or gone
-inline constexpr std::int32_t kFraming = 1003;
-inline constexpr std::int32_t kHardwareOverrun = 1004;
-inline constexpr std::int32_t kReceiveOverflow = 1005;
-inline constexpr std::int32_t kParity = 1006;
-inline constexpr std::int32_t kTransmitBufferFull = 1007;
-inline constexpr std::int32_t kWriteFailed = 1008;
-inline constexpr std::int32_t kReadFailed = 1009;
-inline constexpr std::int32_t kDeviceError = 1010;  // any other device failure
-}  // namespace comm_event
+enum class CommEvent : std::int32_t {
+    kNone = 0,
+    kSent = 1,  // the queued output has left the port
+    kBreak = 1000,
+    kClearToSendTimeout = 1001,  // informational; not an error
+    kDeviceLost = 1002,          // unplugged or gone
+    kFraming = 1003,
+    kHardwareOverrun = 1004,
+    kReceiveOverflow = 1005,
+    kParity = 1006,
+    kTransmitBufferFull = 1007,
+    kWriteFailed = 1008,
+    kReadFailed = 1009,
+    kDeviceError = 1010,  // any other device failure
+};
+
+// The events that are line errors, which a sender passes on as its result (1001 is not one).
+constexpr bool IsLineError(CommEvent event) {
+    return event == CommEvent::kBreak ||
+           (event >= CommEvent::kDeviceLost && event <= CommEvent::kDeviceError);
+}
+// A line error as the result it becomes: the same number.
+constexpr ResultCode AsResult(CommEvent event) {
+    return static_cast<ResultCode>(static_cast<std::int16_t>(event));
+}
+
+// A line error result as the event it came from.
+constexpr CommEvent AsEvent(ResultCode lineError) {
+    return static_cast<CommEvent>(Number(lineError));
+}
 
 // The serial port as the engine drives it: properties written while the port is closed, then
 // polled reads and writes. Implementations: a real device (platform/), memory (tests).
@@ -64,7 +81,7 @@ class SerialComm {
     virtual std::int32_t OutputCount() = 0;
     // Discards the queued output (writing 0 to the output count).
     virtual void ClearOutput() = 0;
-    virtual std::int32_t LastEvent() = 0;
+    virtual CommEvent LastEvent() = 0;
     // The system's own words for the last line error, when it gave any.
     virtual std::string EventText() const { return {}; }
 
