@@ -301,9 +301,9 @@ std::unique_ptr<Directory> Directory::Open(const std::filesystem::path& path, Fa
     std::error_code ec;
     const std::filesystem::path full =
         std::filesystem::absolute(path.empty() ? std::filesystem::path(".") : path, ec);
-    const HANDLE handle =
-        ::CreateFileW(full.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = ::CreateFileW(
+        full.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         failure = Failed("cannot open the folder", full, ::GetLastError());
         return nullptr;

@@ -313,15 +313,14 @@ def backslash_paths(rig):
 
 
 def beyond_ascii(rig):
-    """Names beyond ASCII that the name rules take ("£"), both ways; "É" is no name character,
-    so a folder "Données" is refused before the port opens (2), as on every system."""
+    """Names beyond ASCII: a folder takes any letters ("Données"), the name that travels keeps the
+    handheld's rules: "£" is one of its characters, "É" is not (2, before the port opens)."""
     folder = rig.fresh("beyond-ascii")
-    refused = folder / "Données"
-    refused.mkdir()
-    shutil.copy(rig.samples / "DEMO.PD3", refused / "DEMO.PD3")
-    status0, out0, err0 = rig.cli([win_path(refused / "DEMO.PD3"), "+P4", "+B115200"])
-    donnees = folder / "£Stock"
+    donnees = folder / "Données"
     donnees.mkdir()
+    refused = donnees / "ÉTÉ.PD3"
+    shutil.copy(rig.samples / "DEMO.PD3", refused)
+    status0, out0, err0 = rig.cli([win_path(refused), "+P4", "+B115200"])
     source = donnees / "£1.PD3"
     shutil.copy(rig.samples / "DEMO.PD3", source)
     sim = rig.sim(folder, 5, [])
@@ -333,10 +332,11 @@ def beyond_ascii(rig):
     status2, out2, err2 = rig.cli([win_path(donnees) + "\\", "+P4", "+B115200"])
     rig.sim_end(sim, folder)
     back = same(folder / "£UP.PD3", donnees / "£UP.PD3")
-    return ("Données: exit 2 | sent £1.PD3: exit 0, copy equal | received £UP.PD3: exit 0, "
-            "copy equal",
-            f"Données: exit {status0} | sent £1.PD3: exit {status}, copy {'equal' if sent else 'differs'} | received "
-            f"£UP.PD3: exit {status2}, copy {'equal' if back else 'differs'}" +
+    return ("ÉTÉ.PD3: exit 2 | sent Données\\£1.PD3: exit 0, copy equal | received £UP.PD3 into "
+            "Données: exit 0, copy equal",
+            f"ÉTÉ.PD3: exit {status0} | sent Données\\£1.PD3: exit {status}, copy "
+            f"{'equal' if sent else 'differs'} | received £UP.PD3 into Données: exit {status2}, "
+            f"copy {'equal' if back else 'differs'}" +
             ("" if status == 0 and status2 == 0 else " | " + last_line(err + err2)))
 
 

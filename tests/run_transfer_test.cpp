@@ -139,7 +139,7 @@ class RunTransferTest : public testing::EngineFixture {
 // After a run that failed on its line: the next parses its own line from the defaults (19200).
 TEST_F(RunTransferTest, SendsAProgramFileAndReportsSuccess) {
     Run(dir.enginePath() + "GONE.TXT");  // the reason under a failure; a success empties it
-    EXPECT_EQ(view.reason, dir.enginePath() + "GONE.TXT: No such file or directory");
+    EXPECT_EQ(view.reason, (dir.path() / "GONE.TXT").string() + ": No such file or directory");
     Run("+B9600 +XYZ");
     Run(WriteLines("PROG.PD3", 4));
     EXPECT_EQ(state.resultCode, result::kOk);
@@ -368,8 +368,11 @@ TEST_F(RunTransferTest, PathsAsPeopleHaveThem) {
                                      "Donn\xC3\xA9"
                                      "es",
                                      kRussian.c_str(), "tx2", "In", "in"}) {
-        std::filesystem::create_directories(dir.path() / folder);
+        std::filesystem::create_directories(dir / folder);
     }
+    // Where the system does not tell letter cases apart (Windows), "in" is "In" and one APP.PD3
+    // is there: the rows of the other case stand for nothing.
+    const bool casesApart = !std::filesystem::equivalent(dir / "In", dir / "in");
     dir.Write("tx2/app.pd3", "LOWER\r\n");
     dir.Write("tx2/APP.PD3", "UPPER\r\n");
     const struct {
@@ -395,7 +398,10 @@ TEST_F(RunTransferTest, PathsAsPeopleHaveThem) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed);
-        std::filesystem::remove(dir.path() / row.into / "PROG.PD3");
+        if (!casesApart && (row.into == "in" || row.sent == "LOWER")) {
+            continue;
+        }
+        std::filesystem::remove(dir / (row.into + "/PROG.PD3"));
         if (row.sent.empty()) {
             Uploader({"PROG.PD3", true, {}, {std::string(128, '7')}});
         } else {
@@ -414,9 +420,9 @@ TEST_F(RunTransferTest, PathsAsPeopleHaveThem) {
     }
     EXPECT_EQ(dir.Names(),
               "Donn\xC3\xA9"
-              "es|In|My Files|in|tx2|" +
-                  kRussian);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "In"));
+              "es|In|My Files|" +
+                  std::string(casesApart ? "in|" : "") + "tx2|" + kRussian);
+    EXPECT_TRUE(!casesApart || std::filesystem::is_empty(dir.path() / "In"));
 }
 
 // Every repeat pass starts from the option line: a program file, then a data file (which gets

@@ -55,7 +55,7 @@ TEST(WindowsFiles, DrivePathsFindTheOneFileWhateverTheCaseAndSeparators) {
     ASSERT_TRUE(here.size() >= 3 && std::isupper(here[0]) && here.substr(1, 2) == ":\\") << here;
     // Every line of the file, each followed by "|", or the code of its failure.
     const auto read = [&](const std::string& directory, const std::string& name) {
-        const ResultCode code = OpenFile(state, directory, name, FileNumber::kSend, "I");
+        const int code = Number(OpenFile(state, directory, name, FileNumber::kSend, "I"));
         std::string all = code == 0 ? "" : "code " + std::to_string(code);
         for (std::string line; code == 0 && state.file(FileNumber::kSend)->ReadLine(line);) {
             all += line + "|";
@@ -73,8 +73,9 @@ TEST(WindowsFiles, DrivePathsFindTheOneFileWhateverTheCaseAndSeparators) {
     EXPECT_EQ(read(here + "SUB\\", "nul"), "code 70");
     EXPECT_TRUE(
         fs::equivalent(NativePath(here + "SUB\\DATA.TXT"), dir.path() / "Sub" / "data.txt"));
-    ASSERT_EQ(OpenFile(state, here + "SUB\\", "DATA.TXT", FileNumber::kReceive, "O"), 0);
+    ASSERT_EQ(OpenFile(state, here + "SUB\\", "DATA.TXT", FileNumber::kReceive, "O"), result::kOk);
     ASSERT_EQ(state.file(FileNumber::kReceive)->Write("NEW\r\n"), 0);
+    ASSERT_EQ(state.file(FileNumber::kReceive)->Close(), 0);  // put in place whole
     state.CloseAllFiles();
     EXPECT_EQ(read(here + "sub\\", "data.txt"), "NEW|");
     EXPECT_EQ(std::ranges::distance(fs::directory_iterator(dir.path() / "Sub")), 1);  // no other
@@ -83,7 +84,8 @@ TEST(WindowsFiles, DrivePathsFindTheOneFileWhateverTheCaseAndSeparators) {
     std::ofstream(dir.path() / fs::path(u8"caf\u00e9.txt"), std::ios::binary) << "ACUTE\n";
     EXPECT_EQ(read(here, "CAF\311.TXT"), "ACUTE|");
     EXPECT_EQ(read(here, "caf\351.txt"), "ACUTE|");
-    ASSERT_EQ(OpenFile(state, here, "\243NEW.TXT", FileNumber::kReceive, "O"), 0);
+    ASSERT_EQ(OpenFile(state, here, "\243NEW.TXT", FileNumber::kReceive, "O"), result::kOk);
+    ASSERT_EQ(state.file(FileNumber::kReceive)->Close(), 0);
     state.CloseAllFiles();
     EXPECT_TRUE(fs::exists(dir.path() / fs::path(u8"\u00a3NEW.TXT")));
 }
@@ -129,14 +131,14 @@ TEST(WindowsSerialPort, FailedOpeningsWithTheirErrorsAndWhy) {
     WinSerialComm comm;
     RunState state{host, &comm};
     comm.SetPortNumber(21);
-    const std::tuple<const char*, std::string, ResultCode, std::string> rows[] = {
+    const std::tuple<const char*, std::string, int, std::string> rows[] = {
         {"19200,Q,8,1", "", 102, ""},
         {"19200,N,8,1", "", 101, "COM21 is COM21: no such device; "},
         {"19200,N,8,1", "NUL", 102, "COM21 is NUL: "}};
     for (const auto& [settings, device, result, why] : rows) {
         comm.SetSettings(settings);
         comm.SetDeviceOverride(device);
-        EXPECT_EQ(OpenPort(state), result) << device;
+        EXPECT_EQ(Number(OpenPort(state)), result) << device;
         EXPECT_EQ(state.failureDetail.substr(0, why.size()), why) << state.failureDetail;
         EXPECT_FALSE(comm.PortOpen());
     }

@@ -35,16 +35,20 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    // A name in the directory, given in UTF-8 as the tests write names beyond ASCII.
+    std::filesystem::path operator/(const std::string& name) const {
+        return path_ / std::filesystem::path(std::u8string(name.begin(), name.end()));
+    }
     // The directory as an engine path: ends in a separator, as a directory argument must.
     std::string enginePath() const { return path_.string() + "/"; }
     // Writes bytes exactly as given to a file in the directory; returns its path.
     std::filesystem::path Write(const std::string& name, std::string_view bytes) const {
-        std::ofstream(path_ / name, std::ios::binary)
+        std::ofstream(*this / name, std::ios::binary)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return path_ / name;
+        return *this / name;
     }
     std::string Read(const std::string& name) const {
-        std::ifstream in(path_ / name, std::ios::binary);
+        std::ifstream in(*this / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
     // Puts `what` at name: a file holding content, or a link to `linkTarget` (which a dangling
@@ -59,7 +63,7 @@ class TempDir {
                 break;
             case Planted::kLink:
             case Planted::kDangling:
-                std::filesystem::create_symlink(linkTarget, path_ / name);
+                std::filesystem::create_symlink(linkTarget, *this / name);
                 break;
             case Planted::kFifo:
 #ifndef _WIN32
@@ -67,13 +71,13 @@ class TempDir {
 #endif
                 break;
             case Planted::kDirectory:
-                std::filesystem::create_directory(path_ / name);
+                std::filesystem::create_directory(*this / name);
                 break;
         }
     }
     // What a name holds: "-" for nothing, "link", "fifo", "dir", or a file's bytes.
     std::string Held(const std::string& name) const {
-        return HeldAt(path_ / name);
+        return HeldAt(*this / name);
     }
     // The names in the directory, sorted, between "|".
     std::string Names() const {
@@ -97,7 +101,8 @@ class TempDir {
     static std::string NamesIn(const std::filesystem::path& directory) {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-            names.push_back(entry.path().filename().string());
+            const std::u8string name = entry.path().filename().u8string();
+            names.emplace_back(name.begin(), name.end());
         }
         std::sort(names.begin(), names.end());
         std::string all;
