@@ -16,6 +16,7 @@
 #include "receive/receive_ymodem.h"
 #include "run/options.h"
 #include "run/report_result.h"
+#include "run/window_events.h"
 #include "send/transmit_file.h"
 #include "send/transmit_ymodem.h"
 
@@ -24,31 +25,6 @@ namespace quenlo {
 namespace {
 
 constexpr std::int16_t kYmodemProtocol = 3;
-
-// Receives the transfer window's clicks and ticks for the run.
-class WindowEvents : public TransferWindowEvents {
-  public:
-    explicit WindowEvents(RunState& state) : state_(state) {}
-    void CommandButtonClicked() override {
-        state_.cancelRequested = true;
-        clicked_ = true;
-    }
-    void TimerTicked() override {
-        // Saturate rather than wrap: a wrapped counter would restart a time-out.
-        if (state_.timerTicks < INT16_MAX) {
-            ++state_.timerTicks;
-        }
-    }
-
-    // The button was clicked since the last pass began. The waits clear cancelRequested when they
-    // start, so a click between two waits of a repeat-receive run would be lost; it still ends
-    // the run after the pass.
-    bool TakeClick() { return std::exchange(clicked_, false); }
-
-  private:
-    RunState& state_;
-    bool clicked_ = false;
-};
 
 // kDone: the transfer ran; kFailedAtOnce: the pass ended before the port was open.
 enum class PassEnd { kDone, kFailedAtOnce, kEndRun };

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "base/run_state.h"
+#include "run/window_events.h"
 #include "support/fake_host.h"
 #include "support/memory_serial_comm.h"
 #include "support/recording_view.h"
@@ -35,7 +36,7 @@ struct EngineRig {
     MemorySerialComm line{host};
     RecordingView view;
     RunState state{host, &line, &view};
-    RunStateEvents events{state};
+    WindowEvents events{state};
     std::function<void()> onYield;  // called on every yield
     double clickAt = -1;
 };

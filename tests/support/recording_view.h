@@ -10,14 +10,6 @@
 
 namespace quenlo::testing {
 
-// The window's events as the engine takes them: the button asks to cancel, the timer ticks.
-struct RunStateEvents : TransferWindowEvents {
-    explicit RunStateEvents(RunState& state) : state(state) {}
-    void CommandButtonClicked() override { state.cancelRequested = true; }
-    void TimerTicked() override { ++state.timerTicks; }
-    RunState& state;
-};
-
 // A transfer window that records what the engine wrote, in order, and clicks when a test asks.
 class RecordingView : public TransferView {
   public:
