@@ -14,7 +14,6 @@
 
 namespace quenlo {
 
-class FileTransfer;
 class Host;
 class SerialComm;
 class TransferView;
@@ -69,8 +68,6 @@ struct RunState : TransferSettings {
     Host* host;
     SerialComm* comm;    // serialComm, the port of the transfer window
     TransferView* view;  // frmTarvos
-    // The port's YMODEM facility, while a YMODEM transfer runs.
-    FileTransfer* transfer = nullptr;
 
     std::string commandLine;
     std::string currentOption;

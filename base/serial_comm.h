@@ -84,11 +84,6 @@ class SerialComm {
     virtual CommEvent LastEvent() = 0;
     // The system's own words for the last line error, when it gave any.
     virtual std::string EventText() const { return {}; }
-
-    // YMODEM set-up, written before a YMODEM run.
-    virtual void SetTransferProtocol(std::int16_t protocol) = 0;
-    virtual void SetTransferOption(std::int16_t option) = 0;
-    virtual void SetTransferAbort(bool abort) = 0;
 };
 
 }  // namespace quenlo

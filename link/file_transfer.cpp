@@ -49,7 +49,7 @@ void FileTransfer::SendFile(protocol::FileSource& source, const std::string& pat
     lineLost_ = false;
     abortedHere_ = false;
     heardBlockCall_ = false;
-    Pump();
+    Poll();
 }
 
 void FileTransfer::ReceiveStart(protocol::FileStore& store) {
@@ -61,7 +61,7 @@ void FileTransfer::ReceiveStart(protocol::FileStore& store) {
     machine_ = receiver_.get();
     lineLost_ = false;
     abortedHere_ = false;
-    Pump();
+    Poll();
 }
 
 void FileTransfer::SetTransferAbort(bool abort) {
@@ -74,11 +74,11 @@ void FileTransfer::SetTransferAbort(bool abort) {
         receiver_->Abort(Now());
     }
     abortedHere_ = true;
-    Pump();
+    Poll();
 }
 
 // Bytes that came go to the machine, what it answers goes out, and its time limits run.
-void FileTransfer::Pump() {
+void FileTransfer::Poll() {
     if (machine_ == nullptr || lineLost_ || !comm_.PortOpen()) {
         return;
     }
@@ -100,8 +100,7 @@ void FileTransfer::Pump() {
     lineLost_ = IsLineError(comm_.LastEvent());
 }
 
-TransferStatus FileTransfer::Status() {
-    Pump();
+TransferStatus FileTransfer::Status() const {
     if (machine_ == nullptr) {
         return TransferStatus::kFailed;
     }
@@ -128,18 +127,15 @@ TransferStatus FileTransfer::Status() {
                                                                  : TransferStatus::kWaiting;
 }
 
-std::uint64_t FileTransfer::TransferBytes() {
-    Pump();
+std::uint64_t FileTransfer::TransferBytes() const {
     return sender_ ? sender_->bytesTransferred() : receiver_ ? receiver_->bytesTransferred() : 0;
 }
 
-std::uint64_t FileTransfer::TransferSize() {
-    Pump();
+std::uint64_t FileTransfer::TransferSize() const {
     return sender_ ? sender_->fileSize() : receiver_ ? receiver_->fileSize() : 0;
 }
 
-std::string FileTransfer::TransferFileName() {
-    Pump();
+std::string FileTransfer::TransferFileName() const {
     if (sender_) {
         return sendPath_;
     }
@@ -147,69 +143,13 @@ std::string FileTransfer::TransferFileName() {
                                                        : std::string();
 }
 
-std::chrono::milliseconds FileTransfer::NextWait() {
+std::chrono::milliseconds FileTransfer::NextWait() const {
     const auto due = machine_ != nullptr ? machine_->NextDeadline() : std::nullopt;
     if (!due) {
         return kLongestWait;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Now());
     return std::clamp(left, std::chrono::milliseconds(0), kLongestWait);
-}
-
-std::string BlockCountText(std::uint64_t bytes) {
-    return " " + ZeroFilled(RoundedQuotient(static_cast<std::int64_t>(bytes),
-                                            static_cast<std::int64_t>(kTransferBlockSize)),
-                            5);
-}
-
-void SetTransferLimits(RunState& s) {
-    s.transfer->SetLimits(std::chrono::milliseconds(static_cast<long long>(s.timeoutCount) *
-                                                    static_cast<long long>(kSliceSeconds * 1000)),
-                          std::atoi(s.baudRate.c_str()));
-}
-
-void NoteUnclosedBatch(RunState& s) {
-    if (s.transfer->BatchUnclosed()) {
-        s.notes.emplace_back(
-            "the handheld did not close the YMODEM batch; the file went through whole");
-    }
-}
-
-void AwaitTransferStart(RunState& s, ResultCode& result) {
-    FileTransfer& transfer = *s.transfer;
-    for (;;) {
-        YieldToWindow(s, transfer.NextWait());
-        if (s.cancelRequested) {
-            CancelTransfer(s, result);
-        }
-        if (transfer.TransferBytes() > 0 || transfer.Status() != TransferStatus::kWaiting ||
-            s.timerTicks >= s.timeoutCount || s.cancelRequested) {
-            break;
-        }
-    }
-    s.view->SetTimerEnabled(false);
-}
-
-void CancelTransfer(RunState& s, ResultCode& result) {
-    s.transfer->SetTransferAbort(true);
-    while (s.transfer->Status() > TransferStatus::kFinished) {
-        YieldToWindow(s, s.transfer->NextWait());
-    }
-    result = result::kCancelled;
-}
-
-void ShowTransferProgress(RunState& s, std::uint64_t bytes, std::uint64_t size) {
-    if (bytes <= size && size > 0) {
-        const auto percent = static_cast<int>(RoundedQuotient(
-            static_cast<std::int64_t>(bytes - 1) * 100, static_cast<std::int64_t>(size)));
-        s.view->SetRecordCount(BlockCountText(bytes));
-        s.view->SetProgress(percent);
-        s.view->SetComplete(PercentText(percent));
-    } else {
-        s.view->SetRecordCount(BlockCountText(size));
-        s.view->SetProgress(100);
-        s.view->SetComplete(" 100%");
-    }
 }
 
 }  // namespace quenlo

@@ -5,8 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "base/result_codes.h"
-#include "base/run_state.h"
 #include "protocol/peer_machine.h"
 #include "protocol/ymodem_receiver.h"
 #include "protocol/ymodem_sender.h"
@@ -27,9 +25,9 @@ enum class TransferStatus : std::int16_t {
 };
 
 // The serial component's file-transfer facility: YMODEM carried out over the port's bytes. It
-// works while the engine polls it: every read of its status or counters moves the bytes that
-// came and went since, and lets the transfer's time limits run out. The files are its caller's,
-// as a source to send from or a store to receive into.
+// works while the engine polls it: Poll moves the bytes that came and went since and lets the
+// transfer's time limits run out; its status and counters tell what the last poll left. The
+// files are its caller's, as a source to send from or a store to receive into.
 class FileTransfer {
   public:
     FileTransfer(SerialComm& comm, Host& host);
@@ -50,10 +48,13 @@ class FileTransfer {
     // True stops the running transfer (CAN on the line).
     void SetTransferAbort(bool abort);
 
-    TransferStatus Status();
-    std::uint64_t TransferBytes();
-    std::uint64_t TransferSize();
-    std::string TransferFileName();
+    // Moves what came and went since the last look, and lets the time limits run.
+    void Poll();
+
+    TransferStatus Status() const;
+    std::uint64_t TransferBytes() const;
+    std::uint64_t TransferSize() const;
+    std::string TransferFileName() const;
     // The files went through whole, but the other side never closed the batch.
     bool BatchUnclosed() const {
         return sender_ ? sender_->batchUnclosed() : receiver_ && receiver_->batchUnclosed();
@@ -64,11 +65,10 @@ class FileTransfer {
     bool HeaderRefused() const { return receiver_ && receiver_->headerRefused(); }
 
     // How long the caller may wait before the transfer needs the next look.
-    std::chrono::milliseconds NextWait();
+    std::chrono::milliseconds NextWait() const;
 
   private:
     protocol::Time Now() const;
-    void Pump();
 
     SerialComm& comm_;
     Host& host_;
@@ -83,28 +83,5 @@ class FileTransfer {
     bool heardBlockCall_ = false;
     bool abortedHere_ = false;
 };
-
-// The transfer window counts a YMODEM transfer in blocks of this size.
-inline constexpr std::uint64_t kTransferBlockSize = 1024;
-
-// " " and the number of such blocks in `bytes`, rounded, in five digits: " 00005" for 5000.
-std::string BlockCountText(std::uint64_t bytes);
-
-// The transfer's limits from the run's settings: the time-out and the line's rate.
-void SetTransferLimits(RunState& state);
-
-// Says so among the run's notes when the other side never closed the batch.
-void NoteUnclosedBatch(RunState& state);
-
-// Waits, with the transfer window's timer running, for the transfer to begin: until data moves,
-// or the handheld has answered at all (so that an empty file is no time-out), timeoutCount ticks
-// pass, or Cancel (which stops the transfer, result 90).
-void AwaitTransferStart(RunState& state, ResultCode& result);
-
-// Stops the running transfer and waits until the facility is idle; the result becomes 90.
-void CancelTransfer(RunState& state, ResultCode& result);
-
-// The transfer window's count of 1024-byte blocks and percentage for `bytes` of `size`.
-void ShowTransferProgress(RunState& state, std::uint64_t bytes, std::uint64_t size);
 
 }  // namespace quenlo

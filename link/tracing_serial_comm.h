@@ -31,11 +31,6 @@ class TracingSerialComm : public SerialComm {
     std::int32_t OutputCount() override { return inner_.OutputCount(); }
     void ClearOutput() override { inner_.ClearOutput(); }
     CommEvent LastEvent() override;
-    void SetTransferProtocol(std::int16_t protocol) override {
-        inner_.SetTransferProtocol(protocol);
-    }
-    void SetTransferOption(std::int16_t option) override { inner_.SetTransferOption(option); }
-    void SetTransferAbort(bool abort) override { inner_.SetTransferAbort(abort); }
 
     // One direction's bytes as trace lines: time, "TX" or "RX", up to 16 bytes in hex, and the
     // same bytes printable ("." for the others).

@@ -62,16 +62,9 @@ class QtSerialComm : public SerialComm {
     void ClearOutput() override;
     CommEvent LastEvent() override;
 
-    void SetTransferProtocol(std::int16_t protocol) override { transferProtocol_ = protocol; }
-    void SetTransferOption(std::int16_t option) override { transferOption_ = option; }
-    void SetTransferAbort(bool abort) override { transferAbort_ = abort; }
-
     // The values as last written, for the transfer code that acts on them.
     std::int32_t EventThreshold() const { return eventThreshold_; }
     bool EndOfFileStop() const { return endOfFileStop_; }
-    std::int16_t TransferProtocol() const { return transferProtocol_; }
-    std::int16_t TransferOption() const { return transferOption_; }
-    bool TransferAbort() const { return transferAbort_; }
 
   private:
     void ApplySettings(const LineSettings& settings);
@@ -93,9 +86,6 @@ class QtSerialComm : public SerialComm {
     bool endOfFileStop_ = false;
     std::optional<bool> lineA_;
     std::optional<bool> lineB_;
-    std::int16_t transferProtocol_ = 0;
-    std::int16_t transferOption_ = 0;
-    bool transferAbort_ = false;
 
     bool open_ = false;
     bool lowLatency_ = false;

@@ -61,10 +61,6 @@ class WinSerialComm : public SerialComm {
     void ClearOutput() override;
     CommEvent LastEvent() override;
 
-    void SetTransferProtocol(std::int16_t protocol) override { transferProtocol_ = protocol; }
-    void SetTransferOption(std::int16_t option) override { transferOption_ = option; }
-    void SetTransferAbort(bool abort) override { transferAbort_ = abort; }
-
     // For the host's wait. Adds the handles that signal news of the port (a byte arrives, a write
     // ends) and returns true; returns false when there is news already (bytes the system has
     // received since the last look, the device gone) and nothing need wait.
@@ -92,9 +88,6 @@ class WinSerialComm : public SerialComm {
     bool endOfFileStop_ = false;
     std::optional<bool> lineA_;
     std::optional<bool> lineB_;
-    std::int16_t transferProtocol_ = 0;
-    std::int16_t transferOption_ = 0;
-    bool transferAbort_ = false;
 
     Io* io_;  // the handle, its lock and the two overlapped operations
     bool open_ = false;

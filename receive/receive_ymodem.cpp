@@ -12,6 +12,7 @@
 #include "link/file_transfer.h"
 #include "link/link_control.h"
 #include "link/reasons.h"
+#include "link/ymodem_steps.h"
 #include "protocol/fields.h"
 
 namespace quenlo {
@@ -32,7 +33,7 @@ std::size_t NameStart(const std::string& path) {
 ResultCode ReceiveByYModem(RunState& s) {
     s.currentProcedure = "ReceiveYModem";
     ResultCode result = result::kOk;
-    FileTransfer& transfer = *s.transfer;
+    FileTransfer transfer(*s.comm, *s.host);
     TransferView& view = *s.view;
     view.SetTimerEnabled(true);
     s.timerTicks = 0;
@@ -78,11 +79,11 @@ ResultCode ReceiveByYModem(RunState& s) {
         }
         return result == result::kOk ? lineCode : result;
     };
-    SetTransferLimits(s);
+    SetTransferLimits(s, transfer);
     transfer.SetReceiveDirectory(s.filePath.empty() ? s.host->CurrentDirectory() : s.filePath);
     transfer.ReceiveStart(directory);
 
-    AwaitTransferStart(s, result);
+    AwaitTransferStart(s, transfer, result);
     if (s.timerTicks >= s.timeoutCount) {
         return ended(result::kCommTimeout);
     }
@@ -93,7 +94,7 @@ ResultCode ReceiveByYModem(RunState& s) {
     const std::size_t nameAt = NameStart(path);
     s.fileName = path.substr(nameAt);
     if (CheckFilename(s) != result::kOk) {
-        CancelTransfer(s, result);
+        CancelTransfer(s, transfer, result);
         return result::kIllegalFileOrHeading;
     }
     s.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
@@ -101,43 +102,30 @@ ResultCode ReceiveByYModem(RunState& s) {
     std::string shownFile;  // what FileBox and RecordsBox show; the run emptied both
     std::string shownRecords;
 
-    for (;;) {
-        YieldToWindow(s, transfer.NextWait());
-        if (s.cancelRequested) {
-            CancelTransfer(s, result);
+    const TransferStatus status = FollowTransfer(s, transfer, result, [&] {
+        // At most one change a look: the name, the size, or the count.
+        path = transfer.TransferFileName();
+        const std::string name = path.substr(std::min(nameAt, path.size()));
+        const std::uint64_t size = transfer.TransferSize();
+        const std::uint64_t bytes = transfer.TransferBytes();
+        const std::string records = BlockCountText(size);
+        if (name != shownFile) {
+            s.fileName = shownFile = name;
+            view.SetFile(name);
+        } else if (records != shownRecords) {
+            shownRecords = records;
+            view.SetRecords(records);
+        } else if (bytes > 0) {
+            ShowTransferProgress(s, bytes, size);
         }
-        switch (transfer.Status()) {
-            case TransferStatus::kFailed:
-                return ended(result::kCommRefused);
-            case TransferStatus::kFinished:
-                NoteUnclosedBatch(s);
-                s.received.insert(s.received.end(), directory.stored().begin(),
-                                  directory.stored().end());
-                return ended(result::kOk);
-            case TransferStatus::kEndedWithError:
-                return ended(result::kCommEndedByPeer);
-            case TransferStatus::kMoving: {
-                // At most one change a pass: the name, the size, or the count.
-                path = transfer.TransferFileName();
-                const std::string name = path.substr(std::min(nameAt, path.size()));
-                const std::uint64_t size = transfer.TransferSize();
-                const std::uint64_t bytes = transfer.TransferBytes();
-                const std::string records = BlockCountText(size);
-                if (name != shownFile) {
-                    s.fileName = shownFile = name;
-                    view.SetFile(name);
-                } else if (records != shownRecords) {
-                    shownRecords = records;
-                    view.SetRecords(records);
-                } else if (bytes > 0) {
-                    ShowTransferProgress(s, bytes, size);
-                }
-                break;
-            }
-            default:
-                break;
-        }
+    });
+    if (status == TransferStatus::kFinished) {
+        NoteUnclosedBatch(s, transfer);
+        s.received.insert(s.received.end(), directory.stored().begin(), directory.stored().end());
+        return ended(result::kOk);
     }
+    return ended(status == TransferStatus::kFailed ? result::kCommRefused
+                                                   : result::kCommEndedByPeer);
 }
 
 }  // namespace

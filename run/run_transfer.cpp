@@ -10,7 +10,6 @@
 #include "base/serial_comm.h"
 #include "base/transfer_view.h"
 #include "files/file_open.h"
-#include "link/file_transfer.h"
 #include "link/link_control.h"
 #include "receive/receive_file.h"
 #include "receive/receive_ymodem.h"
@@ -24,8 +23,6 @@ namespace quenlo {
 
 namespace {
 
-constexpr std::int16_t kYmodemProtocol = 3;
-
 // kDone: the transfer ran; kFailedAtOnce: the pass ended before the port was open.
 enum class PassEnd { kDone, kFailedAtOnce, kEndRun };
 
@@ -33,11 +30,7 @@ ResultCode Transfer(RunState& s) {
     if (!s.ymodemMode) {
         return s.sendMode ? TransmitFile(s) : ReceiveFile(s);
     }
-    FileTransfer transfer(*s.comm, *s.host);
-    s.transfer = &transfer;
-    const ResultCode result = s.sendMode ? TransmitYModem(s) : ReceiveYModem(s);
-    s.transfer = nullptr;
-    return result;
+    return s.sendMode ? TransmitYModem(s) : ReceiveYModem(s);
 }
 
 void ClosePortIfOpen(SerialComm& comm) {
@@ -65,11 +58,6 @@ PassEnd RunPass(RunState& s) {
     comm.SetLineA(false);
     comm.SetEventThreshold(1);
     comm.SetEndOfFileStop(false);
-    if (s.ymodemMode) {
-        comm.SetTransferOption(0);
-        comm.SetTransferProtocol(kYmodemProtocol);
-        comm.SetTransferAbort(false);
-    }
     if (s.irdaMode) {
         if (s.baudRate == "9600") {
             comm.SetLineB(false);

@@ -7,6 +7,7 @@
 #include "link/file_transfer.h"
 #include "link/link_control.h"
 #include "link/reasons.h"
+#include "link/ymodem_steps.h"
 #include "protocol/fields.h"
 
 namespace quenlo {
@@ -14,7 +15,7 @@ namespace quenlo {
 namespace {
 
 // "2048 of 5000 bytes", for the reasons.
-std::string Progress(FileTransfer& transfer) {
+std::string Progress(const FileTransfer& transfer) {
     return std::to_string(transfer.TransferBytes()) + " of " +
            std::to_string(transfer.TransferSize()) + " bytes";
 }
@@ -27,7 +28,7 @@ ResultCode SendByYModem(RunState& s) {
             result = code;
         }
     };
-    FileTransfer& transfer = *s.transfer;
+    FileTransfer transfer(*s.comm, *s.host);
     TransferView& view = *s.view;
 
     view.SetTimerEnabled(true);
@@ -36,13 +37,13 @@ ResultCode SendByYModem(RunState& s) {
     int error = 0;
     const std::filesystem::path path = PathOf(s, s.filePath, s.fileName);
     auto source = SourceFile::Open(path, s.fileName, error);
-    SetTransferLimits(s);
+    SetTransferLimits(s, transfer);
     if (source) {
         transfer.SendFile(*source, s.filePath + s.fileName);
     } else {
         s.failureDetail = "cannot read " + Utf8Path(path) + ": " + ErrorText(error);
     }
-    AwaitTransferStart(s, result);
+    AwaitTransferStart(s, transfer, result);
     if (s.timerTicks >= s.timeoutCount) {
         s.failureDetail =
             "the handheld did not ask for the file within " + TimeoutText(s) + ": " +
@@ -62,31 +63,19 @@ ResultCode SendByYModem(RunState& s) {
     view.SetStatus(s.programFile ? "Sending Program " : "Sending File ");
     view.SetFile(s.fileName);
     view.SetRecords(BlockCountText(transfer.TransferSize()));
-    for (;;) {
-        YieldToWindow(s, transfer.NextWait());
-        if (s.cancelRequested) {
-            CancelTransfer(s, result);
-        }
-        switch (transfer.Status()) {
-            case TransferStatus::kFailed:
-                s.failureDetail =
-                    "the handheld stopped taking the file after " + Progress(transfer);
-                fail(result::kCommTooManyNaks);
-                return result;
-            case TransferStatus::kFinished:
-                NoteUnclosedBatch(s);
-                return result;
-            case TransferStatus::kEndedWithError:
-                s.failureDetail = "the handheld ended the transfer after " + Progress(transfer);
-                fail(result::kCommEndedByPeer);
-                return result;
-            case TransferStatus::kMoving:
-                ShowTransferProgress(s, transfer.TransferBytes(), transfer.TransferSize());
-                break;
-            default:
-                break;
-        }
+    const TransferStatus ended = FollowTransfer(s, transfer, result, [&] {
+        ShowTransferProgress(s, transfer.TransferBytes(), transfer.TransferSize());
+    });
+    if (ended == TransferStatus::kFinished) {
+        NoteUnclosedBatch(s, transfer);
+    } else if (ended == TransferStatus::kEndedWithError) {
+        s.failureDetail = "the handheld ended the transfer after " + Progress(transfer);
+        fail(result::kCommEndedByPeer);
+    } else {
+        s.failureDetail = "the handheld stopped taking the file after " + Progress(transfer);
+        fail(result::kCommTooManyNaks);
     }
+    return result;
 }
 
 }  // namespace

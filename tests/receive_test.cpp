@@ -424,8 +424,6 @@ TEST_F(ReceiveTest, YmodemBothWays) {
             line.Deliver(protocol::EncodeBlock(0, row.block0, 128, protocol::CheckKind::kCrc16), 1);
         }
         line.Input();
-        FileTransfer transfer(line, host);
-        state.transfer = &transfer;
         if (row.clickAt >= 0) {
             ClickAfter(row.clickAt);
         }
@@ -433,7 +431,6 @@ TEST_F(ReceiveTest, YmodemBothWays) {
             const FileSizeLimit limit(row.sizeLimit);
             EXPECT_EQ(Number(row.send ? TransmitYModem(state) : ReceiveYModem(state)), row.result);
         }
-        state.transfer = nullptr;
         peer.reset();
         EXPECT_EQ(state.transferState,
                   row.result == 0 ? TransferState::kCompleted : TransferState::kStopped);

@@ -113,9 +113,6 @@ class MemorySerialComm : public SerialComm {
     std::int32_t OutputCount() override { return draining ? 1 : 0; }
     void ClearOutput() override { log.push_back("ClearOutput"); }
     CommEvent LastEvent() override { return draining ? CommEvent::kNone : lastEvent_; }
-    void SetTransferProtocol(std::int16_t protocol) override { Log("TransferProtocol", protocol); }
-    void SetTransferOption(std::int16_t option) override { Log("TransferOption", option); }
-    void SetTransferAbort(bool abort) override { Log("TransferAbort", abort); }
 
     // Thrown (as a run-time error number) by the next opening.
     std::optional<std::int32_t> openFailure;
