@@ -84,6 +84,9 @@ class SerialComm {
     virtual CommEvent LastEvent() = 0;
     // The system's own words for the last line error, when it gave any.
     virtual std::string EventText() const { return {}; }
+    // While held, bytes that arrive stay with the system and wake no wait; released, they are read
+    // as before. For the rest of a block that cannot have come yet: one wake a block, not a piece.
+    virtual void HoldInput(bool hold) { static_cast<void>(hold); }
 };
 
 }  // namespace quenlo

@@ -143,6 +143,10 @@ std::string FileTransfer::TransferFileName() const {
                                                        : std::string();
 }
 
+std::size_t FileTransfer::FrameBytesMissing() const {
+    return receiver_ && !receiver_->finished() ? receiver_->frameBytesMissing() : 0;
+}
+
 std::chrono::milliseconds FileTransfer::NextWait() const {
     const auto due = machine_ != nullptr ? machine_->NextDeadline() : std::nullopt;
     if (!due) {

@@ -66,6 +66,8 @@ class FileTransfer {
 
     // How long the caller may wait before the transfer needs the next look.
     std::chrono::milliseconds NextWait() const;
+    // The bytes of a received frame still to come; 0 between frames and when sending.
+    std::size_t FrameBytesMissing() const;
 
   private:
     protocol::Time Now() const;

@@ -4,6 +4,7 @@
 #include "base/host.h"
 #include "base/runtime_error.h"
 #include "base/serial_comm.h"
+#include "link/block_rest.h"
 #include "protocol/control_chars.h"
 
 namespace quenlo {
@@ -119,7 +120,11 @@ Answer WaitAnswerBHT(RunState& state, std::size_t blockLength) {
         if (slice.Expired()) {
             return inBlock ? Answer::kBlock : Answer::kSilent;
         }
-        YieldToWindow(state, slice.Remaining());
+        if (inBlock && state.inputText.size() < blockLength) {
+            AwaitRestOfBlock(state, blockLength - state.inputText.size(), slice.Remaining());
+        } else {
+            YieldToWindow(state, slice.Remaining());
+        }
         if (state.cancelRequested) {
             return Answer::kCancelled;
         }

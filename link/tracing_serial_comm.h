@@ -31,6 +31,7 @@ class TracingSerialComm : public SerialComm {
     std::int32_t OutputCount() override { return inner_.OutputCount(); }
     void ClearOutput() override { inner_.ClearOutput(); }
     CommEvent LastEvent() override;
+    void HoldInput(bool hold) override { inner_.HoldInput(hold); }
 
     // One direction's bytes as trace lines: time, "TX" or "RX", up to 16 bytes in hex, and the
     // same bytes printable ("." for the others).

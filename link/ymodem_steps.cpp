@@ -4,10 +4,24 @@
 
 #include "base/number_text.h"
 #include "base/transfer_view.h"
+#include "link/block_rest.h"
 #include "link/link_control.h"
 #include "protocol/fields.h"
 
 namespace quenlo {
+
+namespace {
+
+// Waits for what the transfer waits for: the rest of a frame on its way, or any news.
+void AwaitTransferNews(RunState& state, const FileTransfer& transfer) {
+    if (const std::size_t missing = transfer.FrameBytesMissing()) {
+        AwaitRestOfBlock(state, missing, transfer.NextWait());
+    } else {
+        YieldToWindow(state, transfer.NextWait());
+    }
+}
+
+}  // namespace
 
 std::string BlockCountText(std::uint64_t bytes) {
     return " " + ZeroFilled(RoundedQuotient(static_cast<std::int64_t>(bytes),
@@ -30,7 +44,7 @@ void NoteUnclosedBatch(RunState& state, const FileTransfer& transfer) {
 
 void AwaitTransferStart(RunState& state, FileTransfer& transfer, ResultCode& result) {
     for (;;) {
-        YieldToWindow(state, transfer.NextWait());
+        AwaitTransferNews(state, transfer);
         if (state.cancelRequested) {
             CancelTransfer(state, transfer, result);
         }
@@ -46,7 +60,7 @@ void AwaitTransferStart(RunState& state, FileTransfer& transfer, ResultCode& res
 void CancelTransfer(RunState& state, FileTransfer& transfer, ResultCode& result) {
     transfer.SetTransferAbort(true);
     for (transfer.Poll(); transfer.Status() > TransferStatus::kFinished; transfer.Poll()) {
-        YieldToWindow(state, transfer.NextWait());
+        AwaitTransferNews(state, transfer);
     }
     result = result::kCancelled;
 }
@@ -54,7 +68,7 @@ void CancelTransfer(RunState& state, FileTransfer& transfer, ResultCode& result)
 TransferStatus FollowTransfer(RunState& state, FileTransfer& transfer, ResultCode& result,
                               const std::function<void()>& moving) {
     for (;;) {
-        YieldToWindow(state, transfer.NextWait());
+        AwaitTransferNews(state, transfer);
         if (state.cancelRequested) {
             CancelTransfer(state, transfer, result);
         }

@@ -220,10 +220,10 @@ void QtSerialComm::TakeInWaitingBytes() {
 }
 
 std::int32_t QtSerialComm::InputCount() {
-    // Only when nothing is in hand and the device holds bytes: Qt's own look at the device costs
-    // far more than the count, on every pass of every wait.
-    if (inputLeft_.empty() && port_.isOpen() && port_.bytesAvailable() == 0 &&
-        BytesWaitingInDevice(port_) > 0) {
+    // Only when the device holds bytes: Qt's own look at the device costs far more than the
+    // count, on every pass of every wait. Bytes in hand do not stop the look, since an input held
+    // by HoldInput leaves the rest of a block in the device.
+    if (port_.isOpen() && BytesWaitingInDevice(port_) > 0) {
         TakeInWaitingBytes();
     }
     const qint64 waiting = static_cast<qint64>(inputLeft_.size()) +
@@ -232,8 +232,7 @@ std::int32_t QtSerialComm::InputCount() {
 }
 
 std::string QtSerialComm::Input() {
-    if (inputLeft_.empty() && port_.isOpen() && port_.bytesAvailable() == 0 &&
-        BytesWaitingInDevice(port_) > 0) {
+    if (port_.isOpen() && BytesWaitingInDevice(port_) > 0) {
         TakeInWaitingBytes();
     }
     std::string text = std::move(inputLeft_);
@@ -345,6 +344,26 @@ void QtSerialComm::DropDevice() {
     ++quiet_;
     port_.close();
     --quiet_;
+}
+
+void QtSerialComm::HoldInput(bool hold) {
+    // QSerialPort reads the device when its read notifier fires; asleep, the notifier leaves the
+    // bytes in the driver, and the event loop is not woken for them.
+    if (hold && open_) {
+        for (QSocketNotifier* notifier : port_.findChildren<QSocketNotifier*>()) {
+            if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {
+                notifier->setEnabled(false);
+                heldNotifiers_.emplace_back(notifier);
+            }
+        }
+    } else if (!hold) {
+        for (const QPointer<QSocketNotifier>& notifier : heldNotifiers_) {
+            if (notifier) {
+                notifier->setEnabled(true);
+            }
+        }
+        heldNotifiers_.clear();
+    }
 }
 
 }  // namespace quenlo

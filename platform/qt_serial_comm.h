@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/serial_comm.h"
 #include "platform/line_settings.h"
@@ -61,6 +64,7 @@ class QtSerialComm : public SerialComm {
     std::int32_t OutputCount() override;
     void ClearOutput() override;
     CommEvent LastEvent() override;
+    void HoldInput(bool hold) override;
 
     // The values as last written, for the transfer code that acts on them.
     std::int32_t EventThreshold() const { return eventThreshold_; }
@@ -77,6 +81,7 @@ class QtSerialComm : public SerialComm {
     QSerialPort port_;
     QMetaObject::Connection bytesWrittenConnection_;
     QMetaObject::Connection errorConnection_;
+    std::vector<QPointer<QSocketNotifier>> heldNotifiers_;  // put to sleep by HoldInput
 
     std::string deviceOverride_;
     std::int16_t portNumber_ = 1;

@@ -479,6 +479,12 @@ bool WinSerialComm::ArmWait(std::vector<void*>& handles) {
     // A write that has ended is collected first: its event stays signalled and would end every
     // wait at once.
     Pump();
+    if (held_) {
+        if (!io_->writing.empty()) {
+            handles.push_back(io_->write.hEvent);
+        }
+        return true;
+    }
     const auto waiting = Waiting();
     if (!waiting) {
         return false;

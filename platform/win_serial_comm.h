@@ -60,6 +60,8 @@ class WinSerialComm : public SerialComm {
     std::int32_t OutputCount() override;
     void ClearOutput() override;
     CommEvent LastEvent() override;
+    // While held, the host's wait is not armed for arriving bytes.
+    void HoldInput(bool hold) override { held_ = hold; }
 
     // For the host's wait. Adds the handles that signal news of the port (a byte arrives, a write
     // ends) and returns true; returns false when there is news already (bytes the system has
@@ -96,6 +98,7 @@ class WinSerialComm : public SerialComm {
     // The device went away while open: the port stays open for the engine, which closes it on its
     // normal path, but nothing more moves.
     bool lost_ = false;
+    bool held_ = false;
     std::string inputLeft_;  // received, not yet read by the engine
     std::string outQueue_;   // queued behind the write in flight
     CommEvent lastEvent_ = CommEvent::kNone;

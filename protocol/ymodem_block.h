@@ -99,6 +99,8 @@ class FrameReader {
     std::string_view frame() const { return frame_; }
     // A frame has begun and is not complete.
     bool partial() const { return !complete_ && !frame_.empty(); }
+    // The bytes a partial frame still lacks; 0 outside a frame.
+    std::size_t missing() const { return partial() ? need_ - frame_.size() : 0; }
     // Drops a partial frame and any CAN seen.
     void Reset();
     std::uint64_t skipped() const { return skipped_; }

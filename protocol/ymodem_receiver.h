@@ -67,6 +67,8 @@ class YmodemReceiver : public PeerMachine {
     std::uint64_t fileSize() const { return size_.value_or(0); }
     // Bytes of the file in progress written so far.
     std::uint64_t bytesTransferred() const { return written_; }
+    // The bytes the frame on its way still lacks; 0 between frames.
+    std::size_t frameBytesMissing() const { return reader_.missing(); }
     // A first block 0 was accepted.
     bool started() const { return started_; }
     // The reception ended on a block 0 that named no usable file or gave no readable size.

@@ -11,6 +11,7 @@
 #include "files/field_file.h"
 #include "files/file_open.h"
 #include "link/block_framing.h"
+#include "link/block_rest.h"
 #include "link/link_control.h"
 #include "link/reasons.h"
 #include "protocol/control_chars.h"
@@ -343,9 +344,15 @@ DataStatus ReceiveData(RunState& s) {
     const Deadline slice(*s.host, kSliceSeconds);
     s.rxBuffer.clear();
     const auto blockLength = static_cast<std::size_t>(s.rxBlockLength);
-    while (!slice.Expired() && static_cast<std::size_t>(s.comm->InputCount()) < blockLength) {
-        // Part of the block may be waiting already: wait for more, not for what is there.
-        s.host->Yield(slice.Remaining());
+    for (auto have = static_cast<std::size_t>(s.comm->InputCount());
+         !slice.Expired() && have < blockLength;
+         have = static_cast<std::size_t>(s.comm->InputCount())) {
+        // Part of the block may be waiting already: wait for the rest, not for what is there.
+        if (have > 0) {
+            AwaitRestOfBlock(s, blockLength - have, slice.Remaining());
+        } else {
+            s.host->Yield(slice.Remaining());
+        }
         if (s.cancelRequested) {
             return DataStatus::kCancelled;
         }

@@ -12,6 +12,7 @@
 #include "files/file_open.h"
 #include "files/native_path.h"
 #include "link/block_framing.h"
+#include "link/block_rest.h"
 #include "link/link_control.h"
 #include "protocol/control_chars.h"
 #include "protocol/heading.h"
@@ -36,6 +37,17 @@ bool HoldsHeadingFrame(const std::string& text) {
     return etx != std::string::npos && etx - soh + 1 >= kHeadingEtxFrom;
 }
 
+// The bytes a heading that has begun still lacks at the least, up to its ETX and check byte;
+// 0 when none has begun or it may be whole.
+std::size_t HeadingBytesMissing(const std::string& text, bool checkByte) {
+    const auto soh = text.find(chSOH);
+    if (soh == std::string::npos || text.find(chETX, soh) != std::string::npos) {
+        return 0;
+    }
+    const std::size_t shortest = kHeadingEtxFrom + (checkByte ? 1 : 0);
+    return shortest > text.size() - soh ? shortest - (text.size() - soh) : 0;
+}
+
 }  // namespace
 
 std::int64_t FreeSpace(RunState& state, const std::string& directory) {
@@ -58,7 +70,12 @@ HeadingStatus AwaitHeadingFrame(RunState& s) {
     const Deadline slice(*s.host, kSliceSeconds);
     std::optional<Deadline> checkByte;
     while (!slice.Expired() && !(checkByte && checkByte->Expired())) {
-        YieldToWindow(s, checkByte ? checkByte->Remaining() : slice.Remaining());
+        const auto limit = checkByte ? checkByte->Remaining() : slice.Remaining();
+        if (const std::size_t missing = HeadingBytesMissing(s.rxBuffer, s.bccEnabled)) {
+            AwaitRestOfBlock(s, missing, limit);
+        } else {
+            YieldToWindow(s, limit);
+        }
         if (s.cancelRequested) {
             return HeadingStatus::kCancelled;
         }

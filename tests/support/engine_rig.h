@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include "base/run_state.h"
 #include "run/window_events.h"
@@ -16,6 +17,9 @@ struct EngineRig {
     EngineRig() {
         view.clock = [this] { return host.ClockSeconds(); };
         host.eventSources.push_back([this] { return view.NextTick(); });
+        // A click wakes the wait it comes in.
+        host.eventSources.push_back(
+            [this] { return clickAt >= 0 ? std::optional(clickAt) : std::nullopt; });
         host.onYield = [this] {
             if (clickAt >= 0 && host.ClockSeconds() >= clickAt) {
                 clickAt = -1;

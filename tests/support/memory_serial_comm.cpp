@@ -67,13 +67,17 @@ void MemorySerialComm::Pump() {
 
 std::optional<double> MemorySerialComm::NextEventAt() const {
     std::optional<protocol::Time> next;
-    for (const auto candidate : {toLoader_.NextDue(), toMachine_.NextDue(),
+    for (const auto candidate : {held_ ? std::nullopt : toLoader_.NextDue(), toMachine_.NextDue(),
                                  machine_ ? machine_->NextDeadline() : std::nullopt}) {
         if (candidate && (!next || *candidate < *next)) {
             next = candidate;
         }
     }
-    return next ? std::optional(static_cast<double>(next->count()) / 1e6) : std::nullopt;
+    auto at = next ? std::optional(static_cast<double>(next->count()) / 1e6) : std::nullopt;
+    if (lostAt && !held_ && *lostAt > host_.ClockSeconds() && (!at || *lostAt < *at)) {
+        at = lostAt;
+    }
+    return at;
 }
 
 std::int32_t MemorySerialComm::InputCount() {

@@ -112,7 +112,17 @@ class MemorySerialComm : public SerialComm {
     void Output(std::string_view text) override;
     std::int32_t OutputCount() override { return draining ? 1 : 0; }
     void ClearOutput() override { log.push_back("ClearOutput"); }
-    CommEvent LastEvent() override { return draining ? CommEvent::kNone : lastEvent_; }
+    CommEvent LastEvent() override {
+        if (lostAt && host_.ClockSeconds() >= *lostAt) {
+            return CommEvent::kDeviceLost;
+        }
+        return draining ? CommEvent::kNone : lastEvent_;
+    }
+    // While held, what comes towards the engine wakes no wait (the fake host's next event).
+    void HoldInput(bool hold) override {
+        held_ = hold;
+        holds += hold ? 1 : 0;
+    }
 
     // Thrown (as a run-time error number) by the next opening.
     std::optional<std::int32_t> openFailure;
@@ -125,6 +135,9 @@ class MemorySerialComm : public SerialComm {
     std::string heard;              // everything the far end put on the line, in order
     std::vector<std::string> log;   // set-up calls: "PortNumber=1", "Open", "LineA=1", ...
     int opens = 0;
+    int holds = 0;  // times the input was held
+    // From this time on the device is gone; like a byte, the loss wakes no held wait.
+    std::optional<double> lostAt;
 
   private:
     void Log(const char* name, int value) { log.push_back(name + ("=" + std::to_string(value))); }
@@ -142,6 +155,7 @@ class MemorySerialComm : public SerialComm {
     bool open_ = false;
     CommEvent lastEvent_ = CommEvent::kNone;
     std::string input_;
+    bool held_ = false;
 };
 
 }  // namespace quenlo::testing
