@@ -29,7 +29,8 @@ void AwaitRestOfBlock(RunState& state, std::size_t missing, std::chrono::millise
     const auto due = std::chrono::milliseconds(
         static_cast<long long>(static_cast<double>(missing) * CharacterSeconds(state) * 1000.0));
     const auto rest = std::min({due, limit, kLongestRest});
-    if (rest.count() < 1) {
+    // A lost device ends no rest: waiting as before keeps the caller from spinning until it looks.
+    if (rest.count() < 1 || IsLineError(state.comm->LastEvent())) {
         state.host->Yield(limit);
         return;
     }

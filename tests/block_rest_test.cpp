@@ -50,6 +50,7 @@ TEST_F(BlockRestTest, RestsForTheRestOfTheBlockAndNoLonger) {
         // Cancel and a device that goes away end it; the loss shows once the quarter is out.
         {"300", "N", "8", "1", 138, 3000, 0.040, -1, 40, 1},
         {"300", "N", "8", "1", 138, 3000, -1, 0.040, 250, 1},
+        {"300", "N", "8", "1", 138, 30, -1, 0, 0.1, 0},  // lost before: a wait for news
         // Less than a millisecond to come, or no rate: no rest, a wait for news (the bytes).
         {"115200", "N", "8", "1", 11, 30, -1, -1, 0.1, 0},
         {"0", "N", "8", "1", 138, 30, -1, -1, 0.1, 0},
