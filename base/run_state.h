@@ -39,8 +39,6 @@ struct TransferSettings {
     bool exMode = false;
     bool ddeMode = false;
     bool appendMode = false;
-    bool ewMode = false;
-    bool rsgMode = false;
     bool sendMode = false;
     std::string filePath;  // directory with its final "\", or the receive directory
     std::string fileName;
@@ -54,6 +52,37 @@ struct TransferSettings {
     std::int16_t recordLength = 0;
     // Entry i (1..16) is the width of field i as decimal text; entry 0 is unused.
     std::array<std::string, kMaxFields + 1> fieldLengths{};
+};
+
+// Where the exchange with the handheld stands: what the last line primitive did, what it read,
+// and the block the two sides are at.
+struct LinkRecord {
+    std::int16_t linkStatus = 0;
+    std::string inputText;  // what WaitAnswerBHT read: an answer, or a data block
+    TransferState transferState = TransferState::kNone;
+    std::int32_t blockSeq = 1;  // runs to one past the record count, so wider than 16 bits
+    std::string blockSeqText = "00000";
+    std::string portSettings;
+};
+
+// The blocks a send builds.
+struct SendRecord {
+    std::string headerBlock;
+    std::string currentBlock;
+    std::string nextRecord;
+    std::int32_t linesCut = 0;  // lines of the file sent that were longer than a record
+};
+
+// What a reception has taken, and where it writes.
+struct ReceiveRecord {
+    std::string rxBuffer;
+    std::int16_t rxBlockLength = 0;
+    std::string rxRecord;
+    bool rxFileCreated = false;
+    // The folder a reception writes into, held open from before the port opens to the run's end,
+    // and the filePath it was opened for.
+    std::unique_ptr<disk::Directory> targetFolder;
+    std::string targetFolderOf;
 };
 
 // File numbers under which the engine opens its files.
@@ -94,34 +123,13 @@ struct RunState : TransferSettings {
     std::int32_t fileErrNumber = 0;
     std::int32_t fileErrLine = 0;
 
-    std::string portSettings;
-
     // Shared with the transfer window: its button sets the flag, its timer adds ticks.
     bool cancelRequested = false;
     std::int16_t timerTicks = 0;
 
-    // Link and sending state.
-    std::int16_t linkStatus = 0;
-    std::string inputText;
-    TransferState transferState = TransferState::kNone;
-    std::int16_t txRetries = 0;
-    std::int32_t blockSeq = 1;  // runs to one past the record count, so wider than 16 bits
-    std::string blockSeqText = "00000";
-    std::string headerBlock;
-    std::string currentBlock;
-    std::string nextRecord;
-    std::int32_t linesCut = 0;  // lines of the file sent that were longer than a record
-
-    // Receiving state.
-    std::int16_t rxRetries = 0;
-    std::string rxBuffer;
-    std::int16_t rxBlockLength = 0;
-    std::string rxRecord;
-    bool rxFileCreated = false;
-    // The folder a reception writes into, held open from before the port opens to the run's end,
-    // and the filePath it was opened for.
-    std::unique_ptr<disk::Directory> targetFolder;
-    std::string targetFolderOf;
+    LinkRecord link;
+    SendRecord sending;
+    ReceiveRecord receiving;
 
     // The engine's open files, indexed by FileNumber; none outlives a run.
     std::array<std::unique_ptr<EngineFile>, 4> files{};

@@ -101,7 +101,7 @@ ResultCode WriteFieldFile(RunState& state) {
     const ResultCode opened =
         OpenFile(state, state.filePath, state.fieldFileName, FileNumber::kFieldFile, "O");
     if (opened != result::kOk) {
-        state.linkStatus = Number(opened);
+        state.link.linkStatus = Number(opened);
         return opened;
     }
     // Each record plus its CR LF; wide enough for 32767 records of the longest layout.

@@ -47,7 +47,7 @@ ResultCode WriteFailed(RunState& state, const std::string& reason, int error) {
 }
 
 ResultCode OpenTargetFolder(RunState& state) {
-    state.targetFolder.reset();
+    state.receiving.targetFolder.reset();
     if (IsBareDrive(state.filePath) && !kSystemHasDrives) {
         state.failureDetail = Latin1ToUtf8(state.filePath) +
                               " names a drive, and this system has none: name a folder (./, "
@@ -55,22 +55,22 @@ ResultCode OpenTargetFolder(RunState& state) {
         return result::kPathNotFound;
     }
     disk::Failure failure;
-    state.targetFolder =
+    state.receiving.targetFolder =
         disk::Directory::Open(GivenPath(state.filePath, state.filePathAsGiven), failure);
-    state.targetFolderOf = state.filePath;
-    if (!state.targetFolder) {
+    state.receiving.targetFolderOf = state.filePath;
+    if (!state.receiving.targetFolder) {
         state.failureDetail = failure.what;
         return MapFileError(RuntimeErrorForErrno(failure.error, false));
     }
-    state.targetFolder->RemoveLeftovers();
+    state.receiving.targetFolder->RemoveLeftovers();
     return result::kOk;
 }
 
 disk::Directory* TargetFolder(RunState& state, ResultCode& result) {
-    if (!state.targetFolder || state.targetFolderOf != state.filePath) {
+    if (!state.receiving.targetFolder || state.receiving.targetFolderOf != state.filePath) {
         result = OpenTargetFolder(state);
     }
-    return state.targetFolder.get();
+    return state.receiving.targetFolder.get();
 }
 
 std::string FreeName(const disk::Directory& folder, const std::string& name, bool withFieldFile) {

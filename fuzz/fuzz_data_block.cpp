@@ -16,17 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.bccEnabled = options.bcc;
     state.seqEnabled = options.seq;
     state.recordLength = static_cast<std::int16_t>(1 + input.Choice());
-    state.rxBlockLength = static_cast<std::int16_t>(DataBlockLength(state.recordLength, options));
-    state.blockSeq = 3;
-    state.blockSeqText = "00003";
+    state.receiving.rxBlockLength =
+        static_cast<std::int16_t>(DataBlockLength(state.recordLength, options));
+    state.link.blockSeq = 3;
+    state.link.blockSeqText = "00003";
     rig.Schedule(input);
     for (int block = 0; block < 3; ++block) {
         if (ReceiveData(state) != DataStatus::kAccepted) {
             continue;
         }
-        assert(state.rxRecord.size() == static_cast<std::size_t>(state.recordLength));
-        const std::string frame = FrameDataBlock("00003", state.rxRecord, options);
-        const std::string got = state.rxBuffer.substr(state.rxBuffer.find(chSTX));
+        assert(state.receiving.rxRecord.size() == static_cast<std::size_t>(state.recordLength));
+        const std::string frame = FrameDataBlock("00003", state.receiving.rxRecord, options);
+        const std::string got =
+            state.receiving.rxBuffer.substr(state.receiving.rxBuffer.find(chSTX));
         assert(got == frame || (options.bcc && got + chNUL == frame));
     }
     return 0;

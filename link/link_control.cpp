@@ -99,7 +99,7 @@ ResultCode SendText(RunState& state, std::string_view text) {
         state.host->SleepMs(state.irDelay);
     }
     const CommEvent event = comm.LastEvent();
-    state.linkStatus = static_cast<std::int16_t>(event);
+    state.link.linkStatus = static_cast<std::int16_t>(event);
     if (event == CommEvent::kSent) {
         return result::kOk;
     }
@@ -120,8 +120,8 @@ Answer WaitAnswerBHT(RunState& state, std::size_t blockLength) {
         if (slice.Expired()) {
             return inBlock ? Answer::kBlock : Answer::kSilent;
         }
-        if (inBlock && state.inputText.size() < blockLength) {
-            AwaitRestOfBlock(state, blockLength - state.inputText.size(), slice.Remaining());
+        if (inBlock && state.link.inputText.size() < blockLength) {
+            AwaitRestOfBlock(state, blockLength - state.link.inputText.size(), slice.Remaining());
         } else {
             YieldToWindow(state, slice.Remaining());
         }
@@ -136,19 +136,19 @@ Answer WaitAnswerBHT(RunState& state, std::size_t blockLength) {
             continue;
         }
         if (inBlock) {
-            state.inputText += state.comm->Input();
+            state.link.inputText += state.comm->Input();
         } else {
-            state.inputText = state.comm->Input();
-            inBlock = blockLength > 0 && state.inputText.starts_with(chSTX);
+            state.link.inputText = state.comm->Input();
+            inBlock = blockLength > 0 && state.link.inputText.starts_with(chSTX);
         }
         if (inBlock) {
-            if (state.inputText.size() >= blockLength) {
+            if (state.link.inputText.size() >= blockLength) {
                 return Answer::kBlock;
             }
             continue;
         }
-        if (!state.inputText.empty()) {
-            switch (state.inputText.front()) {
+        if (!state.link.inputText.empty()) {
+            switch (state.link.inputText.front()) {
                 case chEOT:
                     state.timerTicks = static_cast<std::int16_t>(state.timeoutCount - 1);
                     return Answer::kEot;

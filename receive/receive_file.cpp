@@ -39,24 +39,24 @@ class Receiver {
         const ResultCode sent = SendText(s_, answer);
         if (StopsSending(sent)) {
             result_ = sent;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
             return false;
         }
         return true;
     }
     void ClearCounters() {
         s_.timerTicks = 0;
-        s_.rxRetries = 0;
+        rxRetries_ = 0;
     }
     void CountSilentSlice() {
         if (const ResultCode lost = LineError(s_); lost != result::kOk) {
             result_ = lost;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
         } else if (++s_.timerTicks == s_.timeoutCount) {
             s_.failureDetail = "no " + Awaited() + " from the handheld within " + TimeoutText(s_) +
                                ": " + SameSpeedQuestion(s_, "sending");
             result_ = result::kCommFailedAtStart;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
         }
     }
     void Refuse() {
@@ -64,30 +64,30 @@ class Receiver {
         if (!Reply(kNak)) {
             return;
         }
-        if (++s_.rxRetries == kMaxRefusals) {
+        if (++rxRetries_ == kMaxRefusals) {
             s_.failureDetail = "ten times in a row the " + Awaited() +
                                " came damaged or out of order: check that the block check and "
                                "block numbers are set alike on both sides (" +
                                BlockOptionsText(s_) + " here), and the line";
             result_ = result::kCommTooManyNaks;
-            s_.transferState = TransferState::kClosing;
+            s_.link.transferState = TransferState::kClosing;
         }
     }
     void Cancelled() {
         FlushInput(s_);
         s_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
-        s_.transferState = TransferState::kStopped;
+        s_.link.transferState = TransferState::kStopped;
     }
     // What the reception waits for now, for the reasons.
     std::string Awaited() const {
-        switch (s_.transferState) {
+        switch (s_.link.transferState) {
             case TransferState::kEstablishing:
                 return "call (ENQ)";
             case TransferState::kHeading:
                 return "heading";
             case TransferState::kData:
-                return "record " + std::to_string(s_.blockSeq);
+                return "record " + std::to_string(s_.link.blockSeq);
             default:
                 return "end (EOT)";
         }
@@ -103,6 +103,7 @@ class Receiver {
     RunState& s_;
     TransferView& view_;
     ResultCode result_ = result::kOk;
+    std::int16_t rxRetries_ = 0;  // refusals since the last block was taken
 };
 
 void Receiver::Call() {
@@ -110,7 +111,7 @@ void Receiver::Call() {
     if (answer == Answer::kEnq) {
         if (Reply(kAck)) {
             ClearCounters();
-            s_.transferState = TransferState::kHeading;
+            s_.link.transferState = TransferState::kHeading;
             view_.SetAboutEnabled(false);
         }
     } else if (answer == Answer::kCancelled) {
@@ -118,7 +119,7 @@ void Receiver::Call() {
         SendText(s_, kEot);
         s_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
-        s_.transferState = TransferState::kStopped;
+        s_.link.transferState = TransferState::kStopped;
     } else {
         FlushInput(s_);
         CountSilentSlice();
@@ -127,12 +128,12 @@ void Receiver::Call() {
 
 void Receiver::TakeHeading() {
     const HeadingReading heading = ReceiveHeader(s_);
-    s_.linkStatus = static_cast<std::int16_t>(heading.status);
+    s_.link.linkStatus = static_cast<std::int16_t>(heading.status);
     switch (heading.status) {
         case HeadingStatus::kAccepted:
             if (Reply(kAck)) {
                 ClearCounters();
-                s_.transferState =
+                s_.link.transferState =
                     s_.recordCount < 1 ? TransferState::kClosing : TransferState::kData;
             }
             break;
@@ -148,7 +149,7 @@ void Receiver::TakeHeading() {
             SendText(s_, kEot);
             s_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
             break;
         case HeadingStatus::kCalling:
             // The handheld did not hear our ACK and calls again; calling is no progress, and a
@@ -160,14 +161,14 @@ void Receiver::TakeHeading() {
         case HeadingStatus::kRefused:
             FlushInput(s_);
             result_ = heading.refusal;
-            s_.linkStatus = Number(heading.refusal);
-            s_.transferState = TransferState::kStopped;
+            s_.link.linkStatus = Number(heading.refusal);
+            s_.link.transferState = TransferState::kStopped;
             break;
     }
 }
 
 void Receiver::PrepareRecordWindow() {
-    const bool noRecords = s_.transferState == TransferState::kClosing;
+    const bool noRecords = s_.link.transferState == TransferState::kClosing;
     view_.SetStatus(s_.programFile ? "Receiving Program " : "Receiving File ");
     view_.SetFile(s_.fileName);
     view_.SetRecords(" " + ZeroFilled(s_.recordCount, kSeqDigits));
@@ -186,19 +187,19 @@ void Receiver::TakeRecord() {
             if (!Reply(kAck)) {
                 return;
             }
-            view_.SetRecordCount(" " + s_.blockSeqText);
-            const int percent =
-                static_cast<int>(RoundedQuotient(std::int64_t{s_.blockSeq} * 100, s_.recordCount));
+            view_.SetRecordCount(" " + s_.link.blockSeqText);
+            const int percent = static_cast<int>(
+                RoundedQuotient(std::int64_t{s_.link.blockSeq} * 100, s_.recordCount));
             view_.SetProgress(percent);
             view_.SetComplete(PercentText(percent));
             YieldToWindow(s_);
             const ResultCode written = WriteRecord(s_);
             if (written == result::kOk) {
-                ++s_.blockSeq;
+                ++s_.link.blockSeq;
                 ClearCounters();
-                s_.blockSeqText = ZeroFilled(s_.blockSeq, kSeqDigits);
-                if (s_.blockSeq > s_.recordCount) {
-                    s_.transferState = TransferState::kClosing;
+                s_.link.blockSeqText = ZeroFilled(s_.link.blockSeq, kSeqDigits);
+                if (s_.link.blockSeq > s_.recordCount) {
+                    s_.link.transferState = TransferState::kClosing;
                 }
             } else if (written == result::kCancelled) {
                 Cancelled();
@@ -206,7 +207,7 @@ void Receiver::TakeRecord() {
                 // The disk will not take more: waiting for the handheld's EOT while it goes on
                 // sending would only end in a time-out that hides why.
                 result_ = written;
-                s_.transferState = TransferState::kStopped;
+                s_.link.transferState = TransferState::kStopped;
             }
             break;
         }
@@ -227,17 +228,18 @@ void Receiver::TakeRecord() {
 }
 
 void Receiver::Close() {
-    while (s_.transferState == TransferState::kClosing) {
-        const Answer answer = WaitAnswerBHT(s_, static_cast<std::size_t>(s_.rxBlockLength));
+    while (s_.link.transferState == TransferState::kClosing) {
+        const Answer answer =
+            WaitAnswerBHT(s_, static_cast<std::size_t>(s_.receiving.rxBlockLength));
         if (answer == Answer::kCancelled) {
             FlushInput(s_);
             SendText(s_, kEot);
             s_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
         } else if (answer == Answer::kEot) {
             if (Reply(kAck)) {
-                s_.transferState = TransferState::kCompleted;
+                s_.link.transferState = TransferState::kCompleted;
             }
         } else if (answer == Answer::kBlock && result_ == result::kOk) {
             TakeLateBlock();
@@ -252,7 +254,8 @@ void Receiver::Close() {
 // disagree, and without block numbers a record was taken twice.
 void Receiver::TakeLateBlock() {
     const ReadData block =
-        ReadDataBlock(s_.inputText, static_cast<std::size_t>(s_.rxBlockLength), BlockOptionsOf(s_));
+        ReadDataBlock(s_.link.inputText, static_cast<std::size_t>(s_.receiving.rxBlockLength),
+                      BlockOptionsOf(s_));
     if (block.reading != BlockReading::kWhole) {
         FlushInput(s_);
         if (Reply(kNak)) {
@@ -260,8 +263,9 @@ void Receiver::TakeLateBlock() {
         }
         return;
     }
-    const bool lastAgain = s_.seqEnabled ? s_.blockSeq > 1 && block.number == s_.blockSeq - 1
-                                         : s_.recordCount > 0 && block.record == s_.rxRecord;
+    const bool lastAgain = s_.seqEnabled
+                               ? s_.link.blockSeq > 1 && block.number == s_.link.blockSeq - 1
+                               : s_.recordCount > 0 && block.record == s_.receiving.rxRecord;
     if (lastAgain) {
         if (Reply(kAck)) {
             CountSilentSlice();
@@ -276,14 +280,14 @@ void Receiver::TakeLateBlock() {
         (s_.seqEnabled ? "): the file is not taken"
                        : "), so an answer was lost and a record taken twice: turn block numbers "
                          "on (+SN) on both sides");
-    s_.transferState = TransferState::kStopped;
+    s_.link.transferState = TransferState::kStopped;
 }
 
 void Receiver::End() {
     auto& file = s_.file(FileNumber::kReceive);
     // Only a file that came whole is put in place: after refusals or a failure it would lack
     // records. Dropped, it leaves the name as it was (with +APP the earlier records).
-    const bool whole = s_.transferState == TransferState::kCompleted && result_ == result::kOk;
+    const bool whole = s_.link.transferState == TransferState::kCompleted && result_ == result::kOk;
     if (file && whole) {
         if (const int error = file->Close(); error != 0) {
             result_ = WriteFailed(s_, file->failure(), error);
@@ -299,35 +303,35 @@ void Receiver::End() {
         // be written is the run's failure all the same.
         result_ = WriteFieldFile(s_);
     }
-    if (s_.transferState == TransferState::kStopped) {
-        s_.linkStatus = Number(SendText(s_, kEot));
-        s_.linkStatus = Number(SendText(s_, kAck));
+    if (s_.link.transferState == TransferState::kStopped) {
+        s_.link.linkStatus = Number(SendText(s_, kEot));
+        s_.link.linkStatus = Number(SendText(s_, kAck));
     }
 }
 
 ResultCode Receiver::Run() {
     s_.currentProcedure = "ReceiveFile";
-    s_.rxFileCreated = false;
+    s_.receiving.rxFileCreated = false;
     ClearCounters();
-    s_.blockSeq = 1;
-    s_.blockSeqText = "00001";
-    s_.transferState = TransferState::kEstablishing;
+    s_.link.blockSeq = 1;
+    s_.link.blockSeqText = "00001";
+    s_.link.transferState = TransferState::kEstablishing;
 
-    while (s_.transferState == TransferState::kEstablishing) {
+    while (s_.link.transferState == TransferState::kEstablishing) {
         Call();
     }
-    if (s_.transferState == TransferState::kHeading) {
+    if (s_.link.transferState == TransferState::kHeading) {
         view_.SetStatus("Receive Header");
         YieldToWindow(s_);
     }
-    while (s_.transferState == TransferState::kHeading) {
+    while (s_.link.transferState == TransferState::kHeading) {
         TakeHeading();
     }
-    if (s_.transferState == TransferState::kData ||
-        (s_.transferState == TransferState::kClosing && result_ == result::kOk)) {
+    if (s_.link.transferState == TransferState::kData ||
+        (s_.link.transferState == TransferState::kClosing && result_ == result::kOk)) {
         PrepareRecordWindow();
     }
-    while (s_.transferState == TransferState::kData) {
+    while (s_.link.transferState == TransferState::kData) {
         TakeRecord();
     }
     view_.SetStatus("Closing Link");
@@ -342,8 +346,8 @@ ResultCode Receiver::Run() {
 DataStatus ReceiveData(RunState& s) {
     s.currentProcedure = "ReceiveData";
     const Deadline slice(*s.host, kSliceSeconds);
-    s.rxBuffer.clear();
-    const auto blockLength = static_cast<std::size_t>(s.rxBlockLength);
+    s.receiving.rxBuffer.clear();
+    const auto blockLength = static_cast<std::size_t>(s.receiving.rxBlockLength);
     for (auto have = static_cast<std::size_t>(s.comm->InputCount());
          !slice.Expired() && have < blockLength;
          have = static_cast<std::size_t>(s.comm->InputCount())) {
@@ -358,12 +362,12 @@ DataStatus ReceiveData(RunState& s) {
         }
     }
     if (s.comm->InputCount() >= 1) {
-        s.rxBuffer = s.comm->Input();
+        s.receiving.rxBuffer = s.comm->Input();
     }
-    if (s.rxBuffer == std::string(1, chENQ)) {
+    if (s.receiving.rxBuffer == std::string(1, chENQ)) {
         return DataStatus::kDamaged;
     }
-    const ReadData block = ReadDataBlock(s.rxBuffer, blockLength, BlockOptionsOf(s));
+    const ReadData block = ReadDataBlock(s.receiving.rxBuffer, blockLength, BlockOptionsOf(s));
     if (block.checkByteCompared) {
         s.currentProcedure = "BccCheck";
     }
@@ -378,12 +382,12 @@ DataStatus ReceiveData(RunState& s) {
         case BlockReading::kWhole:
             break;
     }
-    if (s.seqEnabled && block.digits != s.blockSeqText) {
-        const auto expected = DecimalValue(s.blockSeqText);
+    if (s.seqEnabled && block.digits != s.link.blockSeqText) {
+        const auto expected = DecimalValue(s.link.blockSeqText);
         return block.number && expected && *block.number == *expected - 1 ? DataStatus::kRepeat
                                                                           : DataStatus::kDamaged;
     }
-    s.rxRecord = std::string(block.record);
+    s.receiving.rxRecord = std::string(block.record);
     return DataStatus::kAccepted;
 }
 
@@ -391,7 +395,7 @@ ResultCode WriteRecord(RunState& s) {
     ResultCode status = result::kOk;
     auto& file = s.file(FileNumber::kReceive);
     // Each record goes to the disk as it comes, so a full disk shows at the record, not later.
-    const int error = file ? file->Write(s.rxRecord + "\r\n") : EBADF;
+    const int error = file ? file->Write(s.receiving.rxRecord + "\r\n") : EBADF;
     if (error != 0) {
         status = WriteFailed(s, file ? file->failure() : "no output file", error);
     }

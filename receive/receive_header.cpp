@@ -66,12 +66,12 @@ HeadingReading Refused(ResultCode code) {
 // it): kDamaged when such a frame is in rxBuffer, to be checked; otherwise what came instead.
 HeadingStatus AwaitHeadingFrame(RunState& s) {
     HeadingStatus status = HeadingStatus::kNothing;
-    s.rxBuffer.clear();
+    s.receiving.rxBuffer.clear();
     const Deadline slice(*s.host, kSliceSeconds);
     std::optional<Deadline> checkByte;
     while (!slice.Expired() && !(checkByte && checkByte->Expired())) {
         const auto limit = checkByte ? checkByte->Remaining() : slice.Remaining();
-        if (const std::size_t missing = HeadingBytesMissing(s.rxBuffer, s.bccEnabled)) {
+        if (const std::size_t missing = HeadingBytesMissing(s.receiving.rxBuffer, s.bccEnabled)) {
             AwaitRestOfBlock(s, missing, limit);
         } else {
             YieldToWindow(s, limit);
@@ -80,13 +80,12 @@ HeadingStatus AwaitHeadingFrame(RunState& s) {
             return HeadingStatus::kCancelled;
         }
         if (s.comm->InputCount() >= 1) {
-            s.inputText = s.comm->Input();
-            s.rxBuffer += s.inputText;
+            s.receiving.rxBuffer += s.comm->Input();
         }
-        const auto etx = s.rxBuffer.find(chETX);
+        const auto etx = s.receiving.rxBuffer.find(chETX);
         if (etx != std::string::npos && etx + 1 >= kHeadingEtxFrom) {
             status = HeadingStatus::kDamaged;
-            if (!s.bccEnabled || etx + 1 < s.rxBuffer.size()) {
+            if (!s.bccEnabled || etx + 1 < s.receiving.rxBuffer.size()) {
                 break;
             }
             if (!checkByte) {
@@ -94,7 +93,8 @@ HeadingStatus AwaitHeadingFrame(RunState& s) {
             }
         }
     }
-    if (s.rxBuffer.find(chENQ) != std::string::npos && !HoldsHeadingFrame(s.rxBuffer)) {
+    if (s.receiving.rxBuffer.find(chENQ) != std::string::npos &&
+        !HoldsHeadingFrame(s.receiving.rxBuffer)) {
         return HeadingStatus::kCalling;
     }
     return status;
@@ -132,7 +132,7 @@ HeadingReading TakeHeadingText(RunState& s, const std::string& text) {
             s.fieldLengths[i + 1] = std::to_string(heading.fieldLengths[i]);
         }
     }
-    s.rxBlockLength = static_cast<std::int16_t>(
+    s.receiving.rxBlockLength = static_cast<std::int16_t>(
         DataBlockLength(static_cast<std::size_t>(s.recordLength), BlockOptionsOf(s)));
     return {HeadingStatus::kAccepted};
 }
@@ -149,10 +149,10 @@ HeadingReading OpenOutputFile(RunState& s) {
     }
     const ResultCode opened = OpenFile(s, s.filePath, s.fileName, FileNumber::kReceive, "O");
     if (opened != result::kOk) {
-        s.linkStatus = Number(opened);
+        s.link.linkStatus = Number(opened);
         return Refused(result::kPathNotFound);
     }
-    s.rxFileCreated = true;
+    s.receiving.rxFileCreated = true;
     const std::int64_t needed = std::int64_t{s.recordCount} * (std::int64_t{s.recordLength} + 2);
     std::int64_t available = FreeSpace(s, s.filePath);
     if (available < 0) {
@@ -181,7 +181,7 @@ HeadingReading ReceiveHeader(RunState& s) {
     if (arrived != HeadingStatus::kDamaged) {
         return {arrived};
     }
-    const ReadHeading frame = ReadHeadingBlock(s.rxBuffer, s.bccEnabled);
+    const ReadHeading frame = ReadHeadingBlock(s.receiving.rxBuffer, s.bccEnabled);
     if (frame.checkByteCompared) {
         s.currentProcedure = "BccCheck";
     }

@@ -136,7 +136,8 @@ ResultCode ReceiveYModem(RunState& s) {
         NoteLineLoss(s);
     }
     // The window says "Received OK" for a transfer that completed, as for the block protocol.
-    s.transferState = result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
+    s.link.transferState =
+        result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
     return result;
 }
 

@@ -45,8 +45,8 @@ bool ApplyFixedOption(RunState& s, const std::string& t) {
         s.seqEnabled = t[0] == '+';
     } else if (t == "+EX") {
         s.exMode = true;
-    } else if (t == "+EW") {
-        s.ewMode = true;
+    } else if (t == "+EW" || t == "+RSG") {
+        // Taken for the handhelds' older option lines; they change nothing here.
     } else if (t == "+IR") {
         s.irdaMode = true;
     } else if (t == "+DDE") {
@@ -63,8 +63,6 @@ bool ApplyFixedOption(RunState& s, const std::string& t) {
         s.timeoutCount = 30;
     } else if (t == "+T120") {
         s.timeoutCount = 40;
-    } else if (t == "+RSG") {
-        s.rsgMode = true;
     } else if (t == "+CMP") {
         s.cmpMode = true;
     } else if (t == "+RXON") {

@@ -48,7 +48,7 @@ std::string ResultMessageOf(const RunState& state) {
     inputs.portNumber = state.comm != nullptr ? state.comm->PortNumber() : state.portNumber;
     inputs.fileErrNumber = state.fileErrNumber;
     inputs.fileErrLine = state.fileErrLine;
-    inputs.transferState = state.transferState;
+    inputs.transferState = state.link.transferState;
     return ResultMessageFor(state.resultCode, inputs);
 }
 
@@ -56,7 +56,7 @@ void ReportResult(RunState& state) {
     TransferView& view = *state.view;
     if (Succeeded(state.resultCode)) {
         state.resultMessage = state.programFile ? "Program " : "File ";
-        if (state.transferState == TransferState::kCompleted) {
+        if (state.link.transferState == TransferState::kCompleted) {
             state.resultMessage += state.sendMode ? "Sent OK" : "Received OK";
         }
         view.SetStatus(state.resultMessage);

@@ -51,9 +51,9 @@ PassEnd RunPass(RunState& s) {
             return PassEnd::kFailedAtOnce;
         }
     }
-    s.portSettings = s.baudRate + "," + s.parity + "," + s.dataBits + "," + s.stopBits;
+    s.link.portSettings = s.baudRate + "," + s.parity + "," + s.dataBits + "," + s.stopBits;
     comm.SetPortNumber(s.portNumber);
-    comm.SetSettings(s.portSettings);
+    comm.SetSettings(s.link.portSettings);
     comm.SetInputLength(0);
     comm.SetLineA(false);
     comm.SetEventThreshold(1);
@@ -99,7 +99,7 @@ PassEnd RunPass(RunState& s) {
     s.host->Yield(std::chrono::milliseconds(0));
     s.resultCode = Transfer(s);
     ClosePortIfOpen(comm);
-    s.targetFolder.reset();
+    s.receiving.targetFolder.reset();
     return PassEnd::kDone;
 }
 
@@ -219,7 +219,7 @@ void RunTransfer(RunState& s) {
     }
     ClosePortIfOpen(*s.comm);
     s.CloseAllFiles();
-    s.targetFolder.reset();
+    s.receiving.targetFolder.reset();
     s.view->Unload();
 }
 

@@ -18,7 +18,7 @@ std::string HeadingText(const RunState& state) {
 
 void SetHeader(RunState& state) {
     state.currentProcedure = "SetHeader";
-    state.headerBlock = FrameHeadingBlock(state, HeadingText(state));
+    state.sending.headerBlock = FrameHeadingBlock(state, HeadingText(state));
 }
 
 }  // namespace quenlo

@@ -30,11 +30,11 @@ std::string GetNextRecord(RunState& state) {
     }
     if (!state.cmpMode &&
         line.size() > static_cast<std::size_t>(std::max<int>(state.recordLength, 0))) {
-        ++state.linesCut;
+        ++state.sending.linesCut;
     }
     const std::string record = RecordFromLine(state, std::move(line));
-    state.blockSeqText = ZeroFilled(state.blockSeq, kSeqDigits);
-    return FrameDataBlock(state, state.blockSeqText, record);
+    state.link.blockSeqText = ZeroFilled(state.link.blockSeq, kSeqDigits);
+    return FrameDataBlock(state, state.link.blockSeqText, record);
 }
 
 }  // namespace quenlo

@@ -31,12 +31,12 @@ class Sender {
     // The next transmission repeats the heading or block, rather than asking for the answer
     // again: linkStatus holds 0 or 1, an ACK or NAK answer or a transmission that went out.
     bool RepeatsTransmission() const {
-        return s_.linkStatus == Raw(Answer::kAck) || s_.linkStatus == Raw(Answer::kNak);
+        return s_.link.linkStatus == Raw(Answer::kAck) || s_.link.linkStatus == Raw(Answer::kNak);
     }
     // Records the answer in linkStatus, and hands it on.
     Answer Wait() {
         const Answer answer = WaitAnswerBHT(s_);
-        s_.linkStatus = Raw(answer);
+        s_.link.linkStatus = Raw(answer);
         return answer;
     }
     // Sends text and records the result in linkStatus; false when a line error ended the
@@ -45,7 +45,7 @@ class Sender {
     std::string Unit() const;
     void ClearCounters() {
         s_.timerTicks = 0;
-        s_.txRetries = 0;
+        txRetries_ = 0;
     }
     void Establish();
     // false when a line error stopped the transfer at once.
@@ -58,43 +58,44 @@ class Sender {
     RunState& s_;
     TransferView& view_;
     ResultCode result_ = result::kOk;
+    std::int16_t txRetries_ = 0;        // NAKs since the last block went through
     Answer lastAnswer_ = Answer::kAck;  // the first record cycle reads ahead
 };
 
 // What was in flight, for the reasons: the call, the heading, or the data block.
 std::string Sender::Unit() const {
-    switch (s_.transferState) {
+    switch (s_.link.transferState) {
         case TransferState::kEstablishing:
             return "the call";
         case TransferState::kHeading:
             return "the heading";
         default:
-            return "block " + std::to_string(s_.blockSeq - 1);
+            return "block " + std::to_string(s_.link.blockSeq - 1);
     }
 }
 
 void Sender::ApplyCommonRules(Answer reply) {
     switch (reply) {
         case Answer::kNak:
-            if (++s_.txRetries >= kMaxNaks) {
+            if (++txRetries_ >= kMaxNaks) {
                 s_.failureDetail = "the handheld refused " + Unit() +
                                    " ten times: check the block check and block number settings "
                                    "(" +
                                    BlockOptionsText(s_) +
                                    " here) against the handheld's, or the file";
                 result_ = result::kCommRefused;
-                s_.transferState = TransferState::kClosing;
+                s_.link.transferState = TransferState::kClosing;
             }
             break;
         case Answer::kCancelled:
             s_.failureDetail = "cancelled during " + Unit();
             result_ = result::kCancelled;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
             break;
         case Answer::kEot:
             s_.failureDetail = "the handheld ended the transfer at " + Unit();
             result_ = result::kCommEndedByPeer;
-            s_.transferState = TransferState::kClosing;
+            s_.link.transferState = TransferState::kClosing;
             break;
         case Answer::kSilent:
         case Answer::kEnq:
@@ -103,7 +104,7 @@ void Sender::ApplyCommonRules(Answer reply) {
             // silence does.
             if (const ResultCode lost = LineError(s_); lost != result::kOk) {
                 result_ = lost;
-                s_.transferState = TransferState::kStopped;
+                s_.link.transferState = TransferState::kStopped;
             } else if (++s_.timerTicks >= s_.timeoutCount) {
                 s_.failureDetail =
                     (reply == Answer::kEnq
@@ -111,12 +112,12 @@ void Sender::ApplyCommonRules(Answer reply) {
                          : "no answer from the handheld to " + Unit() + " within " +
                                TimeoutText(s_) + ": " +
                                SameSpeedQuestion(s_, "waiting to receive")) +
-                    (s_.inputText.find(chCRC) != std::string::npos
+                    (s_.link.inputText.find(chCRC) != std::string::npos
                          ? " It asks for YMODEM ('C'): send a PD4, FN4 or CAB file, or add +YMOD."
                          : "");
                 SendText(s_, kEot);
                 result_ = result::kCommTimeout;
-                s_.transferState = TransferState::kStopped;
+                s_.link.transferState = TransferState::kStopped;
             }
             break;
         default:
@@ -132,7 +133,7 @@ void Sender::Establish() {
     }
     SetHeader(s_);
     ClearCounters();
-    s_.transferState = TransferState::kHeading;
+    s_.link.transferState = TransferState::kHeading;
     view_.SetAboutEnabled(false);
     view_.SetStatus("Sending Header");
     view_.SetFile(s_.fileName);
@@ -141,17 +142,17 @@ void Sender::Establish() {
 
 bool Sender::Transmit(const std::string& text) {
     const ResultCode sent = SendText(s_, text);
-    s_.linkStatus = Number(sent);
+    s_.link.linkStatus = Number(sent);
     if (StopsSending(sent)) {
         result_ = sent;
-        s_.transferState = TransferState::kStopped;
+        s_.link.transferState = TransferState::kStopped;
         return false;
     }
     return true;
 }
 
 bool Sender::SendHeading() {
-    if (!Transmit(RepeatsTransmission() ? s_.headerBlock : kEnq)) {
+    if (!Transmit(RepeatsTransmission() ? s_.sending.headerBlock : kEnq)) {
         return false;
     }
     if (const Answer answer = Wait(); answer != Answer::kAck) {
@@ -160,19 +161,19 @@ bool Sender::SendHeading() {
     }
     ClearCounters();
     if (s_.recordCount <= 0) {
-        s_.transferState = TransferState::kClosing;
+        s_.link.transferState = TransferState::kClosing;
         result_ = result::kOk;
     } else {
-        s_.transferState = TransferState::kData;
-        s_.currentBlock = GetNextRecord(s_);
-        ++s_.blockSeq;
+        s_.link.transferState = TransferState::kData;
+        s_.sending.currentBlock = GetNextRecord(s_);
+        ++s_.link.blockSeq;
     }
     PrepareRecordWindow();
     return true;
 }
 
 void Sender::PrepareRecordWindow() {
-    const bool noRecords = s_.transferState == TransferState::kClosing;
+    const bool noRecords = s_.link.transferState == TransferState::kClosing;
     view_.SetStatus(s_.programFile ? "Sending Program " : "Sending File ");
     view_.SetFile(s_.fileName);
     view_.SetRecords(" " + ZeroFilled(s_.recordCount, 5));
@@ -185,11 +186,11 @@ void Sender::PrepareRecordWindow() {
 bool Sender::SendRecord() {
     // The answer is not kept in linkStatus here: after a normal transmission it holds 0, so the
     // same block goes again after a NAK, an ENQ or silence.
-    if (!Transmit(RepeatsTransmission() ? s_.currentBlock : kEnq)) {
+    if (!Transmit(RepeatsTransmission() ? s_.sending.currentBlock : kEnq)) {
         return false;
     }
-    if (s_.blockSeq <= s_.recordCount && lastAnswer_ == Answer::kAck) {
-        s_.nextRecord = GetNextRecord(s_);
+    if (s_.link.blockSeq <= s_.recordCount && lastAnswer_ == Answer::kAck) {
+        s_.sending.nextRecord = GetNextRecord(s_);
     }
     lastAnswer_ = WaitAnswerBHT(s_);
     if (lastAnswer_ != Answer::kAck) {
@@ -197,16 +198,16 @@ bool Sender::SendRecord() {
         return true;
     }
     ClearCounters();
-    view_.SetRecordCount(" " + s_.blockSeqText);
+    view_.SetRecordCount(" " + s_.link.blockSeqText);
     const int percent =
-        static_cast<int>(RoundedQuotient(std::int64_t{s_.blockSeq - 1} * 100, s_.recordCount));
+        static_cast<int>(RoundedQuotient(std::int64_t{s_.link.blockSeq - 1} * 100, s_.recordCount));
     view_.SetProgress(percent);
     view_.SetComplete(PercentText(percent));
-    if (s_.blockSeq > s_.recordCount) {
-        s_.transferState = TransferState::kClosing;
+    if (s_.link.blockSeq > s_.recordCount) {
+        s_.link.transferState = TransferState::kClosing;
     } else {
-        s_.currentBlock = s_.nextRecord;
-        ++s_.blockSeq;
+        s_.sending.currentBlock = s_.sending.nextRecord;
+        ++s_.link.blockSeq;
     }
     return true;
 }
@@ -215,22 +216,22 @@ void Sender::Close() {
     s_.timerTicks = 0;
     view_.SetStatus("Closing Link");
     YieldOnce();
-    while (s_.transferState == TransferState::kClosing) {
+    while (s_.link.transferState == TransferState::kClosing) {
         SendText(s_, kEot);
         const Answer answer = Wait();
         if (answer == Answer::kAck) {
-            s_.transferState = TransferState::kCompleted;
+            s_.link.transferState = TransferState::kCompleted;
         } else if (answer == Answer::kCancelled) {
             result_ = result::kCancelled;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
         } else if (const ResultCode lost = LineError(s_); lost != result::kOk) {
             result_ = lost;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
         } else if (++s_.timerTicks >= s_.timeoutCount) {
             s_.failureDetail = "the handheld did not acknowledge the end (EOT) within " +
                                TimeoutText(s_) + "; it may have the whole file all the same";
             result_ = result::kCommTimeout;
-            s_.transferState = TransferState::kStopped;
+            s_.link.transferState = TransferState::kStopped;
         }
     }
 }
@@ -242,15 +243,15 @@ ResultCode Sender::Run() {
         return opened;
     }
     ClearCounters();
-    s_.blockSeq = 1;
-    s_.blockSeqText = "00000";
-    s_.transferState = TransferState::kEstablishing;
-    s_.linesCut = 0;
+    s_.link.blockSeq = 1;
+    s_.link.blockSeqText = "00000";
+    s_.link.transferState = TransferState::kEstablishing;
+    s_.sending.linesCut = 0;
 
     bool lineError = false;
-    while (!lineError && s_.transferState >= TransferState::kEstablishing &&
-           s_.transferState <= TransferState::kData) {
-        switch (s_.transferState) {
+    while (!lineError && s_.link.transferState >= TransferState::kEstablishing &&
+           s_.link.transferState <= TransferState::kData) {
+        switch (s_.link.transferState) {
             case TransferState::kEstablishing:
                 Establish();
                 break;
@@ -267,10 +268,11 @@ ResultCode Sender::Run() {
         Close();
     }
     s_.CloseFile(FileNumber::kSend);
-    if (s_.linesCut > 0) {
-        s_.notes.push_back(std::to_string(s_.linesCut) + (s_.linesCut == 1 ? " line" : " lines") +
-                           " longer than " + std::to_string(s_.recordLength) + " characters " +
-                           (s_.linesCut == 1 ? "was" : "were") + " cut");
+    if (s_.sending.linesCut > 0) {
+        s_.notes.push_back(std::to_string(s_.sending.linesCut) +
+                           (s_.sending.linesCut == 1 ? " line" : " lines") + " longer than " +
+                           std::to_string(s_.recordLength) + " characters " +
+                           (s_.sending.linesCut == 1 ? "was" : "were") + " cut");
     }
     return result_;
 }

@@ -86,7 +86,8 @@ ResultCode TransmitYModem(RunState& s) {
         NoteLineLoss(s);
     }
     // The window says "Sent OK" for a transfer that completed, as it does for the block protocol.
-    s.transferState = result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
+    s.link.transferState =
+        result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
     return result;
 }
 

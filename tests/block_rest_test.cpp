@@ -17,7 +17,7 @@ class BlockRestTest : public testing::EngineFixture {
   protected:
     void Settings(const char* baud, const char* parity = "N", const char* data = "8",
                   const char* stop = "1") {
-        state.targetFolder.reset();  // the folder of an earlier row is gone
+        state.receiving.targetFolder.reset();  // the folder of an earlier row is gone
         SetDefaults(state);
         state.baudRate = baud;
         state.parity = parity;

@@ -224,11 +224,11 @@ TEST_F(FilesTest, FieldListsAndFieldFiles) {
     std::filesystem::create_directory(dir.path() / "BUSY.FLD");
     state.fieldFileName = "BUSY.FLD";
     EXPECT_EQ(WriteFieldFile(state), result::kGeneralFailure);
-    EXPECT_EQ(state.linkStatus, 99);
+    EXPECT_EQ(state.link.linkStatus, 99);
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "BUSY.FLD"));
     state.filePath = here + "NODIR/";
     EXPECT_EQ(WriteFieldFile(state), result::kPathNotFound);
-    EXPECT_EQ(state.linkStatus, 71);
+    EXPECT_EQ(state.link.linkStatus, 71);
     EXPECT_FALSE(state.AnyFileOpen());
 }
 

@@ -184,7 +184,7 @@ TEST_F(SerialTest, PortThreeCarriesBytesBothWaysUntilTheOtherEndGoesAndComesBack
     // Every byte value, unchanged; bytes in the device the other end has not read yet are sent.
     for (int round = 0; round < 20; ++round) {
         ASSERT_EQ(SendText(state, bytes), result::kOk);
-        ASSERT_EQ(state.linkStatus, static_cast<std::int16_t>(CommEvent::kSent))
+        ASSERT_EQ(state.link.linkStatus, static_cast<std::int16_t>(CommEvent::kSent))
             << "round " << round;
         ASSERT_EQ(ReceivedUntil(bytes), bytes) << "round " << round;
     }

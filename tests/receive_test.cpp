@@ -186,7 +186,7 @@ class ReceiveTest : public testing::EngineFixture {
     // A fresh run's settings, the line open and empty, an empty directory unless kept.
     void Prepare(bool keepFiles = true) {
         // A run holds its folder open, and Windows removes no folder held open.
-        state.targetFolder.reset();
+        state.receiving.targetFolder.reset();
         if (!keepFiles) {
             std::filesystem::remove_all(dir.path());
             std::filesystem::create_directory(dir.path());
@@ -258,7 +258,7 @@ TEST_F(ReceiveTest, Scenarios) {
         // Only an acknowledged EOT completes (a file that could not be put in place after it too).
         const bool completed = row.result == 0 || row.result == 53 || row.result == 99 ||
                                row.midway == Midway::kRemoved;
-        EXPECT_EQ(state.transferState,
+        EXPECT_EQ(state.link.transferState,
                   completed ? TransferState::kCompleted : TransferState::kStopped);
         if (row.clickAt < 0) {
             EXPECT_EQ(Trace(), row.trace);
@@ -432,7 +432,7 @@ TEST_F(ReceiveTest, YmodemBothWays) {
             EXPECT_EQ(Number(row.send ? TransmitYModem(state) : ReceiveYModem(state)), row.result);
         }
         peer.reset();
-        EXPECT_EQ(state.transferState,
+        EXPECT_EQ(state.link.transferState,
                   row.result == 0 ? TransferState::kCompleted : TransferState::kStopped);
         EXPECT_EQ(view.Values("YModemTimer").back(), "0");
         if (row.send) {

@@ -48,8 +48,8 @@ class CheckCommandTest : public testing::EngineFixture {
         add("IRD" + std::to_string(s.irDelay), s.irDelay != 0);
         add("F" + std::to_string(s.fieldCount) + "/" + std::to_string(s.recordLength),
             s.fieldCount != 0 || s.recordLength != 0);
-        add("MODES", s.exMode && s.ewMode && s.irdaMode && s.ddeMode && s.appendMode && s.rsgMode &&
-                         s.cmpMode && s.rxonMode);
+        add("MODES",
+            s.exMode && s.irdaMode && s.ddeMode && s.appendMode && s.cmpMode && s.rxonMode);
         add("YMOD", s.ymodemMode);
         add((s.sendMode ? "send " : "in ") + (s.filePath == here ? "@" : s.filePath) + s.fileName,
             !s.filePath.empty() || s.sendMode);

@@ -97,13 +97,13 @@ TEST_F(TransmitTest, Scenarios) {
         Prepare(row.records);
         Handheld({.blocks = row.handheld, .faults = row.faults}, row.toHandheld, row.toLoader);
         line.Input();  // nothing left over from the row before
-        state.transferState = TransferState::kNone;
+        state.link.transferState = TransferState::kNone;
         state.fileName = row.missing ? "GONE.PD3" : state.fileName;
         clickAt = row.clickAt < 0 ? -1 : host.ClockSeconds() + row.clickAt;
         const double start = host.ClockSeconds();
 
         EXPECT_EQ(Number(TransmitFile(state)), row.result);
-        EXPECT_EQ(Number(state.transferState), row.finalState);
+        EXPECT_EQ(Number(state.link.transferState), row.finalState);
         if (row.clickAt < 0) {
             EXPECT_EQ(Trace(), row.trace);
         } else {
@@ -251,7 +251,7 @@ TEST_F(LinkTest, SendTextReturnsLineErrorsDrainsAndPausesUnlessCancelled) {
         line.eventOutputNumber = line.sent.size() + 1;
         line.log.clear();
         EXPECT_EQ(Number(SendText(state, "BLOCK")), code) << event;
-        EXPECT_EQ(state.linkStatus, event);
+        EXPECT_EQ(state.link.linkStatus, event);
         EXPECT_EQ(line.log.size(), cleared ? 1u : 0u) << event;  // ClearOutput
     }
     state.irDelay = -500;  // no pause without a positive delay
