@@ -53,9 +53,6 @@ class YmodemReceiver : public PeerMachine {
     void OnBytes(std::string_view bytes, Time now) override;
     void OnTick(Time now) override;
     std::optional<Time> NextDeadline() const override;
-    std::string TakeOutput() override;
-    std::vector<std::string> TakeNotes() override;
-    Outcome outcome() const override { return outcome_; }
     std::string Summary() const override;
 
     // Sends CAN eight times, abandons the file in progress and ends with kAborted.
@@ -101,14 +98,12 @@ class YmodemReceiver : public PeerMachine {
     void Retry(char answer, Outcome whenExhausted, const std::string& why, Time now);
     void GiveUp(Outcome outcome, const std::string& why);
     void Finish(Outcome outcome, const std::string& why);
-    void Note(std::string text);
     char Invitation() const { return options_.crc ? chCRC : chNAK; }
 
     YmodemReceiverOptions options_;
     FileStore* store_;
     FrameReader reader_;
     Phase phase_ = Phase::kFirstHeader;
-    Outcome outcome_ = Outcome::kRunning;
     bool started_ = false;
     bool headerRefused_ = false;
     bool batchUnclosed_ = false;
@@ -133,8 +128,6 @@ class YmodemReceiver : public PeerMachine {
     int naks_ = 0;
 
     std::vector<ReceivedFile> files_;
-    std::string output_;
-    std::vector<std::string> notes_;
 };
 
 }  // namespace quenlo::protocol

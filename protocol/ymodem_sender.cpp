@@ -8,8 +8,6 @@
 namespace quenlo::protocol {
 namespace {
 
-constexpr int kCancelBytes = 8;
-
 bool Invitation(char byte) {
     return byte == chCRC || byte == chNAK || byte == chStreaming;
 }
@@ -183,16 +181,16 @@ void YmodemSender::Stream(Time now) {
     std::uint64_t offset = 0;
     std::uint8_t number = 1;
     std::string frame;
-    const std::size_t before = output_.size();
+    std::size_t queued = 0;
     while (offset < size_) {
         std::uint64_t length = 0;
         if (!FrameNext(offset, number++, frame, length)) {
             return;
         }
-        output_ += frame;
+        Put(frame);
+        queued += frame.size();
         offset += length;
     }
-    const std::size_t queued = output_.size() - before;
     SendEot(now);
     if (options_.streamDrainRate > 0) {
         deadline_ += Time(static_cast<Time::rep>(queued * 1'000'000ull / options_.streamDrainRate));
@@ -205,7 +203,7 @@ void YmodemSender::SendEot(Time now) {
 
 void YmodemSender::Send(std::string frame, Phase phase, Time now) {
     frame_ = std::move(frame);
-    output_ += frame_;
+    Put(frame_);
     phase_ = phase;
     retries_ = 0;
     deadline_ = now + options_.answerTimeout;
@@ -220,7 +218,7 @@ void YmodemSender::Resend(Time now, Outcome whenExhausted, const std::string& wh
         return;
     }
     Note(why + ", sent again");
-    output_ += frame_;
+    Put(frame_);
     deadline_ = now + options_.answerTimeout;
 }
 
@@ -279,14 +277,6 @@ std::optional<Time> YmodemSender::NextDeadline() const {
     return deadline_;
 }
 
-std::string YmodemSender::TakeOutput() {
-    return std::exchange(output_, {});
-}
-
-std::vector<std::string> YmodemSender::TakeNotes() {
-    return std::exchange(notes_, {});
-}
-
 std::string YmodemSender::Summary() const {
     return name_ + " bytes=" + std::to_string(acked_) + "/" + std::to_string(size_) +
            " naks=" + std::to_string(naks_);
@@ -299,18 +289,13 @@ void YmodemSender::Abort(Time) {
 }
 
 void YmodemSender::GiveUp(Outcome outcome, const std::string& why) {
-    output_.append(kCancelBytes, chCAN);
+    Put(kCancelSequence);
     Finish(outcome, why);
 }
 
 void YmodemSender::Finish(Outcome outcome, const std::string& why) {
-    outcome_ = outcome;
     phase_ = Phase::kDone;
-    Note(why);
-}
-
-void YmodemSender::Note(std::string text) {
-    notes_.push_back(std::move(text));
+    End(outcome, why);
 }
 
 }  // namespace quenlo::protocol

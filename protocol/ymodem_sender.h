@@ -43,9 +43,6 @@ class YmodemSender : public PeerMachine {
     void OnBytes(std::string_view bytes, Time now) override;
     void OnTick(Time now) override;
     std::optional<Time> NextDeadline() const override;
-    std::string TakeOutput() override;
-    std::vector<std::string> TakeNotes() override;
-    Outcome outcome() const override { return outcome_; }
     std::string Summary() const override;
 
     // Sends CAN eight times and ends with kAborted.
@@ -92,7 +89,6 @@ class YmodemSender : public PeerMachine {
     // transfer all the same: the file is there.
     bool EndUnclosedBatch();
     void Finish(Outcome outcome, const std::string& why);
-    void Note(std::string text);
 
     YmodemSenderOptions options_;
     FileSource* source_;
@@ -100,7 +96,6 @@ class YmodemSender : public PeerMachine {
     std::uint64_t size_ = 0;
 
     Phase phase_ = Phase::kInvite;
-    Outcome outcome_ = Outcome::kRunning;
     CheckKind check_ = CheckKind::kCrc16;
     bool streaming_ = false;
     bool started_ = false;
@@ -117,9 +112,6 @@ class YmodemSender : public PeerMachine {
     int retries_ = 0;
     int naks_ = 0;
     int cans_ = 0;
-
-    std::string output_;
-    std::vector<std::string> notes_;
 };
 
 }  // namespace quenlo::protocol
