@@ -55,22 +55,38 @@ void YmodemSender::OnByte(char byte, Time now) {
                 Invited(byte, now);
             }
             break;
+        case Phase::kDataInvite:
+            if (Invitation(byte)) {
+                StartData(now);
+            }
+            break;
+        case Phase::kEndInvite:
+            if (Invitation(byte)) {
+                Send(EncodeBlock(0, EncodeBatchEnd(), kShortBlock, check_, chNUL), Phase::kEndAck,
+                     now);
+            }
+            break;
+        case Phase::kHeaderAck:
+        case Phase::kBlockAck:
+        case Phase::kEotAck:
+        case Phase::kEndAck:
+            OnAnswer(byte, now);
+            break;
+        case Phase::kDone:
+            break;
+    }
+}
+
+void YmodemSender::OnAnswer(char byte, Time now) {
+    switch (phase_) {
         case Phase::kHeaderAck:
             if (byte == chACK) {
-                phase_ = Phase::kDataInvite;
-                retries_ = 0;
-                lastProgress_ = now;
-                deadline_ = now + options_.answerTimeout;
+                AwaitInvitation(Phase::kDataInvite, now);
             } else if (byte == chNAK) {
                 ++naks_;
                 Resend(now, Outcome::kAborted, "block 0 refused");
             } else if (byte == chStreaming && streaming_) {
                 // A streaming receiver may ask for the data without acknowledging block 0.
-                StartData(now);
-            }
-            break;
-        case Phase::kDataInvite:
-            if (Invitation(byte)) {
                 StartData(now);
             }
             break;
@@ -88,20 +104,11 @@ void YmodemSender::OnByte(char byte, Time now) {
         case Phase::kEotAck:
             if (byte == chACK) {
                 acked_ = size_;
-                phase_ = Phase::kEndInvite;
-                retries_ = 0;
-                lastProgress_ = now;
-                deadline_ = now + options_.answerTimeout;
+                AwaitInvitation(Phase::kEndInvite, now);
                 Note("EOT acknowledged: " + name_ + " sent");
             } else if (byte == chNAK) {
                 // Many receivers refuse the first EOT to make sure it was no line noise.
                 Resend(now, Outcome::kAborted, "EOT answered with NAK");
-            }
-            break;
-        case Phase::kEndInvite:
-            if (Invitation(byte)) {
-                Send(EncodeBlock(0, EncodeBatchEnd(), kShortBlock, check_, chNUL), Phase::kEndAck,
-                     now);
             }
             break;
         case Phase::kEndAck:
@@ -111,9 +118,19 @@ void YmodemSender::OnByte(char byte, Time now) {
                 Resend(now, Outcome::kAborted, "end of batch refused");
             }
             break;
+        case Phase::kInvite:
+        case Phase::kDataInvite:
+        case Phase::kEndInvite:
         case Phase::kDone:
             break;
     }
+}
+
+void YmodemSender::AwaitInvitation(Phase phase, Time now) {
+    phase_ = phase;
+    retries_ = 0;
+    lastProgress_ = now;
+    deadline_ = now + options_.answerTimeout;
 }
 
 void YmodemSender::Invited(char byte, Time now) {

@@ -73,6 +73,10 @@ class YmodemSender : public PeerMachine {
     };
 
     void OnByte(char byte, Time now);
+    // ACK or NAK (or, from a streaming receiver, 'G') to the frame sent last.
+    void OnAnswer(char byte, Time now);
+    // What was sent is taken; the receiver's next invitation is awaited.
+    void AwaitInvitation(Phase phase, Time now);
     void Invited(char byte, Time now);
     void SendHeader(Time now);
     void StartData(Time now);
