@@ -52,7 +52,6 @@ class BlockReceiver : public PeerMachine {
 
     // The accepted heading, once there is one.
     const std::optional<Heading>& heading() const { return heading_; }
-    int recordsReceived() const { return recordsReceived_; }
     int naksSent() const { return naksSent_; }
     // Bytes that arrived where no block, answer request or EOT could stand.
     int protocolErrors() const override { return strayBytes_; }

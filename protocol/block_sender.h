@@ -52,7 +52,6 @@ class BlockSender : public PeerMachine {
     int protocolErrors() const override { return strayBytes_; }
     std::string Summary() const override;
 
-    int recordsAcknowledged() const { return acknowledged_; }
     int naksReceived() const { return naks_; }
 
   private:

@@ -94,7 +94,7 @@ void YmodemReceiver::OnHeader(std::string_view data, Time now) {
     const ParsedHeader header = ParseHeader(data);
     if (header.kind == HeaderKind::kBatchEnd) {
         Answer(std::string(1, chACK), now);
-        Finish(Outcome::kOk, "batch ended after " + std::to_string(files_.size()) + " file(s)");
+        Finish(Outcome::kOk, "batch ended after " + std::to_string(filesWhole_) + " file(s)");
         return;
     }
     if (header.kind == HeaderKind::kMalformed) {
@@ -188,7 +188,7 @@ void YmodemReceiver::EndFile(Time now) {
         return;
     }
     fileOpen_ = false;
-    files_.push_back({name_, written_});
+    ++filesWhole_;
     phase_ = Phase::kHeader;
     retries_ = 0;
     Progress(now);
@@ -274,12 +274,12 @@ void YmodemReceiver::OnTick(Time now) {
 }
 
 bool YmodemReceiver::EndUnclosedBatch() {
-    if (phase_ != Phase::kHeader || files_.empty()) {
+    if (phase_ != Phase::kHeader || filesWhole_ == 0) {
         return false;
     }
     batchUnclosed_ = true;
     Finish(Outcome::kOk,
-           "the sender never ended its batch; " + std::to_string(files_.size()) + " file(s) whole");
+           "the sender never ended its batch; " + std::to_string(filesWhole_) + " file(s) whole");
     return true;
 }
 
@@ -301,7 +301,7 @@ std::optional<Time> YmodemReceiver::NextDeadline() const {
 
 std::string YmodemReceiver::Summary() const {
     return (name_.empty() ? std::string("-") : name_) + " bytes=" + std::to_string(written_) + "/" +
-           std::to_string(fileSize()) + " files=" + std::to_string(files_.size()) +
+           std::to_string(fileSize()) + " files=" + std::to_string(filesWhole_) +
            " naks=" + std::to_string(naks_);
 }
 

@@ -35,11 +35,6 @@ struct YmodemReceiverOptions {
     bool crc = true;
 };
 
-struct ReceivedFile {
-    std::string name;  // as stored
-    std::uint64_t size = 0;
-};
-
 // YMODEM batch receiver: invites, takes files until the empty block 0, and writes each through
 // the store, cut to the size block 0 gives. A name is reduced to its last path component and
 // handed to the store before any data; a name that stays unsafe, or a store that refuses it, ends
@@ -72,7 +67,6 @@ class YmodemReceiver : public PeerMachine {
     bool headerRefused() const { return headerRefused_; }
     // Every file came whole, but the sender never sent the empty block 0 that ends its batch.
     bool batchUnclosed() const { return batchUnclosed_; }
-    const std::vector<ReceivedFile>& filesReceived() const { return files_; }
     int naksSent() const { return naks_; }
 
   private:
@@ -127,7 +121,7 @@ class YmodemReceiver : public PeerMachine {
     int retries_ = 0;
     int naks_ = 0;
 
-    std::vector<ReceivedFile> files_;
+    int filesWhole_ = 0;  // files of the batch received whole and kept
 };
 
 }  // namespace quenlo::protocol

@@ -55,7 +55,6 @@ class YmodemSender : public PeerMachine {
     std::uint64_t bytesTransferred() const { return acked_; }
     // The receiver asked and block 0 went out.
     bool started() const { return started_; }
-    bool streaming() const { return streaming_; }
     // The file went through whole, but the receiver never took the batch's end.
     bool batchUnclosed() const { return batchUnclosed_; }
     int naksReceived() const { return naks_; }
