@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.bccEnabled = options.bcc;
     state.seqEnabled = options.seq;
     state.recordLength = static_cast<std::int16_t>(1 + input.Choice());
-    state.receiving.rxBlockLength =
-        static_cast<std::int16_t>(DataBlockLength(state.recordLength, options));
+    state.receiving.rxBlockLength = static_cast<std::int16_t>(
+        DataBlockLength(static_cast<std::size_t>(state.recordLength), options));
     state.link.blockSeq = 3;
     state.link.blockSeqText = "00003";
     rig.Schedule(input);

@@ -13,7 +13,7 @@ void CheckFields(const quenlo::RunState& state) {
     assert(state.fieldCount >= 1 && state.fieldCount <= quenlo::kMaxFields);
     int sum = 0;
     for (int i = 1; i <= state.fieldCount; ++i) {
-        const int width = std::stoi(state.fieldLengths[i]);
+        const int width = std::stoi(state.fieldLengths[static_cast<std::size_t>(i)]);
         assert(width >= 1 && width <= quenlo::kMaxFieldWidth);
         sum += width;
     }

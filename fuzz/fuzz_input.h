@@ -43,7 +43,8 @@ class StepReader {
         return true;
     }
     std::uint8_t Choice() {
-        const auto byte = rest_.empty() ? 0 : static_cast<std::uint8_t>(rest_[0]);
+        const std::uint8_t byte =
+            rest_.empty() ? std::uint8_t{0} : static_cast<std::uint8_t>(rest_[0]);
         rest_.remove_prefix(rest_.empty() ? 0 : 1);
         return byte;
     }

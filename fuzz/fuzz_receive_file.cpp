@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ResultCode result = ReceiveFile(rig.state);
     assert(!rig.state.AnyFileOpen());
     const auto& dir = fuzz::EngineRig::Directory().path();
-    assert(result == 0 || std::filesystem::is_empty(dir));
+    assert(result == ResultCode::kOk || std::filesystem::is_empty(dir));
     std::filesystem::remove_all(dir);  // empty for the next input
     std::filesystem::create_directory(dir);
     return 0;

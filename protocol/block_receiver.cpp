@@ -68,14 +68,6 @@ std::optional<Time> BlockReceiver::NextDeadline() const {
     return deadline;
 }
 
-std::string BlockReceiver::TakeOutput() {
-    return std::exchange(output_, {});
-}
-
-std::vector<std::string> BlockReceiver::TakeNotes() {
-    return std::exchange(notes_, {});
-}
-
 std::string BlockReceiver::Summary() const {
     return "received " + (heading_ ? heading_->name : std::string("-")) +
            " records=" + std::to_string(recordsReceived_) + "/" +
@@ -207,7 +199,7 @@ void BlockReceiver::CheckHeading() {
     std::string error;
     if (!store_.Begin(parsed.heading.name, error)) {
         Note("cannot store " + parsed.heading.name + ": " + error + " -> EOT");
-        output_ += chEOT;
+        Put(chEOT);
         Finish(Outcome::kFailed, error);
         return;
     }
@@ -266,7 +258,7 @@ void BlockReceiver::CheckData(bool moreInBurst) {
             return;
         case Verdict::kBeyond:
             Note(why + " -> EOT");
-            output_ += chEOT;
+            Put(chEOT);
             Finish(Outcome::kIncomplete, why);
             return;
         case Verdict::kNew:
@@ -277,13 +269,13 @@ void BlockReceiver::CheckData(bool moreInBurst) {
     if (faults.eotAtBlock == expectedBlock_ && !eotSent_) {
         eotSent_ = true;
         Note(label + ": -> EOT");
-        output_ += chEOT;
+        Put(chEOT);
         return;
     }
     if (faults.enqBlock == expectedBlock_ && blockEnqsDone_ < faults.enqTimes) {
         ++blockEnqsDone_;
         Note(label + ": answered with ENQ on purpose");
-        output_ += chENQ;
+        Put(chENQ);
         return;
     }
     if (faults.nakBlock == expectedBlock_ && blockNaksDone_ < faults.nakTimes) {
@@ -302,7 +294,7 @@ void BlockReceiver::AcceptRecord() {
     std::string error;
     if (!store_.Append(line, error)) {
         Note("cannot store block " + std::to_string(expectedBlock_) + ": " + error + " -> EOT");
-        output_ += chEOT;
+        Put(chEOT);
         Finish(Outcome::kFailed, error);
         return;
     }
@@ -359,31 +351,31 @@ void BlockReceiver::OnEot() {
 
 void BlockReceiver::Answer(char answer) {
     lastAnswer_ = answer;
-    output_ += answer;
+    Put(answer);
     if (answer == chNAK) {
         ++naksSent_;
     }
 }
 
 void BlockReceiver::Finish(Outcome outcome, const std::string& why) {
-    outcome_ = outcome;
     phase_ = Phase::kDone;
-    Note(why + ", " + OutcomeName(outcome));
-    if (!fileOpen_) {
-        return;
-    }
-    fileOpen_ = false;
     std::string error;
-    if (outcome != Outcome::kOk) {
-        store_.Abandon();
-    } else if (!store_.Commit(error)) {
-        outcome_ = Outcome::kFailed;
+    const bool kept = CloseFile(outcome == Outcome::kOk, error);
+    End(kept ? outcome : Outcome::kFailed, why + ", " + OutcomeName(outcome));
+    if (!kept) {
         Note("cannot store " + heading_->name + ": " + error);
     }
 }
 
-void BlockReceiver::Note(std::string text) {
-    notes_.push_back(std::move(text));
+bool BlockReceiver::CloseFile(bool keep, std::string& error) {
+    if (!std::exchange(fileOpen_, false)) {
+        return true;
+    }
+    if (!keep) {
+        store_.Abandon();
+        return true;
+    }
+    return store_.Commit(error);
 }
 
 bool BlockReceiver::AllRecordsIn() const {

@@ -48,14 +48,10 @@ class BlockReceiver : public PeerMachine {
     void OnBytes(std::string_view bytes, Time now) override;
     void OnTick(Time now) override;
     std::optional<Time> NextDeadline() const override;
-    std::string TakeOutput() override;
-    std::vector<std::string> TakeNotes() override;
-    Outcome outcome() const override { return outcome_; }
     std::string Summary() const override;
 
     // The accepted heading, once there is one.
     const std::optional<Heading>& heading() const { return heading_; }
-    int recordsReceived() const { return recordsReceived_; }
     int naksSent() const { return naksSent_; }
     // Bytes that arrived where no block, answer request or EOT could stand.
     int protocolErrors() const override { return strayBytes_; }
@@ -79,7 +75,9 @@ class BlockReceiver : public PeerMachine {
     void OnEot();
     void Answer(char answer);
     void Finish(Outcome outcome, const std::string& why);
-    void Note(std::string text);
+    // Keeps the file when `keep`, else throws it away; false (and error set) when it cannot be
+    // kept.
+    bool CloseFile(bool keep, std::string& error);
     bool AllRecordsIn() const;
     std::size_t RecordLength() const;
     std::size_t DataBodyLength() const;
@@ -88,7 +86,6 @@ class BlockReceiver : public PeerMachine {
     FileStore& store_;
     Phase phase_ = Phase::kCalling;
     Frame frame_ = Frame::kNone;
-    Outcome outcome_ = Outcome::kRunning;
     std::string block_;  // bytes of the block being collected, start byte excluded
     bool headingEtxSeen_ = false;
     bool nulMayFollow_ = false;         // a block ended at ETX with a NUL check that may still come
@@ -109,9 +106,6 @@ class BlockReceiver : public PeerMachine {
     int blockEnqsDone_ = 0;
     bool eotSent_ = false;
     bool dropBurst_ = false;
-
-    std::string output_;
-    std::vector<std::string> notes_;
 };
 
 }  // namespace quenlo::protocol

@@ -39,20 +39,20 @@ std::string BlockSender::DataBlock(int number, bool firstSending) {
 void BlockSender::SendCurrent(Time now) {
     if (++tries_ > (phase_ == Phase::kCalling ? options_.callTries : options_.tries)) {
         Note("no acknowledgement after " + std::to_string(tries_ - 1) + " tries -> EOT");
-        output_ += chEOT;
+        Put(chEOT);
         Finish(phase_ == Phase::kCalling ? Outcome::kTimeout : Outcome::kAborted, "gave up");
         return;
     }
     deadline_ = now + options_.answerTimeout;
     switch (phase_) {
         case Phase::kCalling:
-            output_ += chENQ;
+            Put(chENQ);
             break;
         case Phase::kHeading:
-            output_ += FrameHeadingBlock(
+            Put(FrameHeadingBlock(
                 HeadingText(upload_.name, static_cast<int>(upload_.records.size()),
                             upload_.programFile, upload_.fieldLengths),
-                options_.blocks);
+                options_.blocks));
             break;
         case Phase::kData:
         case Phase::kRepeat:
@@ -61,14 +61,14 @@ void BlockSender::SendCurrent(Time now) {
                 enqSentFor_ = block_;
                 enqProbe_ = true;
                 Note("a lone ENQ before block " + std::to_string(block_));
-                output_ += chENQ;
+                Put(chENQ);
                 --tries_;
                 return;
             }
-            output_ += DataBlock(block_, tries_ == 1 && phase_ == Phase::kData);
+            Put(DataBlock(block_, tries_ == 1 && phase_ == Phase::kData));
             break;
         case Phase::kClosing:
-            output_ += chEOT;
+            Put(chEOT);
             break;
         case Phase::kDone:
             break;
@@ -164,18 +164,9 @@ std::optional<Time> BlockSender::NextDeadline() const {
     return finished() ? std::nullopt : std::optional<Time>(deadline_);
 }
 
-std::string BlockSender::TakeOutput() {
-    return std::exchange(output_, {});
-}
-
-std::vector<std::string> BlockSender::TakeNotes() {
-    return std::exchange(notes_, {});
-}
-
 void BlockSender::Finish(Outcome outcome, const std::string& why) {
-    outcome_ = outcome;
     phase_ = Phase::kDone;
-    Note(why + ", " + OutcomeName(outcome));
+    End(outcome, why + ", " + OutcomeName(outcome));
 }
 
 }  // namespace quenlo::protocol

@@ -49,13 +49,9 @@ class BlockSender : public PeerMachine {
     void OnBytes(std::string_view bytes, Time now) override;
     void OnTick(Time now) override;
     std::optional<Time> NextDeadline() const override;
-    std::string TakeOutput() override;
-    std::vector<std::string> TakeNotes() override;
-    Outcome outcome() const override { return outcome_; }
     int protocolErrors() const override { return strayBytes_; }
     std::string Summary() const override;
 
-    int recordsAcknowledged() const { return acknowledged_; }
     int naksReceived() const { return naks_; }
 
   private:
@@ -66,12 +62,10 @@ class BlockSender : public PeerMachine {
     void Advance(Time now);
     std::string DataBlock(int number, bool firstSending);
     void Finish(Outcome outcome, const std::string& why);
-    void Note(std::string text) { notes_.push_back(std::move(text)); }
 
     BlockSenderOptions options_;
     Upload upload_;
     Phase phase_ = Phase::kCalling;
-    Outcome outcome_ = Outcome::kRunning;
     int block_ = 0;  // the data block in flight, from 1
     int tries_ = 0;  // sendings of the current unit
     int acknowledged_ = 0;
@@ -80,8 +74,6 @@ class BlockSender : public PeerMachine {
     bool enqProbe_ = false;  // the lone ENQ before a block awaits its answer
     int enqSentFor_ = 0;
     Time deadline_;
-    std::string output_;
-    std::vector<std::string> notes_;
 };
 
 }  // namespace quenlo::protocol

@@ -58,7 +58,8 @@ ParsedHeading ParseHeadingText(std::string_view text) {
         return Fault(std::move(parsed), HeadingFault::kMalformed);
     }
     for (int i = 0; i < *fields; ++i) {
-        const auto width = DecimalValue(text.substr(kFirstWidthAt + 2 * i, 2));
+        const auto width =
+            DecimalValue(text.substr(kFirstWidthAt + 2 * static_cast<std::size_t>(i), 2));
         if (!width || *width < 1 || *width > kMaxFieldWidth) {
             return Fault(std::move(parsed), HeadingFault::kOutOfRange);
         }

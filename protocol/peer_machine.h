@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quenlo::protocol {
@@ -54,6 +55,8 @@ class FileSource {
 
 // A protocol machine: bytes in, bytes out, a next deadline. It does no I/O and has no clock of its
 // own, so it runs the same over a pseudo-terminal, in memory, inside bht-sim or in the loader.
+// The bytes for the line, the trace notes and the outcome are kept here, the same for every
+// machine; what a machine answers, and what ending means for its files, is its own.
 class PeerMachine {
   public:
     virtual ~PeerMachine() = default;
@@ -65,17 +68,33 @@ class PeerMachine {
     // When OnTick next has something to do; nothing once finished.
     virtual std::optional<Time> NextDeadline() const = 0;
     // Bytes to put on the line, oldest first, since the last call.
-    virtual std::string TakeOutput() = 0;
+    std::string TakeOutput() { return std::exchange(output_, {}); }
     // One line per event worth tracing, since the last call.
-    virtual std::vector<std::string> TakeNotes() = 0;
+    std::vector<std::string> TakeNotes() { return std::exchange(notes_, {}); }
 
-    virtual Outcome outcome() const = 0;
-    bool finished() const { return outcome() != Outcome::kRunning; }
+    Outcome outcome() const { return outcome_; }
+    bool finished() const { return outcome_ != Outcome::kRunning; }
     // Bytes or blocks that a correct peer never sends, even on a noisy line (a check byte where
     // none belongs, stray bytes between blocks): a strict handheld reports them.
     virtual int protocolErrors() const { return 0; }
     // What moved, in a few words, for a summary line ("PROG.PD3 records=3/3 naks=0").
     virtual std::string Summary() const = 0;
+
+  protected:
+    // Queues bytes for the line, behind what is queued already.
+    void Put(char byte) { output_ += byte; }
+    void Put(std::string_view bytes) { output_ += bytes; }
+    void Note(std::string text) { notes_.push_back(std::move(text)); }
+    // The exchange is over with `outcome`, which is final; `why` goes to the trace.
+    void End(Outcome outcome, std::string why) {
+        outcome_ = outcome;
+        Note(std::move(why));
+    }
+
+  private:
+    std::string output_;
+    std::vector<std::string> notes_;
+    Outcome outcome_ = Outcome::kRunning;
 };
 
 }  // namespace quenlo::protocol

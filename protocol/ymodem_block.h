@@ -22,6 +22,10 @@ inline constexpr std::size_t kBlockHead = 3;  // start byte, number, complement
 // A regular file readable by all: without a mode rb lower-cases an all-upper-case name.
 inline constexpr std::uint32_t kRegularFileMode = 0100644;
 
+// What either side sends to abort a transfer: two CANs in a row are enough, the others stand in
+// for any the line loses.
+inline constexpr std::string_view kCancelSequence = "\x18\x18\x18\x18\x18\x18\x18\x18";
+
 enum class CheckKind { kCrc16, kChecksum };
 
 std::size_t CheckSize(CheckKind check);

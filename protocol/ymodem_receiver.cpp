@@ -8,10 +8,8 @@
 namespace quenlo::protocol {
 namespace {
 
-constexpr int kCancelBytes = 8;
-
 // A name from the line, fit for a trace line.
-std::string Printable(std::string_view text) {
+std::string ShownName(std::string_view text) {
     std::string shown(text);
     for (char& c : shown) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
@@ -30,7 +28,7 @@ YmodemReceiver::YmodemReceiver(YmodemReceiverOptions options, FileStore* store, 
     if (options_.startLimit > Time::zero()) {
         startDeadline_ = now + options_.startLimit;
     }
-    output_.push_back(Invitation());
+    Put(Invitation());
     deadline_ = now + options_.inviteInterval;
 }
 
@@ -96,7 +94,7 @@ void YmodemReceiver::OnHeader(std::string_view data, Time now) {
     const ParsedHeader header = ParseHeader(data);
     if (header.kind == HeaderKind::kBatchEnd) {
         Answer(std::string(1, chACK), now);
-        Finish(Outcome::kOk, "batch ended after " + std::to_string(files_.size()) + " file(s)");
+        Finish(Outcome::kOk, "batch ended after " + std::to_string(filesWhole_) + " file(s)");
         return;
     }
     if (header.kind == HeaderKind::kMalformed) {
@@ -107,7 +105,7 @@ void YmodemReceiver::OnHeader(std::string_view data, Time now) {
     const std::optional<std::string> name = SafeFileName(header.file.name);
     if (!name) {
         headerRefused_ = true;
-        GiveUp(Outcome::kFailed, "refused the name \"" + Printable(header.file.name) + "\"");
+        GiveUp(Outcome::kFailed, "refused the name \"" + ShownName(header.file.name) + "\"");
         return;
     }
     std::string error;
@@ -190,7 +188,7 @@ void YmodemReceiver::EndFile(Time now) {
         return;
     }
     fileOpen_ = false;
-    files_.push_back({name_, written_});
+    ++filesWhole_;
     phase_ = Phase::kHeader;
     retries_ = 0;
     Progress(now);
@@ -199,7 +197,7 @@ void YmodemReceiver::EndFile(Time now) {
 }
 
 void YmodemReceiver::Answer(std::string_view bytes, Time now) {
-    output_ += bytes;
+    Put(bytes);
     deadline_ =
         now + (phase_ == Phase::kFirstHeader ? options_.inviteInterval : options_.blockTimeout);
 }
@@ -250,7 +248,7 @@ void YmodemReceiver::OnTick(Time now) {
         if (phase_ == Phase::kFirstHeader) {
             // Likely noise before any sender: a NAK now would read as a call for checksums.
             Note("false start dropped -> invitation");
-            output_.push_back(Invitation());
+            Put(Invitation());
             deadline_ = now + options_.inviteInterval;
         } else if (now >= frameDeadline_) {
             Retry(chNAK, Outcome::kTimeout, "block too slow", now);
@@ -263,7 +261,7 @@ void YmodemReceiver::OnTick(Time now) {
         return;
     }
     if (phase_ == Phase::kFirstHeader) {
-        output_.push_back(Invitation());
+        Put(Invitation());
         deadline_ = now + options_.inviteInterval;
         return;
     }
@@ -276,12 +274,12 @@ void YmodemReceiver::OnTick(Time now) {
 }
 
 bool YmodemReceiver::EndUnclosedBatch() {
-    if (phase_ != Phase::kHeader || files_.empty()) {
+    if (phase_ != Phase::kHeader || filesWhole_ == 0) {
         return false;
     }
     batchUnclosed_ = true;
     Finish(Outcome::kOk,
-           "the sender never ended its batch; " + std::to_string(files_.size()) + " file(s) whole");
+           "the sender never ended its batch; " + std::to_string(filesWhole_) + " file(s) whole");
     return true;
 }
 
@@ -301,17 +299,9 @@ std::optional<Time> YmodemReceiver::NextDeadline() const {
     return due;
 }
 
-std::string YmodemReceiver::TakeOutput() {
-    return std::exchange(output_, {});
-}
-
-std::vector<std::string> YmodemReceiver::TakeNotes() {
-    return std::exchange(notes_, {});
-}
-
 std::string YmodemReceiver::Summary() const {
     return (name_.empty() ? std::string("-") : name_) + " bytes=" + std::to_string(written_) + "/" +
-           std::to_string(fileSize()) + " files=" + std::to_string(files_.size()) +
+           std::to_string(fileSize()) + " files=" + std::to_string(filesWhole_) +
            " naks=" + std::to_string(naks_);
 }
 
@@ -322,7 +312,7 @@ void YmodemReceiver::Abort(Time) {
 }
 
 void YmodemReceiver::GiveUp(Outcome outcome, const std::string& why) {
-    output_.append(kCancelBytes, chCAN);
+    Put(kCancelSequence);
     Finish(outcome, why);
 }
 
@@ -331,14 +321,9 @@ void YmodemReceiver::Finish(Outcome outcome, const std::string& why) {
         store_->Abandon();
         fileOpen_ = false;
     }
-    outcome_ = outcome;
     phase_ = Phase::kDone;
     reader_.Reset();
-    Note(why);
-}
-
-void YmodemReceiver::Note(std::string text) {
-    notes_.push_back(std::move(text));
+    End(outcome, why);
 }
 
 }  // namespace quenlo::protocol

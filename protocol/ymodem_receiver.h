@@ -35,11 +35,6 @@ struct YmodemReceiverOptions {
     bool crc = true;
 };
 
-struct ReceivedFile {
-    std::string name;  // as stored
-    std::uint64_t size = 0;
-};
-
 // YMODEM batch receiver: invites, takes files until the empty block 0, and writes each through
 // the store, cut to the size block 0 gives. A name is reduced to its last path component and
 // handed to the store before any data; a name that stays unsafe, or a store that refuses it, ends
@@ -53,9 +48,6 @@ class YmodemReceiver : public PeerMachine {
     void OnBytes(std::string_view bytes, Time now) override;
     void OnTick(Time now) override;
     std::optional<Time> NextDeadline() const override;
-    std::string TakeOutput() override;
-    std::vector<std::string> TakeNotes() override;
-    Outcome outcome() const override { return outcome_; }
     std::string Summary() const override;
 
     // Sends CAN eight times, abandons the file in progress and ends with kAborted.
@@ -75,7 +67,6 @@ class YmodemReceiver : public PeerMachine {
     bool headerRefused() const { return headerRefused_; }
     // Every file came whole, but the sender never sent the empty block 0 that ends its batch.
     bool batchUnclosed() const { return batchUnclosed_; }
-    const std::vector<ReceivedFile>& filesReceived() const { return files_; }
     int naksSent() const { return naks_; }
 
   private:
@@ -101,14 +92,12 @@ class YmodemReceiver : public PeerMachine {
     void Retry(char answer, Outcome whenExhausted, const std::string& why, Time now);
     void GiveUp(Outcome outcome, const std::string& why);
     void Finish(Outcome outcome, const std::string& why);
-    void Note(std::string text);
     char Invitation() const { return options_.crc ? chCRC : chNAK; }
 
     YmodemReceiverOptions options_;
     FileStore* store_;
     FrameReader reader_;
     Phase phase_ = Phase::kFirstHeader;
-    Outcome outcome_ = Outcome::kRunning;
     bool started_ = false;
     bool headerRefused_ = false;
     bool batchUnclosed_ = false;
@@ -132,9 +121,7 @@ class YmodemReceiver : public PeerMachine {
     int retries_ = 0;
     int naks_ = 0;
 
-    std::vector<ReceivedFile> files_;
-    std::string output_;
-    std::vector<std::string> notes_;
+    int filesWhole_ = 0;  // files of the batch received whole and kept
 };
 
 }  // namespace quenlo::protocol

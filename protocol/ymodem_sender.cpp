@@ -8,8 +8,6 @@
 namespace quenlo::protocol {
 namespace {
 
-constexpr int kCancelBytes = 8;
-
 bool Invitation(char byte) {
     return byte == chCRC || byte == chNAK || byte == chStreaming;
 }
@@ -57,22 +55,38 @@ void YmodemSender::OnByte(char byte, Time now) {
                 Invited(byte, now);
             }
             break;
+        case Phase::kDataInvite:
+            if (Invitation(byte)) {
+                StartData(now);
+            }
+            break;
+        case Phase::kEndInvite:
+            if (Invitation(byte)) {
+                Send(EncodeBlock(0, EncodeBatchEnd(), kShortBlock, check_, chNUL), Phase::kEndAck,
+                     now);
+            }
+            break;
+        case Phase::kHeaderAck:
+        case Phase::kBlockAck:
+        case Phase::kEotAck:
+        case Phase::kEndAck:
+            OnAnswer(byte, now);
+            break;
+        case Phase::kDone:
+            break;
+    }
+}
+
+void YmodemSender::OnAnswer(char byte, Time now) {
+    switch (phase_) {
         case Phase::kHeaderAck:
             if (byte == chACK) {
-                phase_ = Phase::kDataInvite;
-                retries_ = 0;
-                lastProgress_ = now;
-                deadline_ = now + options_.answerTimeout;
+                AwaitInvitation(Phase::kDataInvite, now);
             } else if (byte == chNAK) {
                 ++naks_;
                 Resend(now, Outcome::kAborted, "block 0 refused");
             } else if (byte == chStreaming && streaming_) {
                 // A streaming receiver may ask for the data without acknowledging block 0.
-                StartData(now);
-            }
-            break;
-        case Phase::kDataInvite:
-            if (Invitation(byte)) {
                 StartData(now);
             }
             break;
@@ -90,20 +104,11 @@ void YmodemSender::OnByte(char byte, Time now) {
         case Phase::kEotAck:
             if (byte == chACK) {
                 acked_ = size_;
-                phase_ = Phase::kEndInvite;
-                retries_ = 0;
-                lastProgress_ = now;
-                deadline_ = now + options_.answerTimeout;
+                AwaitInvitation(Phase::kEndInvite, now);
                 Note("EOT acknowledged: " + name_ + " sent");
             } else if (byte == chNAK) {
                 // Many receivers refuse the first EOT to make sure it was no line noise.
                 Resend(now, Outcome::kAborted, "EOT answered with NAK");
-            }
-            break;
-        case Phase::kEndInvite:
-            if (Invitation(byte)) {
-                Send(EncodeBlock(0, EncodeBatchEnd(), kShortBlock, check_, chNUL), Phase::kEndAck,
-                     now);
             }
             break;
         case Phase::kEndAck:
@@ -113,9 +118,19 @@ void YmodemSender::OnByte(char byte, Time now) {
                 Resend(now, Outcome::kAborted, "end of batch refused");
             }
             break;
+        case Phase::kInvite:
+        case Phase::kDataInvite:
+        case Phase::kEndInvite:
         case Phase::kDone:
             break;
     }
+}
+
+void YmodemSender::AwaitInvitation(Phase phase, Time now) {
+    phase_ = phase;
+    retries_ = 0;
+    lastProgress_ = now;
+    deadline_ = now + options_.answerTimeout;
 }
 
 void YmodemSender::Invited(char byte, Time now) {
@@ -183,16 +198,16 @@ void YmodemSender::Stream(Time now) {
     std::uint64_t offset = 0;
     std::uint8_t number = 1;
     std::string frame;
-    const std::size_t before = output_.size();
+    std::size_t queued = 0;
     while (offset < size_) {
         std::uint64_t length = 0;
         if (!FrameNext(offset, number++, frame, length)) {
             return;
         }
-        output_ += frame;
+        Put(frame);
+        queued += frame.size();
         offset += length;
     }
-    const std::size_t queued = output_.size() - before;
     SendEot(now);
     if (options_.streamDrainRate > 0) {
         deadline_ += Time(static_cast<Time::rep>(queued * 1'000'000ull / options_.streamDrainRate));
@@ -205,7 +220,7 @@ void YmodemSender::SendEot(Time now) {
 
 void YmodemSender::Send(std::string frame, Phase phase, Time now) {
     frame_ = std::move(frame);
-    output_ += frame_;
+    Put(frame_);
     phase_ = phase;
     retries_ = 0;
     deadline_ = now + options_.answerTimeout;
@@ -220,7 +235,7 @@ void YmodemSender::Resend(Time now, Outcome whenExhausted, const std::string& wh
         return;
     }
     Note(why + ", sent again");
-    output_ += frame_;
+    Put(frame_);
     deadline_ = now + options_.answerTimeout;
 }
 
@@ -279,14 +294,6 @@ std::optional<Time> YmodemSender::NextDeadline() const {
     return deadline_;
 }
 
-std::string YmodemSender::TakeOutput() {
-    return std::exchange(output_, {});
-}
-
-std::vector<std::string> YmodemSender::TakeNotes() {
-    return std::exchange(notes_, {});
-}
-
 std::string YmodemSender::Summary() const {
     return name_ + " bytes=" + std::to_string(acked_) + "/" + std::to_string(size_) +
            " naks=" + std::to_string(naks_);
@@ -299,18 +306,13 @@ void YmodemSender::Abort(Time) {
 }
 
 void YmodemSender::GiveUp(Outcome outcome, const std::string& why) {
-    output_.append(kCancelBytes, chCAN);
+    Put(kCancelSequence);
     Finish(outcome, why);
 }
 
 void YmodemSender::Finish(Outcome outcome, const std::string& why) {
-    outcome_ = outcome;
     phase_ = Phase::kDone;
-    Note(why);
-}
-
-void YmodemSender::Note(std::string text) {
-    notes_.push_back(std::move(text));
+    End(outcome, why);
 }
 
 }  // namespace quenlo::protocol

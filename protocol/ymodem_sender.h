@@ -43,9 +43,6 @@ class YmodemSender : public PeerMachine {
     void OnBytes(std::string_view bytes, Time now) override;
     void OnTick(Time now) override;
     std::optional<Time> NextDeadline() const override;
-    std::string TakeOutput() override;
-    std::vector<std::string> TakeNotes() override;
-    Outcome outcome() const override { return outcome_; }
     std::string Summary() const override;
 
     // Sends CAN eight times and ends with kAborted.
@@ -58,7 +55,6 @@ class YmodemSender : public PeerMachine {
     std::uint64_t bytesTransferred() const { return acked_; }
     // The receiver asked and block 0 went out.
     bool started() const { return started_; }
-    bool streaming() const { return streaming_; }
     // The file went through whole, but the receiver never took the batch's end.
     bool batchUnclosed() const { return batchUnclosed_; }
     int naksReceived() const { return naks_; }
@@ -76,6 +72,10 @@ class YmodemSender : public PeerMachine {
     };
 
     void OnByte(char byte, Time now);
+    // ACK or NAK (or, from a streaming receiver, 'G') to the frame sent last.
+    void OnAnswer(char byte, Time now);
+    // What was sent is taken; the receiver's next invitation is awaited.
+    void AwaitInvitation(Phase phase, Time now);
     void Invited(char byte, Time now);
     void SendHeader(Time now);
     void StartData(Time now);
@@ -92,7 +92,6 @@ class YmodemSender : public PeerMachine {
     // transfer all the same: the file is there.
     bool EndUnclosedBatch();
     void Finish(Outcome outcome, const std::string& why);
-    void Note(std::string text);
 
     YmodemSenderOptions options_;
     FileSource* source_;
@@ -100,7 +99,6 @@ class YmodemSender : public PeerMachine {
     std::uint64_t size_ = 0;
 
     Phase phase_ = Phase::kInvite;
-    Outcome outcome_ = Outcome::kRunning;
     CheckKind check_ = CheckKind::kCrc16;
     bool streaming_ = false;
     bool started_ = false;
@@ -117,9 +115,6 @@ class YmodemSender : public PeerMachine {
     int retries_ = 0;
     int naks_ = 0;
     int cans_ = 0;
-
-    std::string output_;
-    std::vector<std::string> notes_;
 };
 
 }  // namespace quenlo::protocol

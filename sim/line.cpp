@@ -48,15 +48,12 @@ bool Line::Survives(char& byte, Time& due) {
     if (const auto replaced = faults_.replaceBytes.find(position_);
         replaced != faults_.replaceBytes.end()) {
         byte = replaced->second;
-        ++corrupted_;
     } else if (const auto flipped = faults_.flipBits.find(position_);
                flipped != faults_.flipBits.end()) {
         byte = static_cast<char>(byte ^ flipped->second);
-        ++corrupted_;
     } else if (faults_.corruptBytes.count(position_) != 0 ||
                Every(faults_.corruptEvery, position_) || Chance(faults_.corruptRate)) {
         byte = static_cast<char>(byte ^ (1 << (noise_() % 8)));
-        ++corrupted_;
     }
     if (Chance(faults_.delayRate)) {
         heldUntil_ = std::max(heldUntil_, due + faults_.delay);
@@ -95,7 +92,6 @@ void Line::Enqueue(std::string_view bytes, Time now) {
     for (char byte : bytes) {
         ++position_;
         if (faulty_ && Silenced()) {
-            ++dropped_;
             continue;
         }
         if (const auto stray =
@@ -106,7 +102,6 @@ void Line::Enqueue(std::string_view bytes, Time now) {
         // The byte occupies the line whether or not it arrives intact.
         Time due = Occupy(now) + latency_;
         if (faulty_ && !Survives(byte, due)) {
-            ++dropped_;
             continue;
         }
         Push(byte, due);

@@ -71,9 +71,6 @@ class Line {
     int baud() const { return baud_; }
     // The line was cut: nothing passes any more.
     bool isCut() const { return cut_; }
-    long bytesHandled() const { return position_; }
-    long bytesDropped() const { return dropped_; }
-    long bytesCorrupted() const { return corrupted_; }
 
   private:
     struct Pending {
@@ -100,8 +97,6 @@ class Line {
     Time latency_;
     std::mt19937 noise_;
     long position_ = 0;
-    long dropped_ = 0;
-    long corrupted_ = 0;
     bool cut_ = false;
     Time lineFreeAt_{0};
     Time heldUntil_{0};  // a late byte holds back everything behind it

@@ -54,6 +54,12 @@ class Session {
     SessionReport Run(bool faultyLine);
 
   private:
+    // One pass over the machine and the line at `now`: bytes in, deadlines, answers out. False
+    // when the session is over.
+    bool Pass(Time now);
+    // Sleeps until the line, a stop signal or the next deadline wakes it, and reads what came.
+    // False when the session is over.
+    bool Wait(Time now);
     void Deliver(Time now);
     void Collect(Time now);
     bool Write();
@@ -149,60 +155,10 @@ SessionReport Session::Run(bool faultyLine) {
 #endif
     for (;;) {
         const Time now = MonotonicNow();
-        // Bytes first: a block whose last byte is through now must not count as stalled.
-        Deliver(now);
-        if (const auto due = machine_.NextDeadline(); due && *due <= now) {
-            machine_.OnTick(now);
-        }
-        Collect(now);
-        if (!closed_.empty() && toMachine_.empty() && !machine_.finished()) {
-            Fail(closed_);
-        }
-        if (toMachine_.isCut() || toLoader_.isCut()) {
-            report_.vanished = true;
-            break;
-        }
-        if (report_.failed) {
-            break;
-        }
-        unwritten_ += toLoader_.TakeDue(now);
-        if (!Write()) {
-            break;
-        }
-        if (machine_.finished() && toLoader_.empty() && unwritten_.empty()) {
-            break;
-        }
-
-        pollfd fds[2] = {};
-        fds[0].fd = setup_.fd;
-        fds[0].events = static_cast<short>((machine_.finished() || !closed_.empty() ? 0 : POLLIN) |
-                                           (unwritten_.empty() ? 0 : POLLOUT));
-        fds[1].fd = setup_.stopFd;
-        fds[1].events = POLLIN;
-        const auto deadline =
-            Earliest(machine_.NextDeadline(), Earliest(toLoader_.NextDue(), toMachine_.NextDue()));
-        const int ready = WaitReady(fds, setup_.stopFd >= 0 ? 2 : 1, deadline, now);
-        if (ready < 0 && errno != EINTR) {
-            Fail(std::string("poll: ") + std::strerror(errno));
-            break;
-        }
-        if (ready <= 0) {
-            continue;
-        }
-        if (setup_.stopFd >= 0 && (fds[1].revents & POLLIN) != 0) {
-            Fail("stopped by a signal");
-            break;
-        }
-        if ((fds[0].revents & POLLIN) != 0) {
-            if (!Read()) {
-                break;
-            }
-        } else if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            Fail("the line was lost");
+        if (!Pass(now) || !Wait(now)) {
             break;
         }
     }
-
     report_.outcome = machine_.outcome();
     report_.summary = machine_.Summary();
     if (!faultyLine && machine_.protocolErrors() > 0) {
@@ -213,6 +169,61 @@ SessionReport Session::Run(bool faultyLine) {
         setup_.drain();
     }
     return report_;
+}
+
+bool Session::Pass(Time now) {
+    // Bytes first: a block whose last byte is through now must not count as stalled.
+    Deliver(now);
+    if (const auto due = machine_.NextDeadline(); due && *due <= now) {
+        machine_.OnTick(now);
+    }
+    Collect(now);
+    if (!closed_.empty() && toMachine_.empty() && !machine_.finished()) {
+        Fail(closed_);
+    }
+    if (toMachine_.isCut() || toLoader_.isCut()) {
+        report_.vanished = true;
+        return false;
+    }
+    if (report_.failed) {
+        return false;
+    }
+    unwritten_ += toLoader_.TakeDue(now);
+    if (!Write()) {
+        return false;
+    }
+    return !(machine_.finished() && toLoader_.empty() && unwritten_.empty());
+}
+
+bool Session::Wait(Time now) {
+    pollfd fds[2] = {};
+    fds[0].fd = setup_.fd;
+    fds[0].events = static_cast<short>((machine_.finished() || !closed_.empty() ? 0 : POLLIN) |
+                                       (unwritten_.empty() ? 0 : POLLOUT));
+    fds[1].fd = setup_.stopFd;
+    fds[1].events = POLLIN;
+    const auto deadline =
+        Earliest(machine_.NextDeadline(), Earliest(toLoader_.NextDue(), toMachine_.NextDue()));
+    const int ready = WaitReady(fds, setup_.stopFd >= 0 ? 2 : 1, deadline, now);
+    if (ready < 0 && errno != EINTR) {
+        Fail(std::string("poll: ") + std::strerror(errno));
+        return false;
+    }
+    if (ready <= 0) {
+        return true;
+    }
+    if (setup_.stopFd >= 0 && (fds[1].revents & POLLIN) != 0) {
+        Fail("stopped by a signal");
+        return false;
+    }
+    if ((fds[0].revents & POLLIN) != 0) {
+        return Read();
+    }
+    if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        Fail("the line was lost");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

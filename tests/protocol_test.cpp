@@ -137,8 +137,8 @@ TEST(RecordPackingTest, PackedDigitsAndRecords) {
     }
     // The handheld knows a packed record's length from the heading's record length alone.
     for (int length = 0; length <= 60; ++length) {
-        EXPECT_EQ(PackedRecordLength(length),
-                  static_cast<int>(PackRecord(std::string(length, '7')).size()))
+        const std::string record(static_cast<std::size_t>(length), '7');
+        EXPECT_EQ(PackedRecordLength(length), static_cast<int>(PackRecord(record).size()))
             << length;
     }
 }
