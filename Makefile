@@ -7,8 +7,9 @@ PACKAGE_DIR ?= build/package
 WINDOWS_DIR ?= build/windows
 JOBS        ?= 2
 MAKEFLAGS   += --no-print-directory
+WERROR      ?= OFF
 PACKAGES    := cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev \
-               qt6-base-dev qt6-serialport-dev lrzsz socat
+               qt6-base-dev qt6-serialport-dev lrzsz socat clang-format
 # The Debian package: dpkg-shlibdeps for its dependencies, lintian to check it.
 PACKAGE_PACKAGES := $(PACKAGES) dpkg-dev file lintian
 # The Qt-free engine cross-compiled for Windows, its tests run under Wine.
@@ -23,7 +24,7 @@ WINDOWS_PACKAGES := cmake make g++ g++-mingw-w64-x86-64-posix googletest libcli1
 WINDOWS_PACKAGE_PACKAGES := $(WINDOWS_PACKAGES) nsis zip unzip
 
 .PHONY: all deps build test demo gui screenshots bench fuzz soak faults package windows-check \
-        windows-package format clean
+        windows-package format format-check clean
 
 all: build
 
@@ -31,7 +32,7 @@ deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
 
 $(BUILD_DIR)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUENLO_SANITIZE=ON
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUENLO_SANITIZE=ON -DQUENLO_WERROR=$(WERROR)
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	@cmake --build $(BUILD_DIR) -j$(JOBS)
@@ -99,9 +100,15 @@ windows-package:
 	@bash scripts/install-deps.sh $(WINDOWS_PACKAGE_PACKAGES)
 	@bash scripts/windows-package.sh $(WINDOWS_DIR) $(JOBS)
 
-format:
-	@find $(wildcard base protocol files link send receive run platform ui cli sim tests fuzz bench) \
-	    -name '*.cpp' -o -name '*.h' | xargs -r clang-format -i
+SOURCES = find $(wildcard base protocol disk files link send receive run platform ui cli sim tests fuzz \
+          bench) -name '*.cpp' -o -name '*.h' -o -name '*.c'
+
+format: deps
+	@$(SOURCES) | xargs -r clang-format -i
+
+# Fails, naming the files, when a source is not as clang-format would leave it.
+format-check: deps
+	@$(SOURCES) | xargs -r clang-format --dry-run --Werror
 
 clean:
 	rm -rf build

@@ -91,8 +91,8 @@ enum class FileNumber : int { kSend = 1, kReceive = 2, kFieldFile = 3 };
 // All state of one transfer run. The procedures share it, the way the loader's procedures always
 // have, instead of passing records between them.
 struct RunState : TransferSettings {
-    explicit RunState(Host& host, SerialComm* comm = nullptr, TransferView* view = nullptr)
-        : host(&host), comm(comm), view(view) {}
+    explicit RunState(Host& runHost, SerialComm* port = nullptr, TransferView* window = nullptr)
+        : host(&runHost), comm(port), view(window) {}
 
     Host* host;
     SerialComm* comm;    // serialComm, the port of the transfer window

@@ -90,7 +90,8 @@ ResultCode CheckFilename(RunState& state) {
             return kNameCharacters.find(c) == std::string_view::npos;
         });
         return refuse(
-            "'" + Latin1ToUtf8(std::string(1, name[bad - upper.begin()])) +
+            "'" +
+            Latin1ToUtf8(std::string(1, name[static_cast<std::size_t>(bad - upper.begin())])) +
             "' cannot stand in a name (letters A-Z, digits and `!\xC2\xA3$%^&()-_{}@'~#)");
     }
     const auto dot = name.find('.');

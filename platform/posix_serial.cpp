@@ -62,8 +62,8 @@ std::unique_ptr<PosixSerial> PosixSerial::Open(const std::string& path, int baud
     }
     ::cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
     if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0 ||

@@ -28,9 +28,9 @@ TEST_P(FaultCampaignTest, EverySingleFaultEndsByTheRule) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FaultCampaignTest, ::testing::Range<std::size_t>(0, Kinds().size()),
-                         [](const auto& info) {
+                         [](const auto& kind) {
                              std::string name;
-                             for (const char c : Kinds()[info.param].name) {
+                             for (const char c : Kinds()[kind.param].name) {
                                  name += c == '+' ? "On" : c == '-' ? "Off" : std::string(1, c);
                              }
                              std::erase(name, ' ');

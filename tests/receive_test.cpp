@@ -308,9 +308,9 @@ TEST_F(ReceiveTest, DataFileGetsItsFieldFileAndTheWindowFollows) {
     EXPECT_EQ(ReceiveFile(state), result::kOk);
     EXPECT_EQ(dir.Read("DATA.TXT"), Lines(Data(records)));
     const std::string fieldFile = dir.Read("DATA.FLD");
-    for (const char* line : {"\r\nfile    DATA.TXT\r\n", "\r\ndate    12-06-2026 09:05:07\r\n",
-                             "\r\nsize    136\r\n", "\r\nrecords 8\r\n", "\r\nfields  10 5\r\n"}) {
-        EXPECT_NE(fieldFile.find(line), std::string::npos) << line;
+    for (const char* entry : {"\r\nfile    DATA.TXT\r\n", "\r\ndate    12-06-2026 09:05:07\r\n",
+                              "\r\nsize    136\r\n", "\r\nrecords 8\r\n", "\r\nfields  10 5\r\n"}) {
+        EXPECT_NE(fieldFile.find(entry), std::string::npos) << entry;
     }
     EXPECT_EQ(view.Values("StatusBox"),
               (std::vector<std::string>{"Receive Header", "Receiving File ", "Closing Link"}));

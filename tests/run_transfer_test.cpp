@@ -23,13 +23,13 @@ using Row = std::tuple<const char*, int, const char*>;
 
 class CheckCommandTest : public testing::EngineFixture {
   protected:
-    ResultCode Parse(std::string line) {
-        for (auto at = line.find('@'); at != std::string::npos; at = line.find('@')) {
-            line.replace(at, 1, here);
+    ResultCode Parse(std::string options) {
+        for (auto at = options.find('@'); at != std::string::npos; at = options.find('@')) {
+            options.replace(at, 1, here);
         }
         SetDefaults(state);
         state.recordCount = -1;  // not a setting: shows whether the file was counted
-        state.commandLine = line;
+        state.commandLine = options;
         return CheckCommand(state);
     }
     // What the line changed from the defaults, as tokens: "P5 B300 F0/128 send @PROG.PD3 R3".
@@ -58,10 +58,10 @@ class CheckCommandTest : public testing::EngineFixture {
         return text;
     }
     void Expect(std::span<const Row> rows) {
-        for (const auto& [line, code, changed] : rows) {
-            EXPECT_EQ(Number(Parse(line)), code) << line;
-            EXPECT_EQ(Changed(), changed) << line;
-            EXPECT_FALSE(state.AnyFileOpen()) << line;
+        for (const auto& [options, code, changed] : rows) {
+            EXPECT_EQ(Number(Parse(options)), code) << options;
+            EXPECT_EQ(Changed(), changed) << options;
+            EXPECT_FALSE(state.AnyFileOpen()) << options;
         }
     }
 

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
