@@ -29,65 +29,66 @@ const std::string kEot(1, chEOT);
 
 class Receiver {
   public:
-    explicit Receiver(RunState& state) : s_(state), view_(*state.view) {}
+    explicit Receiver(RunState& state) : state_(state), view_(*state.view) {}
 
     ResultCode Run();
 
   private:
     // Sends a one-character answer; a failed send ends the reception at once.
     bool Reply(const std::string& answer) {
-        const ResultCode sent = SendText(s_, answer);
+        const ResultCode sent = SendText(state_, answer);
         if (StopsSending(sent)) {
             result_ = sent;
-            s_.link.transferState = TransferState::kStopped;
+            state_.link.transferState = TransferState::kStopped;
             return false;
         }
         return true;
     }
     void ClearCounters() {
-        s_.timerTicks = 0;
+        state_.timerTicks = 0;
         rxRetries_ = 0;
     }
     void CountSilentSlice() {
-        if (const ResultCode lost = LineError(s_); lost != result::kOk) {
+        if (const ResultCode lost = LineError(state_); lost != result::kOk) {
             result_ = lost;
-            s_.link.transferState = TransferState::kStopped;
-        } else if (++s_.timerTicks == s_.timeoutCount) {
-            s_.failureDetail = "no " + Awaited() + " from the handheld within " + TimeoutText(s_) +
-                               ": " + SameSpeedQuestion(s_, "sending");
+            state_.link.transferState = TransferState::kStopped;
+        } else if (++state_.timerTicks == state_.timeoutCount) {
+            state_.failureDetail = "no " + Awaited() + " from the handheld within " +
+                                   TimeoutText(state_) + ": " +
+                                   SameSpeedQuestion(state_, "sending");
             result_ = result::kCommFailedAtStart;
-            s_.link.transferState = TransferState::kStopped;
+            state_.link.transferState = TransferState::kStopped;
         }
     }
     void Refuse() {
-        FlushInput(s_);
+        FlushInput(state_);
         if (!Reply(kNak)) {
             return;
         }
         if (++rxRetries_ == kMaxRefusals) {
-            s_.failureDetail = "ten times in a row the " + Awaited() +
-                               " came damaged or out of order: check that the block check and "
-                               "block numbers are set alike on both sides (" +
-                               BlockOptionsText(s_) + " here), and the line";
+            state_.failureDetail = "ten times in a row the " + Awaited() +
+                                   " came damaged or out of order: check that the block check and "
+                                   "block numbers are set alike on both sides (" +
+                                   BlockOptionsText(state_) + " here), and the line";
             result_ = result::kCommTooManyNaks;
-            s_.link.transferState = TransferState::kClosing;
+            state_.link.transferState = TransferState::kClosing;
         }
     }
     void Cancelled() {
-        FlushInput(s_);
-        s_.failureDetail = "cancelled while waiting for the " + Awaited();
+        FlushInput(state_);
+        state_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
-        s_.link.transferState = TransferState::kStopped;
+        state_.link.transferState = TransferState::kStopped;
     }
     // What the reception waits for now, for the reasons.
     std::string Awaited() const {
-        switch (s_.link.transferState) {
+        switch (state_.link.transferState) {
             case TransferState::kEstablishing:
                 return "call (ENQ)";
             case TransferState::kHeading:
                 return "heading";
             case TransferState::kData:
-                return "record " + std::to_string(s_.link.blockSeq);
+                return "record " + std::to_string(state_.link.blockSeq);
             default:
                 return "end (EOT)";
         }
@@ -100,106 +101,106 @@ class Receiver {
     void TakeLateBlock();
     void End();
 
-    RunState& s_;
+    RunState& state_;
     TransferView& view_;
     ResultCode result_ = result::kOk;
     std::int16_t rxRetries_ = 0;  // refusals since the last block was taken
 };
 
 void Receiver::Call() {
-    const Answer answer = WaitAnswerBHT(s_);
+    const Answer answer = WaitAnswerBHT(state_);
     if (answer == Answer::kEnq) {
         if (Reply(kAck)) {
             ClearCounters();
-            s_.link.transferState = TransferState::kHeading;
+            state_.link.transferState = TransferState::kHeading;
             view_.SetAboutEnabled(false);
         }
     } else if (answer == Answer::kCancelled) {
-        FlushInput(s_);
-        SendText(s_, kEot);
-        s_.failureDetail = "cancelled while waiting for the " + Awaited();
+        FlushInput(state_);
+        SendText(state_, kEot);
+        state_.failureDetail = "cancelled while waiting for the " + Awaited();
         result_ = result::kCancelled;
-        s_.link.transferState = TransferState::kStopped;
+        state_.link.transferState = TransferState::kStopped;
     } else {
-        FlushInput(s_);
+        FlushInput(state_);
         CountSilentSlice();
     }
 }
 
 void Receiver::TakeHeading() {
-    const HeadingReading heading = ReceiveHeader(s_);
-    s_.link.linkStatus = static_cast<std::int16_t>(heading.status);
+    const HeadingReading heading = ReceiveHeader(state_);
+    state_.link.linkStatus = static_cast<std::int16_t>(heading.status);
     switch (heading.status) {
         case HeadingStatus::kAccepted:
             if (Reply(kAck)) {
                 ClearCounters();
-                s_.link.transferState =
-                    s_.recordCount < 1 ? TransferState::kClosing : TransferState::kData;
+                state_.link.transferState =
+                    state_.recordCount < 1 ? TransferState::kClosing : TransferState::kData;
             }
             break;
         case HeadingStatus::kDamaged:
             Refuse();
             break;
         case HeadingStatus::kNothing:
-            FlushInput(s_);
+            FlushInput(state_);
             CountSilentSlice();
             break;
         case HeadingStatus::kCancelled:
-            FlushInput(s_);
-            SendText(s_, kEot);
-            s_.failureDetail = "cancelled while waiting for the " + Awaited();
+            FlushInput(state_);
+            SendText(state_, kEot);
+            state_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
-            s_.link.transferState = TransferState::kStopped;
+            state_.link.transferState = TransferState::kStopped;
             break;
         case HeadingStatus::kCalling:
             // The handheld did not hear our ACK and calls again; calling is no progress, and a
             // handheld that only calls counts toward the time-out.
-            FlushInput(s_);
-            SendText(s_, kAck);
+            FlushInput(state_);
+            SendText(state_, kAck);
             CountSilentSlice();
             break;
         case HeadingStatus::kRefused:
-            FlushInput(s_);
+            FlushInput(state_);
             result_ = heading.refusal;
-            s_.link.linkStatus = Number(heading.refusal);
-            s_.link.transferState = TransferState::kStopped;
+            state_.link.linkStatus = Number(heading.refusal);
+            state_.link.transferState = TransferState::kStopped;
             break;
     }
 }
 
 void Receiver::PrepareRecordWindow() {
-    const bool noRecords = s_.link.transferState == TransferState::kClosing;
-    view_.SetStatus(s_.programFile ? "Receiving Program " : "Receiving File ");
-    view_.SetFile(s_.fileName);
-    view_.SetRecords(" " + ZeroFilled(s_.recordCount, kSeqDigits));
+    const bool noRecords = state_.link.transferState == TransferState::kClosing;
+    view_.SetStatus(state_.programFile ? "Receiving Program " : "Receiving File ");
+    view_.SetFile(state_.fileName);
+    view_.SetRecords(" " + ZeroFilled(state_.recordCount, kSeqDigits));
     view_.SetRecordCount(" 00000");
     if (noRecords) {
         view_.SetProgress(100);
         view_.SetComplete("100%");
     }
-    YieldToWindow(s_);
+    YieldToWindow(state_);
 }
 
 void Receiver::TakeRecord() {
-    switch (ReceiveData(s_)) {
+    switch (ReceiveData(state_)) {
         case DataStatus::kAccepted: {
             // The ACK goes out before the record is written.
             if (!Reply(kAck)) {
                 return;
             }
-            view_.SetRecordCount(" " + s_.link.blockSeqText);
+            view_.SetRecordCount(" " + state_.link.blockSeqText);
             const int percent = static_cast<int>(
-                RoundedQuotient(std::int64_t{s_.link.blockSeq} * 100, s_.recordCount));
+                RoundedQuotient(std::int64_t{state_.link.blockSeq} * 100, state_.recordCount));
             view_.SetProgress(percent);
             view_.SetComplete(PercentText(percent));
-            YieldToWindow(s_);
-            const ResultCode written = WriteRecord(s_);
+            YieldToWindow(state_);
+            const ResultCode written = WriteRecord(state_);
             if (written == result::kOk) {
-                ++s_.link.blockSeq;
+                ++state_.link.blockSeq;
                 ClearCounters();
-                s_.link.blockSeqText = ZeroFilled(s_.link.blockSeq, kSeqDigits);
-                if (s_.link.blockSeq > s_.recordCount) {
-                    s_.link.transferState = TransferState::kClosing;
+                state_.link.blockSeqText = ZeroFilled(state_.link.blockSeq, kSeqDigits);
+                if (state_.link.blockSeq > state_.recordCount) {
+                    state_.link.transferState = TransferState::kClosing;
                 }
             } else if (written == result::kCancelled) {
                 Cancelled();
@@ -207,7 +208,7 @@ void Receiver::TakeRecord() {
                 // The disk will not take more: waiting for the handheld's EOT while it goes on
                 // sending would only end in a time-out that hides why.
                 result_ = written;
-                s_.link.transferState = TransferState::kStopped;
+                state_.link.transferState = TransferState::kStopped;
             }
             break;
         }
@@ -215,7 +216,7 @@ void Receiver::TakeRecord() {
             Refuse();
             break;
         case DataStatus::kNothing:
-            FlushInput(s_);
+            FlushInput(state_);
             CountSilentSlice();
             break;
         case DataStatus::kCancelled:
@@ -228,18 +229,18 @@ void Receiver::TakeRecord() {
 }
 
 void Receiver::Close() {
-    while (s_.link.transferState == TransferState::kClosing) {
+    while (state_.link.transferState == TransferState::kClosing) {
         const Answer answer =
-            WaitAnswerBHT(s_, static_cast<std::size_t>(s_.receiving.rxBlockLength));
+            WaitAnswerBHT(state_, static_cast<std::size_t>(state_.receiving.rxBlockLength));
         if (answer == Answer::kCancelled) {
-            FlushInput(s_);
-            SendText(s_, kEot);
-            s_.failureDetail = "cancelled while waiting for the " + Awaited();
+            FlushInput(state_);
+            SendText(state_, kEot);
+            state_.failureDetail = "cancelled while waiting for the " + Awaited();
             result_ = result::kCancelled;
-            s_.link.transferState = TransferState::kStopped;
+            state_.link.transferState = TransferState::kStopped;
         } else if (answer == Answer::kEot) {
             if (Reply(kAck)) {
-                s_.link.transferState = TransferState::kCompleted;
+                state_.link.transferState = TransferState::kCompleted;
             }
         } else if (answer == Answer::kBlock && result_ == result::kOk) {
             TakeLateBlock();
@@ -253,89 +254,92 @@ void Receiver::Close() {
 // not written again), or one more than the heading announced: then the count and the blocks
 // disagree, and without block numbers a record was taken twice.
 void Receiver::TakeLateBlock() {
-    const ReadData block =
-        ReadDataBlock(s_.link.inputText, static_cast<std::size_t>(s_.receiving.rxBlockLength),
-                      BlockOptionsOf(s_));
+    const ReadData block = ReadDataBlock(state_.link.inputText,
+                                         static_cast<std::size_t>(state_.receiving.rxBlockLength),
+                                         BlockOptionsOf(state_));
     if (block.reading != BlockReading::kWhole) {
-        FlushInput(s_);
+        FlushInput(state_);
         if (Reply(kNak)) {
             CountSilentSlice();
         }
         return;
     }
-    const bool lastAgain = s_.seqEnabled
-                               ? s_.link.blockSeq > 1 && block.number == s_.link.blockSeq - 1
-                               : s_.recordCount > 0 && block.record == s_.receiving.rxRecord;
+    const bool lastAgain =
+        state_.seqEnabled ? state_.link.blockSeq > 1 && block.number == state_.link.blockSeq - 1
+                          : state_.recordCount > 0 && block.record == state_.receiving.rxRecord;
     if (lastAgain) {
         if (Reply(kAck)) {
             CountSilentSlice();
         }
         return;
     }
-    FlushInput(s_);
+    FlushInput(state_);
     result_ = result::kCommRefused;
-    s_.failureDetail =
+    state_.failureDetail =
         "the handheld sent more records than its heading announced (" +
-        std::to_string(s_.recordCount) +
-        (s_.seqEnabled ? "): the file is not taken"
-                       : "), so an answer was lost and a record taken twice: turn block numbers "
-                         "on (+SN) on both sides");
-    s_.link.transferState = TransferState::kStopped;
+        std::to_string(state_.recordCount) +
+        (state_.seqEnabled
+             ? "): the file is not taken"
+             : "), so an answer was lost and a record taken twice: turn block numbers "
+               "on (+SN) on both sides");
+    state_.link.transferState = TransferState::kStopped;
 }
 
 void Receiver::End() {
-    auto& file = s_.file(FileNumber::kReceive);
+    auto& file = state_.file(FileNumber::kReceive);
     // Only a file that came whole is put in place: after refusals or a failure it would lack
     // records. Dropped, it leaves the name as it was (with +APP the earlier records).
-    const bool whole = s_.link.transferState == TransferState::kCompleted && result_ == result::kOk;
+    const bool whole =
+        state_.link.transferState == TransferState::kCompleted && result_ == result::kOk;
     if (file && whole) {
         if (const int error = file->Close(); error != 0) {
-            result_ = WriteFailed(s_, file->failure(), error);
+            result_ = WriteFailed(state_, file->failure(), error);
         }
     }
-    s_.CloseFile(FileNumber::kReceive);
+    state_.CloseFile(FileNumber::kReceive);
     if (whole && result_ == result::kOk) {
-        s_.received.push_back(Latin1ToUtf8(s_.fileName) + ": " + std::to_string(s_.recordCount) +
-                              (s_.recordCount == 1 ? " record" : " records"));
+        state_.received.push_back(Latin1ToUtf8(state_.fileName) + ": " +
+                                  std::to_string(state_.recordCount) +
+                                  (state_.recordCount == 1 ? " record" : " records"));
     }
-    if (whole && result_ == result::kOk && !s_.programFile) {
+    if (whole && result_ == result::kOk && !state_.programFile) {
         // The data file stays whole whatever becomes of its field file; a field file that cannot
         // be written is the run's failure all the same.
-        result_ = WriteFieldFile(s_);
+        result_ = WriteFieldFile(state_);
     }
-    if (s_.link.transferState == TransferState::kStopped) {
-        s_.link.linkStatus = Number(SendText(s_, kEot));
-        s_.link.linkStatus = Number(SendText(s_, kAck));
+    if (state_.link.transferState == TransferState::kStopped) {
+        state_.link.linkStatus = Number(SendText(state_, kEot));
+        state_.link.linkStatus = Number(SendText(state_, kAck));
     }
 }
 
 ResultCode Receiver::Run() {
-    s_.currentProcedure = "ReceiveFile";
-    s_.receiving.rxFileCreated = false;
+    state_.currentProcedure = "ReceiveFile";
+    state_.receiving.rxFileCreated = false;
     ClearCounters();
-    s_.link.blockSeq = 1;
-    s_.link.blockSeqText = "00001";
-    s_.link.transferState = TransferState::kEstablishing;
+    state_.link.blockSeq = 1;
+    state_.link.blockSeqText = "00001";
+    state_.link.transferState = TransferState::kEstablishing;
 
-    while (s_.link.transferState == TransferState::kEstablishing) {
+    while (state_.link.transferState == TransferState::kEstablishing) {
         Call();
     }
-    if (s_.link.transferState == TransferState::kHeading) {
+    if (state_.link.transferState == TransferState::kHeading) {
         view_.SetStatus("Receive Header");
-        YieldToWindow(s_);
+        YieldToWindow(state_);
     }
-    while (s_.link.transferState == TransferState::kHeading) {
+    while (state_.link.transferState == TransferState::kHeading) {
         TakeHeading();
     }
-    if (s_.link.transferState == TransferState::kData ||
-        (s_.link.transferState == TransferState::kClosing && result_ == result::kOk)) {
+    if (state_.link.transferState == TransferState::kData ||
+        (state_.link.transferState == TransferState::kClosing && result_ == result::kOk)) {
         PrepareRecordWindow();
     }
-    while (s_.link.transferState == TransferState::kData) {
+    while (state_.link.transferState == TransferState::kData) {
         TakeRecord();
     }
     view_.SetStatus("Closing Link");
-    YieldToWindow(s_);
+    YieldToWindow(state_);
     Close();
     End();
     return result_;
@@ -343,33 +347,34 @@ ResultCode Receiver::Run() {
 
 }  // namespace
 
-DataStatus ReceiveData(RunState& s) {
-    s.currentProcedure = "ReceiveData";
-    const Deadline slice(*s.host, kSliceSeconds);
-    s.receiving.rxBuffer.clear();
-    const auto blockLength = static_cast<std::size_t>(s.receiving.rxBlockLength);
-    for (auto have = static_cast<std::size_t>(s.comm->InputCount());
+DataStatus ReceiveData(RunState& state) {
+    state.currentProcedure = "ReceiveData";
+    const Deadline slice(*state.host, kSliceSeconds);
+    state.receiving.rxBuffer.clear();
+    const auto blockLength = static_cast<std::size_t>(state.receiving.rxBlockLength);
+    for (auto have = static_cast<std::size_t>(state.comm->InputCount());
          !slice.Expired() && have < blockLength;
-         have = static_cast<std::size_t>(s.comm->InputCount())) {
+         have = static_cast<std::size_t>(state.comm->InputCount())) {
         // Part of the block may be waiting already: wait for the rest, not for what is there.
         if (have > 0) {
-            AwaitRestOfBlock(s, blockLength - have, slice.Remaining());
+            AwaitRestOfBlock(state, blockLength - have, slice.Remaining());
         } else {
-            s.host->Yield(slice.Remaining());
+            state.host->Yield(slice.Remaining());
         }
-        if (s.cancelRequested) {
+        if (state.cancelRequested) {
             return DataStatus::kCancelled;
         }
     }
-    if (s.comm->InputCount() >= 1) {
-        s.receiving.rxBuffer = s.comm->Input();
+    if (state.comm->InputCount() >= 1) {
+        state.receiving.rxBuffer = state.comm->Input();
     }
-    if (s.receiving.rxBuffer == std::string(1, chENQ)) {
+    if (state.receiving.rxBuffer == std::string(1, chENQ)) {
         return DataStatus::kDamaged;
     }
-    const ReadData block = ReadDataBlock(s.receiving.rxBuffer, blockLength, BlockOptionsOf(s));
+    const ReadData block =
+        ReadDataBlock(state.receiving.rxBuffer, blockLength, BlockOptionsOf(state));
     if (block.checkByteCompared) {
-        s.currentProcedure = "BccCheck";
+        state.currentProcedure = "BccCheck";
     }
     switch (block.reading) {
         case BlockReading::kIncomplete:
@@ -377,29 +382,29 @@ DataStatus ReceiveData(RunState& s) {
         case BlockReading::kDamaged:
             return DataStatus::kDamaged;
         case BlockReading::kOverlong:
-            FlushInput(s);
+            FlushInput(state);
             return DataStatus::kDamaged;
         case BlockReading::kWhole:
             break;
     }
-    if (s.seqEnabled && block.digits != s.link.blockSeqText) {
-        const auto expected = DecimalValue(s.link.blockSeqText);
+    if (state.seqEnabled && block.digits != state.link.blockSeqText) {
+        const auto expected = DecimalValue(state.link.blockSeqText);
         return block.number && expected && *block.number == *expected - 1 ? DataStatus::kRepeat
                                                                           : DataStatus::kDamaged;
     }
-    s.receiving.rxRecord = std::string(block.record);
+    state.receiving.rxRecord = std::string(block.record);
     return DataStatus::kAccepted;
 }
 
-ResultCode WriteRecord(RunState& s) {
+ResultCode WriteRecord(RunState& state) {
     ResultCode status = result::kOk;
-    auto& file = s.file(FileNumber::kReceive);
+    auto& file = state.file(FileNumber::kReceive);
     // Each record goes to the disk as it comes, so a full disk shows at the record, not later.
-    const int error = file ? file->Write(s.receiving.rxRecord + "\r\n") : EBADF;
+    const int error = file ? file->Write(state.receiving.rxRecord + "\r\n") : EBADF;
     if (error != 0) {
-        status = WriteFailed(s, file ? file->failure() : "no output file", error);
+        status = WriteFailed(state, file ? file->failure() : "no output file", error);
     }
-    if (s.cancelRequested) {
+    if (state.cancelRequested) {
         status = result::kCancelled;
     }
     return status;

@@ -64,110 +64,114 @@ HeadingReading Refused(ResultCode code) {
 
 // Waits the slice for a heading read up to its ETX (and, with the check byte on, the byte behind
 // it): kDamaged when such a frame is in rxBuffer, to be checked; otherwise what came instead.
-HeadingStatus AwaitHeadingFrame(RunState& s) {
+HeadingStatus AwaitHeadingFrame(RunState& state) {
     HeadingStatus status = HeadingStatus::kNothing;
-    s.receiving.rxBuffer.clear();
-    const Deadline slice(*s.host, kSliceSeconds);
+    state.receiving.rxBuffer.clear();
+    const Deadline slice(*state.host, kSliceSeconds);
     std::optional<Deadline> checkByte;
     while (!slice.Expired() && !(checkByte && checkByte->Expired())) {
         const auto limit = checkByte ? checkByte->Remaining() : slice.Remaining();
-        if (const std::size_t missing = HeadingBytesMissing(s.receiving.rxBuffer, s.bccEnabled)) {
-            AwaitRestOfBlock(s, missing, limit);
+        if (const std::size_t missing =
+                HeadingBytesMissing(state.receiving.rxBuffer, state.bccEnabled)) {
+            AwaitRestOfBlock(state, missing, limit);
         } else {
-            YieldToWindow(s, limit);
+            YieldToWindow(state, limit);
         }
-        if (s.cancelRequested) {
+        if (state.cancelRequested) {
             return HeadingStatus::kCancelled;
         }
-        if (s.comm->InputCount() >= 1) {
-            s.receiving.rxBuffer += s.comm->Input();
+        if (state.comm->InputCount() >= 1) {
+            state.receiving.rxBuffer += state.comm->Input();
         }
-        const auto etx = s.receiving.rxBuffer.find(chETX);
+        const auto etx = state.receiving.rxBuffer.find(chETX);
         if (etx != std::string::npos && etx + 1 >= kHeadingEtxFrom) {
             status = HeadingStatus::kDamaged;
-            if (!s.bccEnabled || etx + 1 < s.receiving.rxBuffer.size()) {
+            if (!state.bccEnabled || etx + 1 < state.receiving.rxBuffer.size()) {
                 break;
             }
             if (!checkByte) {
-                checkByte.emplace(*s.host, kCheckByteGrace);
+                checkByte.emplace(*state.host, kCheckByteGrace);
             }
         }
     }
-    if (s.receiving.rxBuffer.find(chENQ) != std::string::npos &&
-        !HoldsHeadingFrame(s.receiving.rxBuffer)) {
+    if (state.receiving.rxBuffer.find(chENQ) != std::string::npos &&
+        !HoldsHeadingFrame(state.receiving.rxBuffer)) {
         return HeadingStatus::kCalling;
     }
     return status;
 }
 
 // Takes the heading's name, counts and fields into the run state.
-HeadingReading TakeHeadingText(RunState& s, const std::string& text) {
-    s.recordLength = 0;
+HeadingReading TakeHeadingText(RunState& state, const std::string& text) {
+    state.recordLength = 0;
     ParsedHeading parsed = ParseHeadingText(text);
-    s.fileName = std::string(TrimBlanks(text.substr(0, kHeadingNameWidth)));
-    if (CheckFilename(s) != result::kOk) {
-        s.failureDetail = "the handheld's file name is refused: " + s.failureDetail;
+    state.fileName = std::string(TrimBlanks(text.substr(0, kHeadingNameWidth)));
+    if (CheckFilename(state) != result::kOk) {
+        state.failureDetail = "the handheld's file name is refused: " + state.failureDetail;
         return Refused(result::kIllegalFileOrHeading);
     }
-    if (IsDeviceName(s.fileName)) {
-        s.failureDetail = "the handheld's file name " + Latin1ToUtf8(s.fileName) +
-                          " is one Windows keeps for a device";
+    if (IsDeviceName(state.fileName)) {
+        state.failureDetail = "the handheld's file name " + Latin1ToUtf8(state.fileName) +
+                              " is one Windows keeps for a device";
         return Refused(result::kIllegalFileOrHeading);
     }
     if (parsed.fault == HeadingFault::kMalformed) {
         return {HeadingStatus::kDamaged};
     }
     if (parsed.fault == HeadingFault::kOutOfRange) {
-        s.failureDetail = "the handheld's heading for " + Latin1ToUtf8(s.fileName) +
-                          " announces a count or a field out of range (at most 32767 records, 1 "
-                          "to 16 fields of 1 to 99 characters, 255 in all)";
+        state.failureDetail =
+            "the handheld's heading for " + Latin1ToUtf8(state.fileName) +
+            " announces a count or a field out of range (at most 32767 records, 1 "
+            "to 16 fields of 1 to 99 characters, 255 in all)";
         return Refused(result::kIllegalFileOrHeading);
     }
     const Heading& heading = parsed.heading;
-    s.recordCount = static_cast<std::int16_t>(heading.recordCount);
-    s.recordLength = static_cast<std::int16_t>(heading.recordLength);
-    if (!s.programFile) {
-        s.fieldCount = static_cast<std::int16_t>(heading.fieldLengths.size());
+    state.recordCount = static_cast<std::int16_t>(heading.recordCount);
+    state.recordLength = static_cast<std::int16_t>(heading.recordLength);
+    if (!state.programFile) {
+        state.fieldCount = static_cast<std::int16_t>(heading.fieldLengths.size());
         for (std::size_t i = 0; i < heading.fieldLengths.size(); ++i) {
-            s.fieldLengths[i + 1] = std::to_string(heading.fieldLengths[i]);
+            state.fieldLengths[i + 1] = std::to_string(heading.fieldLengths[i]);
         }
     }
-    s.receiving.rxBlockLength = static_cast<std::int16_t>(
-        DataBlockLength(static_cast<std::size_t>(s.recordLength), BlockOptionsOf(s)));
+    state.receiving.rxBlockLength = static_cast<std::int16_t>(
+        DataBlockLength(static_cast<std::size_t>(state.recordLength), BlockOptionsOf(state)));
     return {HeadingStatus::kAccepted};
 }
 
 // The output file, and room for all of it. Only a regular file or nothing may stand at the name:
 // anything else is refused here, before the heading is acknowledged.
-HeadingReading OpenOutputFile(RunState& s) {
+HeadingReading OpenOutputFile(RunState& state) {
     ResultCode folderResult = result::kOk;
-    if (s.keepEarlierFiles) {
-        if (const disk::Directory* folder = TargetFolder(s, folderResult)) {
-            s.fileName = FreeName(*folder, s.fileName, !s.programFile);
-            s.fieldFileName = s.fileName.substr(0, s.fileName.find('.')) + ".FLD";
+    if (state.keepEarlierFiles) {
+        if (const disk::Directory* folder = TargetFolder(state, folderResult)) {
+            state.fileName = FreeName(*folder, state.fileName, !state.programFile);
+            state.fieldFileName = state.fileName.substr(0, state.fileName.find('.')) + ".FLD";
         }
     }
-    const ResultCode opened = OpenFile(s, s.filePath, s.fileName, FileNumber::kReceive, "O");
+    const ResultCode opened =
+        OpenFile(state, state.filePath, state.fileName, FileNumber::kReceive, "O");
     if (opened != result::kOk) {
-        s.link.linkStatus = Number(opened);
+        state.link.linkStatus = Number(opened);
         return Refused(result::kPathNotFound);
     }
-    s.receiving.rxFileCreated = true;
-    const std::int64_t needed = std::int64_t{s.recordCount} * (std::int64_t{s.recordLength} + 2);
-    std::int64_t available = FreeSpace(s, s.filePath);
+    state.receiving.rxFileCreated = true;
+    const std::int64_t needed =
+        std::int64_t{state.recordCount} * (std::int64_t{state.recordLength} + 2);
+    std::int64_t available = FreeSpace(state, state.filePath);
     if (available < 0) {
         const std::string kilobytes = std::to_string(needed / 1000);
-        if (s.host->AskYesNo(
+        if (state.host->AskYesNo(
                 "Free Space DLL error (0)",
                 "Can not calculate free space \r is there > " + kilobytes + "kBytes free0")) {
             available = needed;
         }
     }
     if (needed > available) {
-        s.failureDetail = Latin1ToUtf8(s.fileName) + " needs " + std::to_string(needed) +
-                          " bytes; the folder has " +
-                          (available < 0 ? "an unknown number" : std::to_string(available)) +
-                          " free: make room, or receive elsewhere";
+        state.failureDetail = Latin1ToUtf8(state.fileName) + " needs " + std::to_string(needed) +
+                              " bytes; the folder has " +
+                              (available < 0 ? "an unknown number" : std::to_string(available)) +
+                              " free: make room, or receive elsewhere";
         return Refused(result::kDiskFull);
     }
     return {HeadingStatus::kAccepted};
@@ -175,15 +179,15 @@ HeadingReading OpenOutputFile(RunState& s) {
 
 }  // namespace
 
-HeadingReading ReceiveHeader(RunState& s) {
-    s.currentProcedure = "ReceiveHeader";
-    const HeadingStatus arrived = AwaitHeadingFrame(s);
+HeadingReading ReceiveHeader(RunState& state) {
+    state.currentProcedure = "ReceiveHeader";
+    const HeadingStatus arrived = AwaitHeadingFrame(state);
     if (arrived != HeadingStatus::kDamaged) {
         return {arrived};
     }
-    const ReadHeading frame = ReadHeadingBlock(s.receiving.rxBuffer, s.bccEnabled);
+    const ReadHeading frame = ReadHeadingBlock(state.receiving.rxBuffer, state.bccEnabled);
     if (frame.checkByteCompared) {
-        s.currentProcedure = "BccCheck";
+        state.currentProcedure = "BccCheck";
     }
     if (frame.reading == BlockReading::kIncomplete) {
         return {HeadingStatus::kNothing};
@@ -191,11 +195,11 @@ HeadingReading ReceiveHeader(RunState& s) {
     if (frame.reading != BlockReading::kWhole) {
         return {HeadingStatus::kDamaged};
     }
-    if (const HeadingReading taken = TakeHeadingText(s, std::string(frame.text));
+    if (const HeadingReading taken = TakeHeadingText(state, std::string(frame.text));
         taken.status != HeadingStatus::kAccepted) {
         return taken;
     }
-    return OpenOutputFile(s);
+    return OpenOutputFile(state);
 }
 
 }  // namespace quenlo

@@ -30,25 +30,25 @@ std::size_t NameStart(const std::string& path) {
     return separator == std::string::npos ? 0 : separator + 1;
 }
 
-ResultCode ReceiveByYModem(RunState& s) {
-    s.currentProcedure = "ReceiveYModem";
+ResultCode ReceiveByYModem(RunState& state) {
+    state.currentProcedure = "ReceiveYModem";
     ResultCode result = result::kOk;
-    FileTransfer transfer(*s.comm, *s.host);
-    TransferView& view = *s.view;
+    FileTransfer transfer(*state.comm, *state.host);
+    TransferView& view = *state.view;
     view.SetTimerEnabled(true);
-    s.timerTicks = 0;
-    s.cancelRequested = false;
+    state.timerTicks = 0;
+    state.cancelRequested = false;
 
-    disk::Directory* folder = TargetFolder(s, result);
+    disk::Directory* folder = TargetFolder(state, result);
     if (folder == nullptr) {
         view.SetTimerEnabled(false);
         return result;
     }
     // Each name the handheld announces is judged before anything of its file is written.
-    TargetDirectory directory(*folder, s.appendMode, s.keepEarlierFiles,
-                              [&s](const std::string& name) {
-                                  s.fileName = name;
-                                  return CheckFilename(s) != result::kOk || IsDeviceName(name)
+    TargetDirectory directory(*folder, state.appendMode, state.keepEarlierFiles,
+                              [&state](const std::string& name) {
+                                  state.fileName = name;
+                                  return CheckFilename(state) != result::kOk || IsDeviceName(name)
                                              ? result::kIllegalFileOrHeading
                                              : result::kOk;
                               });
@@ -57,10 +57,10 @@ ResultCode ReceiveByYModem(RunState& s) {
     const auto ended = [&](ResultCode lineCode) {
         ResultCode file = directory.failure();
         if (file != result::kOk) {
-            s.failureDetail = directory.reason();
+            state.failureDetail = directory.reason();
         } else if (transfer.HeaderRefused()) {
             file = result::kIllegalFileOrHeading;
-            s.failureDetail = "the handheld's block 0 gave no usable file name or size";
+            state.failureDetail = "the handheld's block 0 gave no usable file name or size";
         }
         if (file != result::kOk &&
             (result == result::kOk || file == result::kIllegalFileOrHeading)) {
@@ -69,22 +69,24 @@ ResultCode ReceiveByYModem(RunState& s) {
         if (result == result::kOk && lineCode != result::kOk) {
             const std::string progress =
                 " after " + std::to_string(transfer.TransferBytes()) + " bytes of " +
-                (s.fileName.empty() ? std::string("the file") : Latin1ToUtf8(s.fileName));
-            s.failureDetail = lineCode == result::kCommTimeout
-                                  ? "the handheld did not start sending within " + TimeoutText(s) +
-                                        ": " + SameSpeedQuestion(s, "sending by YMODEM")
-                              : lineCode == result::kCommEndedByPeer
-                                  ? "the handheld ended the transfer" + progress
-                                  : "the transfer failed" + progress;
+                (state.fileName.empty() ? std::string("the file") : Latin1ToUtf8(state.fileName));
+            state.failureDetail = lineCode == result::kCommTimeout
+                                      ? "the handheld did not start sending within " +
+                                            TimeoutText(state) + ": " +
+                                            SameSpeedQuestion(state, "sending by YMODEM")
+                                  : lineCode == result::kCommEndedByPeer
+                                      ? "the handheld ended the transfer" + progress
+                                      : "the transfer failed" + progress;
         }
         return result == result::kOk ? lineCode : result;
     };
-    SetTransferLimits(s, transfer);
-    transfer.SetReceiveDirectory(s.filePath.empty() ? s.host->CurrentDirectory() : s.filePath);
+    SetTransferLimits(state, transfer);
+    transfer.SetReceiveDirectory(state.filePath.empty() ? state.host->CurrentDirectory()
+                                                        : state.filePath);
     transfer.ReceiveStart(directory);
 
-    AwaitTransferStart(s, transfer, result);
-    if (s.timerTicks >= s.timeoutCount) {
+    AwaitTransferStart(state, transfer, result);
+    if (state.timerTicks >= state.timeoutCount) {
         return ended(result::kCommTimeout);
     }
     if (transfer.Status() == TransferStatus::kFailed) {
@@ -92,17 +94,17 @@ ResultCode ReceiveByYModem(RunState& s) {
     }
     std::string path = transfer.TransferFileName();
     const std::size_t nameAt = NameStart(path);
-    s.fileName = path.substr(nameAt);
-    if (CheckFilename(s) != result::kOk) {
-        CancelTransfer(s, transfer, result);
+    state.fileName = path.substr(nameAt);
+    if (CheckFilename(state) != result::kOk) {
+        CancelTransfer(state, transfer, result);
         return result::kIllegalFileOrHeading;
     }
-    s.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
-    view.SetStatus(s.programFile ? "Receiving Program " : "Receiving File ");
+    state.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
+    view.SetStatus(state.programFile ? "Receiving Program " : "Receiving File ");
     std::string shownFile;  // what FileBox and RecordsBox show; the run emptied both
     std::string shownRecords;
 
-    const TransferStatus status = FollowTransfer(s, transfer, result, [&] {
+    const TransferStatus status = FollowTransfer(state, transfer, result, [&] {
         // At most one change a look: the name, the size, or the count.
         path = transfer.TransferFileName();
         const std::string name = path.substr(std::min(nameAt, path.size()));
@@ -110,18 +112,19 @@ ResultCode ReceiveByYModem(RunState& s) {
         const std::uint64_t bytes = transfer.TransferBytes();
         const std::string records = BlockCountText(size);
         if (name != shownFile) {
-            s.fileName = shownFile = name;
+            state.fileName = shownFile = name;
             view.SetFile(name);
         } else if (records != shownRecords) {
             shownRecords = records;
             view.SetRecords(records);
         } else if (bytes > 0) {
-            ShowTransferProgress(s, bytes, size);
+            ShowTransferProgress(state, bytes, size);
         }
     });
     if (status == TransferStatus::kFinished) {
-        NoteUnclosedBatch(s, transfer);
-        s.received.insert(s.received.end(), directory.stored().begin(), directory.stored().end());
+        NoteUnclosedBatch(state, transfer);
+        state.received.insert(state.received.end(), directory.stored().begin(),
+                              directory.stored().end());
         return ended(result::kOk);
     }
     return ended(status == TransferStatus::kFailed ? result::kCommRefused
@@ -130,13 +133,13 @@ ResultCode ReceiveByYModem(RunState& s) {
 
 }  // namespace
 
-ResultCode ReceiveYModem(RunState& s) {
-    const ResultCode result = ReceiveByYModem(s);
+ResultCode ReceiveYModem(RunState& state) {
+    const ResultCode result = ReceiveByYModem(state);
     if (result != result::kOk) {
-        NoteLineLoss(s);
+        NoteLineLoss(state);
     }
     // The window says "Received OK" for a transfer that completed, as for the block protocol.
-    s.link.transferState =
+    state.link.transferState =
         result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
     return result;
 }

@@ -19,56 +19,56 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }
 
 // Applies a token that is one of the fixed options; false when it is none of them.
-bool ApplyFixedOption(RunState& s, const std::string& t) {
+bool ApplyFixedOption(RunState& state, const std::string& t) {
     for (int n = 0; n <= 20; ++n) {
         if (t == "+P" + std::to_string(n)) {
-            s.portNumber = static_cast<std::int16_t>(n + 1);
+            state.portNumber = static_cast<std::int16_t>(n + 1);
             return true;
         }
     }
     for (const char* rate :
          {"115200", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"}) {
         if (t == std::string("+B") + rate) {
-            s.baudRate = rate;
+            state.baudRate = rate;
             return true;
         }
     }
     if (t == "+PN" || t == "+PE" || t == "+PO") {
-        s.parity = t.substr(2);
+        state.parity = t.substr(2);
     } else if (t == "+D7" || t == "+D8") {
-        s.dataBits = t.substr(2);
+        state.dataBits = t.substr(2);
     } else if (t == "+S1" || t == "+S2") {
-        s.stopBits = t.substr(2);
+        state.stopBits = t.substr(2);
     } else if (t == "+PB" || t == "-PB") {
-        s.bccEnabled = t[0] == '+';
+        state.bccEnabled = t[0] == '+';
     } else if (t == "+SN" || t == "-SN") {
-        s.seqEnabled = t[0] == '+';
+        state.seqEnabled = t[0] == '+';
     } else if (t == "+EX") {
-        s.exMode = true;
+        state.exMode = true;
     } else if (t == "+EW" || t == "+RSG") {
         // Taken for the handhelds' older option lines; they change nothing here.
     } else if (t == "+IR") {
-        s.irdaMode = true;
+        state.irdaMode = true;
     } else if (t == "+DDE") {
-        s.ddeMode = true;
+        state.ddeMode = true;
     } else if (t == "+APP") {
-        s.appendMode = true;
+        state.appendMode = true;
     } else if (t == "+T0") {
-        s.timeoutCount = kNoTimeout;
+        state.timeoutCount = kNoTimeout;
     } else if (t == "+T30") {
-        s.timeoutCount = 10;
+        state.timeoutCount = 10;
     } else if (t == "+T60") {
-        s.timeoutCount = 20;
+        state.timeoutCount = 20;
     } else if (t == "+T90") {
-        s.timeoutCount = 30;
+        state.timeoutCount = 30;
     } else if (t == "+T120") {
-        s.timeoutCount = 40;
+        state.timeoutCount = 40;
     } else if (t == "+CMP") {
-        s.cmpMode = true;
+        state.cmpMode = true;
     } else if (t == "+RXON") {
-        s.rxonMode = true;
+        state.rxonMode = true;
     } else if (t == "+YMOD") {
-        s.ymodemMode = true;
+        state.ymodemMode = true;
     } else {
         return false;
     }
@@ -92,22 +92,22 @@ std::string AcceptedLike(const std::string& token) {
     return "no such option (options are upper case; quenlo-cli --help lists them)";
 }
 
-ResultCode ApplyToken(RunState& s, const std::string& token) {
-    if (ApplyFixedOption(s, token)) {
+ResultCode ApplyToken(RunState& state, const std::string& token) {
+    if (ApplyFixedOption(state, token)) {
         return result::kOk;
     }
     if (StartsWith(token, "+F")) {
         std::string list = token.substr(2);
-        return SetFields(s, list);
+        return SetFields(state, list);
     }
     if (StartsWith(token, "+IRD")) {
-        return SetIrDelay(s, token.substr(4));
+        return SetIrDelay(state, token.substr(4));
     }
     if (StartsWith(token, "+") || StartsWith(token, "-")) {
-        s.failureDetail = Latin1ToUtf8(token) + ": " + AcceptedLike(token);
+        state.failureDetail = Latin1ToUtf8(token) + ": " + AcceptedLike(token);
         return result::kOptionMismatch;
     }
-    return CheckFileArg(s);
+    return CheckFileArg(state);
 }
 
 }  // namespace
@@ -140,39 +140,39 @@ void DropToken(std::string& line, std::size_t length) {
 
 }  // namespace
 
-ResultCode CheckCommand(RunState& s) {
-    s.currentProcedure = "CheckCommand";
-    s.resultCode = result::kOk;
-    while (s.commandLine.size() >= 2) {
+ResultCode CheckCommand(RunState& state) {
+    state.currentProcedure = "CheckCommand";
+    state.resultCode = result::kOk;
+    while (state.commandLine.size() >= 2) {
         std::size_t length = 0;
-        s.currentOption = FirstToken(s.commandLine, length);
+        state.currentOption = FirstToken(state.commandLine, length);
         std::size_t givenLength = 0;
-        s.currentOptionAsGiven = FirstToken(s.commandLineAsGiven, givenLength);
-        s.resultCode = ApplyToken(s, s.currentOption);
-        if (s.resultCode != result::kOk) {
-            return s.resultCode;
+        state.currentOptionAsGiven = FirstToken(state.commandLineAsGiven, givenLength);
+        state.resultCode = ApplyToken(state, state.currentOption);
+        if (state.resultCode != result::kOk) {
+            return state.resultCode;
         }
-        DropToken(s.commandLine, length);
-        DropToken(s.commandLineAsGiven, givenLength);
+        DropToken(state.commandLine, length);
+        DropToken(state.commandLineAsGiven, givenLength);
     }
-    if (!s.sendMode) {
+    if (!state.sendMode) {
         return result::kOk;
     }
-    s.resultCode = Test_File(s);
-    if (s.resultCode != result::kOk) {
-        return s.resultCode;
+    state.resultCode = Test_File(state);
+    if (state.resultCode != result::kOk) {
+        return state.resultCode;
     }
-    if (s.fieldCount != 0 && s.programFile) {
-        s.failureDetail = Latin1ToUtf8(s.fileName) +
-                          " is a program or system file, whose records have a fixed length: "
-                          "+F is for data files";
-        s.resultCode = result::kParameterMismatch;
-        return s.resultCode;
+    if (state.fieldCount != 0 && state.programFile) {
+        state.failureDetail = Latin1ToUtf8(state.fileName) +
+                              " is a program or system file, whose records have a fixed length: "
+                              "+F is for data files";
+        state.resultCode = result::kParameterMismatch;
+        return state.resultCode;
     }
-    if (s.fieldCount == 0 && !s.programFile) {
-        s.resultCode = CheckFieldFile(s);
-        if (s.resultCode != result::kOk) {
-            return s.resultCode;
+    if (state.fieldCount == 0 && !state.programFile) {
+        state.resultCode = CheckFieldFile(state);
+        if (state.resultCode != result::kOk) {
+            return state.resultCode;
         }
     }
     return result::kOk;

@@ -26,11 +26,11 @@ namespace {
 // kDone: the transfer ran; kFailedAtOnce: the pass ended before the port was open.
 enum class PassEnd { kDone, kFailedAtOnce, kEndRun };
 
-ResultCode Transfer(RunState& s) {
-    if (!s.ymodemMode) {
-        return s.sendMode ? TransmitFile(s) : ReceiveFile(s);
+ResultCode Transfer(RunState& state) {
+    if (!state.ymodemMode) {
+        return state.sendMode ? TransmitFile(state) : ReceiveFile(state);
     }
-    return s.sendMode ? TransmitYModem(s) : ReceiveYModem(s);
+    return state.sendMode ? TransmitYModem(state) : ReceiveYModem(state);
 }
 
 void ClosePortIfOpen(SerialComm& comm) {
@@ -40,53 +40,54 @@ void ClosePortIfOpen(SerialComm& comm) {
 }
 
 // Steps 4 to 10 of a pass: set up and open the port, move one file.
-PassEnd RunPass(RunState& s) {
-    SerialComm& comm = *s.comm;
-    TransferView& view = *s.view;
-    s.failureDetail.clear();  // the reason of a pass before is no reason for this one
-    if (!s.sendMode) {
+PassEnd RunPass(RunState& state) {
+    SerialComm& comm = *state.comm;
+    TransferView& view = *state.view;
+    state.failureDetail.clear();  // the reason of a pass before is no reason for this one
+    if (!state.sendMode) {
         // The folder is looked at before the handheld is: a reception into nowhere fails at once.
-        s.resultCode = OpenTargetFolder(s);
-        if (s.resultCode != result::kOk) {
+        state.resultCode = OpenTargetFolder(state);
+        if (state.resultCode != result::kOk) {
             return PassEnd::kFailedAtOnce;
         }
     }
-    s.link.portSettings = s.baudRate + "," + s.parity + "," + s.dataBits + "," + s.stopBits;
-    comm.SetPortNumber(s.portNumber);
-    comm.SetSettings(s.link.portSettings);
+    state.link.portSettings =
+        state.baudRate + "," + state.parity + "," + state.dataBits + "," + state.stopBits;
+    comm.SetPortNumber(state.portNumber);
+    comm.SetSettings(state.link.portSettings);
     comm.SetInputLength(0);
     comm.SetLineA(false);
     comm.SetEventThreshold(1);
     comm.SetEndOfFileStop(false);
-    if (s.irdaMode) {
-        if (s.baudRate == "9600") {
+    if (state.irdaMode) {
+        if (state.baudRate == "9600") {
             comm.SetLineB(false);
             comm.SetLineA(true);
-        } else if (s.baudRate == "19200") {
+        } else if (state.baudRate == "19200") {
             comm.SetLineB(true);
             comm.SetLineA(false);
-        } else if (s.baudRate == "115200") {
+        } else if (state.baudRate == "115200") {
             // The adapter learns the speed from an open and close at low lines.
             comm.SetLineA(false);
-            s.resultCode = OpenPort(s);
-            if (s.resultCode != result::kOk) {
+            state.resultCode = OpenPort(state);
+            if (state.resultCode != result::kOk) {
                 return PassEnd::kFailedAtOnce;
             }
-            FlushInput(s);
+            FlushInput(state);
             comm.SetPortOpen(false);
             comm.SetLineB(true);
             comm.SetLineA(true);
         } else {
-            s.host->ShowMessage("Quenlo", "Baud Rate not supported by IRDA interface",
-                                MessageIcon::kNone);
+            state.host->ShowMessage("Quenlo", "Baud Rate not supported by IRDA interface",
+                                    MessageIcon::kNone);
             return PassEnd::kEndRun;
         }
     }
-    s.resultCode = OpenPort(s);
-    if (s.resultCode != result::kOk) {
+    state.resultCode = OpenPort(state);
+    if (state.resultCode != result::kOk) {
         return PassEnd::kFailedAtOnce;
     }
-    FlushInput(s);
+    FlushInput(state);
     view.FocusButton();
     view.SetStatus("Establish Link");
     view.SetFile("");
@@ -96,48 +97,49 @@ PassEnd RunPass(RunState& s) {
     view.SetMessage("");
     view.SetMessageVisible(true);
     view.SetProgress(0);
-    s.host->Yield(std::chrono::milliseconds(0));
-    s.resultCode = Transfer(s);
+    state.host->Yield(std::chrono::milliseconds(0));
+    state.resultCode = Transfer(state);
     ClosePortIfOpen(comm);
-    s.receiving.targetFolder.reset();
+    state.receiving.targetFolder.reset();
     return PassEnd::kDone;
 }
 
 // A repeat-receive run keeps a line on show for each pass: each file it took, or why it took none.
-void ShowPass(RunState& s, std::size_t receivedBefore) {
-    if (s.received.size() == receivedBefore) {
-        s.view->AddPassLine("no file: " + ResultMessageOf(s));
+void ShowPass(RunState& state, std::size_t receivedBefore) {
+    if (state.received.size() == receivedBefore) {
+        state.view->AddPassLine("no file: " + ResultMessageOf(state));
     }
-    for (std::size_t i = receivedBefore; i < s.received.size(); ++i) {
-        s.view->AddPassLine(s.received[i] + ", received");
+    for (std::size_t i = receivedBefore; i < state.received.size(); ++i) {
+        state.view->AddPassLine(state.received[i] + ", received");
     }
 }
 
 // What a repeat-receive run took, said when it ends.
-void SumUpReceived(RunState& s) {
+void SumUpReceived(RunState& state) {
     std::string files;
-    for (const std::string& file : s.received) {
+    for (const std::string& file : state.received) {
         files += (files.empty() ? "" : ", ") + file.substr(0, file.find(':'));
     }
-    s.notes.push_back(s.received.empty() ? "no file received"
-                                         : std::to_string(s.received.size()) +
-                                               (s.received.size() == 1 ? " file" : " files") +
-                                               " received: " + files);
+    state.notes.push_back(state.received.empty()
+                              ? "no file received"
+                              : std::to_string(state.received.size()) +
+                                    (state.received.size() == 1 ? " file" : " files") +
+                                    " received: " + files);
 }
 
 // Repeat-receive passes that fail at once (no port, bad line) would otherwise follow each other
 // without a pause: wait one slice, during which Cancel still ends the run.
-void PauseBeforeRepeat(RunState& s) {
-    const Deadline slice(*s.host, kSliceSeconds);
-    while (!slice.Expired() && !s.cancelRequested) {
-        s.host->Yield(slice.Remaining());
+void PauseBeforeRepeat(RunState& state) {
+    const Deadline slice(*state.host, kSliceSeconds);
+    while (!slice.Expired() && !state.cancelRequested) {
+        state.host->Yield(slice.Remaining());
     }
 }
 
 // Whether a repeat-receive run goes on with another pass after this one.
-bool RepeatPass(RunState& s, WindowEvents& events) {
+bool RepeatPass(RunState& state, WindowEvents& events) {
     const bool clicked = events.TakeClick();
-    return s.rxonMode && !s.cancelRequested && !clicked;
+    return state.rxonMode && !state.cancelRequested && !clicked;
 }
 
 // The run-time error of the failure being handled; called inside a catch block.
@@ -155,14 +157,14 @@ RuntimeError CurrentFailure() {
 
 }  // namespace
 
-void RunTransfer(RunState& s) {
-    WindowEvents events(s);
-    s.view->Show(events);
-    SetDefaults(s);
-    s.failureDetail.clear();
-    s.notes.clear();
-    s.received.clear();
-    s.view->FocusButton();
+void RunTransfer(RunState& state) {
+    WindowEvents events(state);
+    state.view->Show(events);
+    SetDefaults(state);
+    state.failureDetail.clear();
+    state.notes.clear();
+    state.received.clear();
+    state.view->FocusButton();
 
     // The option line's settings: every pass starts from them, so that what one received file
     // set (its kind, its protocol, its layout) lasts for that file only.
@@ -170,57 +172,57 @@ void RunTransfer(RunState& s) {
     for (;;) {
         try {
             if (!parsed) {
-                s.resultCode = CheckCommand(s);
-                if (s.resultCode != result::kOk) {
+                state.resultCode = CheckCommand(state);
+                if (state.resultCode != result::kOk) {
                     // Half-read settings are no settings to run on, one pass or many.
-                    ReportResult(s);
+                    ReportResult(state);
                     break;
                 }
-                parsed = static_cast<const TransferSettings&>(s);
+                parsed = static_cast<const TransferSettings&>(state);
             }
-            static_cast<TransferSettings&>(s) = *parsed;
-            const std::size_t receivedBefore = s.received.size();
-            const PassEnd end = RunPass(s);
+            static_cast<TransferSettings&>(state) = *parsed;
+            const std::size_t receivedBefore = state.received.size();
+            const PassEnd end = RunPass(state);
             if (end == PassEnd::kEndRun) {
                 break;
             }
-            if (s.rxonMode) {
-                ShowPass(s, receivedBefore);
+            if (state.rxonMode) {
+                ShowPass(state, receivedBefore);
             }
-            if (end == PassEnd::kFailedAtOnce && s.rxonMode && !s.cancelRequested) {
-                PauseBeforeRepeat(s);
+            if (end == PassEnd::kFailedAtOnce && state.rxonMode && !state.cancelRequested) {
+                PauseBeforeRepeat(state);
             }
-            if (RepeatPass(s, events)) {
+            if (RepeatPass(state, events)) {
                 continue;
             }
-            if (s.rxonMode) {
-                SumUpReceived(s);
+            if (state.rxonMode) {
+                SumUpReceived(state);
             }
-            ReportResult(s);
+            ReportResult(state);
             break;
         } catch (...) {
             const RuntimeError error = CurrentFailure();
-            s.resultMessage = std::to_string(error.number()) + ": " + error.text() + " Error in " +
-                              s.currentProcedure;
-            s.host->ShowMessage("TARVOS ERROR", s.resultMessage, MessageIcon::kExclamation);
-            ClosePortIfOpen(*s.comm);
-            s.CloseAllFiles();
+            state.resultMessage = std::to_string(error.number()) + ": " + error.text() +
+                                  " Error in " + state.currentProcedure;
+            state.host->ShowMessage("TARVOS ERROR", state.resultMessage, MessageIcon::kExclamation);
+            ClosePortIfOpen(*state.comm);
+            state.CloseAllFiles();
             if (!parsed) {
                 break;  // it failed reading the line: there is nothing to repeat
             }
-            if (s.rxonMode && !s.cancelRequested) {
-                PauseBeforeRepeat(s);
+            if (state.rxonMode && !state.cancelRequested) {
+                PauseBeforeRepeat(state);
             }
-            if (RepeatPass(s, events)) {
+            if (RepeatPass(state, events)) {
                 continue;
             }
             break;
         }
     }
-    ClosePortIfOpen(*s.comm);
-    s.CloseAllFiles();
-    s.receiving.targetFolder.reset();
-    s.view->Unload();
+    ClosePortIfOpen(*state.comm);
+    state.CloseAllFiles();
+    state.receiving.targetFolder.reset();
+    state.view->Unload();
 }
 
 }  // namespace quenlo

@@ -17,7 +17,7 @@ toolchain="$repo/cmake/mingw-w64.cmake"
 started=$(date +%s)
 
 # files_test holds the POSIX file cases (FIFOs, /dev); windows_test holds the Windows ones.
-tests=(protocol_test ymodem_machine_test transmit_test receive_test
+tests=(protocol_test ymodem_machine_test transmit_test receive_test ymodem_transfer_test block_rest_test
        run_transfer_test windows_test)
 
 # GoogleTest for Windows, once.

@@ -21,7 +21,7 @@ const std::string kEot(1, chEOT);
 
 class Sender {
   public:
-    explicit Sender(RunState& state) : s_(state), view_(*state.view) {}
+    explicit Sender(RunState& state) : state_(state), view_(*state.view) {}
 
     ResultCode Run();
 
@@ -31,12 +31,13 @@ class Sender {
     // The next transmission repeats the heading or block, rather than asking for the answer
     // again: linkStatus holds 0 or 1, an ACK or NAK answer or a transmission that went out.
     bool RepeatsTransmission() const {
-        return s_.link.linkStatus == Raw(Answer::kAck) || s_.link.linkStatus == Raw(Answer::kNak);
+        return state_.link.linkStatus == Raw(Answer::kAck) ||
+               state_.link.linkStatus == Raw(Answer::kNak);
     }
     // Records the answer in linkStatus, and hands it on.
     Answer Wait() {
-        const Answer answer = WaitAnswerBHT(s_);
-        s_.link.linkStatus = Raw(answer);
+        const Answer answer = WaitAnswerBHT(state_);
+        state_.link.linkStatus = Raw(answer);
         return answer;
     }
     // Sends text and records the result in linkStatus; false when a line error ended the
@@ -44,7 +45,7 @@ class Sender {
     bool Transmit(const std::string& text);
     std::string Unit() const;
     void ClearCounters() {
-        s_.timerTicks = 0;
+        state_.timerTicks = 0;
         txRetries_ = 0;
     }
     void Establish();
@@ -53,9 +54,9 @@ class Sender {
     bool SendRecord();
     void PrepareRecordWindow();
     void Close();
-    void YieldOnce() { YieldToWindow(s_); }
+    void YieldOnce() { YieldToWindow(state_); }
 
-    RunState& s_;
+    RunState& state_;
     TransferView& view_;
     ResultCode result_ = result::kOk;
     std::int16_t txRetries_ = 0;        // NAKs since the last block went through
@@ -64,13 +65,13 @@ class Sender {
 
 // What was in flight, for the reasons: the call, the heading, or the data block.
 std::string Sender::Unit() const {
-    switch (s_.link.transferState) {
+    switch (state_.link.transferState) {
         case TransferState::kEstablishing:
             return "the call";
         case TransferState::kHeading:
             return "the heading";
         default:
-            return "block " + std::to_string(s_.link.blockSeq - 1);
+            return "block " + std::to_string(state_.link.blockSeq - 1);
     }
 }
 
@@ -78,46 +79,46 @@ void Sender::ApplyCommonRules(Answer reply) {
     switch (reply) {
         case Answer::kNak:
             if (++txRetries_ >= kMaxNaks) {
-                s_.failureDetail = "the handheld refused " + Unit() +
-                                   " ten times: check the block check and block number settings "
-                                   "(" +
-                                   BlockOptionsText(s_) +
-                                   " here) against the handheld's, or the file";
+                state_.failureDetail =
+                    "the handheld refused " + Unit() +
+                    " ten times: check the block check and block number settings "
+                    "(" +
+                    BlockOptionsText(state_) + " here) against the handheld's, or the file";
                 result_ = result::kCommRefused;
-                s_.link.transferState = TransferState::kClosing;
+                state_.link.transferState = TransferState::kClosing;
             }
             break;
         case Answer::kCancelled:
-            s_.failureDetail = "cancelled during " + Unit();
+            state_.failureDetail = "cancelled during " + Unit();
             result_ = result::kCancelled;
-            s_.link.transferState = TransferState::kStopped;
+            state_.link.transferState = TransferState::kStopped;
             break;
         case Answer::kEot:
-            s_.failureDetail = "the handheld ended the transfer at " + Unit();
+            state_.failureDetail = "the handheld ended the transfer at " + Unit();
             result_ = result::kCommEndedByPeer;
-            s_.link.transferState = TransferState::kClosing;
+            state_.link.transferState = TransferState::kClosing;
             break;
         case Answer::kSilent:
         case Answer::kEnq:
             // An ENQ asks for our answer again, and the next cycle gives it; but a handheld that
             // does nothing else makes no progress either, and counts toward the time-out as
             // silence does.
-            if (const ResultCode lost = LineError(s_); lost != result::kOk) {
+            if (const ResultCode lost = LineError(state_); lost != result::kOk) {
                 result_ = lost;
-                s_.link.transferState = TransferState::kStopped;
-            } else if (++s_.timerTicks >= s_.timeoutCount) {
-                s_.failureDetail =
+                state_.link.transferState = TransferState::kStopped;
+            } else if (++state_.timerTicks >= state_.timeoutCount) {
+                state_.failureDetail =
                     (reply == Answer::kEnq
                          ? "the handheld only asked for answers again (ENQ) at " + Unit()
                          : "no answer from the handheld to " + Unit() + " within " +
-                               TimeoutText(s_) + ": " +
-                               SameSpeedQuestion(s_, "waiting to receive")) +
-                    (s_.link.inputText.find(chCRC) != std::string::npos
+                               TimeoutText(state_) + ": " +
+                               SameSpeedQuestion(state_, "waiting to receive")) +
+                    (state_.link.inputText.find(chCRC) != std::string::npos
                          ? " It asks for YMODEM ('C'): send a PD4, FN4 or CAB file, or add +YMOD."
                          : "");
-                SendText(s_, kEot);
+                SendText(state_, kEot);
                 result_ = result::kCommTimeout;
-                s_.link.transferState = TransferState::kStopped;
+                state_.link.transferState = TransferState::kStopped;
             }
             break;
         default:
@@ -126,33 +127,33 @@ void Sender::ApplyCommonRules(Answer reply) {
 }
 
 void Sender::Establish() {
-    SendText(s_, kEnq);
+    SendText(state_, kEnq);
     if (const Answer answer = Wait(); answer != Answer::kAck) {
         ApplyCommonRules(answer);
         return;
     }
-    SetHeader(s_);
+    SetHeader(state_);
     ClearCounters();
-    s_.link.transferState = TransferState::kHeading;
+    state_.link.transferState = TransferState::kHeading;
     view_.SetAboutEnabled(false);
     view_.SetStatus("Sending Header");
-    view_.SetFile(s_.fileName);
+    view_.SetFile(state_.fileName);
     YieldOnce();
 }
 
 bool Sender::Transmit(const std::string& text) {
-    const ResultCode sent = SendText(s_, text);
-    s_.link.linkStatus = Number(sent);
+    const ResultCode sent = SendText(state_, text);
+    state_.link.linkStatus = Number(sent);
     if (StopsSending(sent)) {
         result_ = sent;
-        s_.link.transferState = TransferState::kStopped;
+        state_.link.transferState = TransferState::kStopped;
         return false;
     }
     return true;
 }
 
 bool Sender::SendHeading() {
-    if (!Transmit(RepeatsTransmission() ? s_.sending.headerBlock : kEnq)) {
+    if (!Transmit(RepeatsTransmission() ? state_.sending.headerBlock : kEnq)) {
         return false;
     }
     if (const Answer answer = Wait(); answer != Answer::kAck) {
@@ -160,23 +161,23 @@ bool Sender::SendHeading() {
         return true;
     }
     ClearCounters();
-    if (s_.recordCount <= 0) {
-        s_.link.transferState = TransferState::kClosing;
+    if (state_.recordCount <= 0) {
+        state_.link.transferState = TransferState::kClosing;
         result_ = result::kOk;
     } else {
-        s_.link.transferState = TransferState::kData;
-        s_.sending.currentBlock = GetNextRecord(s_);
-        ++s_.link.blockSeq;
+        state_.link.transferState = TransferState::kData;
+        state_.sending.currentBlock = GetNextRecord(state_);
+        ++state_.link.blockSeq;
     }
     PrepareRecordWindow();
     return true;
 }
 
 void Sender::PrepareRecordWindow() {
-    const bool noRecords = s_.link.transferState == TransferState::kClosing;
-    view_.SetStatus(s_.programFile ? "Sending Program " : "Sending File ");
-    view_.SetFile(s_.fileName);
-    view_.SetRecords(" " + ZeroFilled(s_.recordCount, 5));
+    const bool noRecords = state_.link.transferState == TransferState::kClosing;
+    view_.SetStatus(state_.programFile ? "Sending Program " : "Sending File ");
+    view_.SetFile(state_.fileName);
+    view_.SetRecords(" " + ZeroFilled(state_.recordCount, 5));
     view_.SetRecordCount(" 00000");
     view_.SetProgress(noRecords ? 100 : 0);
     view_.SetComplete(noRecords ? "100%" : " 0%");
@@ -186,72 +187,74 @@ void Sender::PrepareRecordWindow() {
 bool Sender::SendRecord() {
     // The answer is not kept in linkStatus here: after a normal transmission it holds 0, so the
     // same block goes again after a NAK, an ENQ or silence.
-    if (!Transmit(RepeatsTransmission() ? s_.sending.currentBlock : kEnq)) {
+    if (!Transmit(RepeatsTransmission() ? state_.sending.currentBlock : kEnq)) {
         return false;
     }
-    if (s_.link.blockSeq <= s_.recordCount && lastAnswer_ == Answer::kAck) {
-        s_.sending.nextRecord = GetNextRecord(s_);
+    if (state_.link.blockSeq <= state_.recordCount && lastAnswer_ == Answer::kAck) {
+        state_.sending.nextRecord = GetNextRecord(state_);
     }
-    lastAnswer_ = WaitAnswerBHT(s_);
+    lastAnswer_ = WaitAnswerBHT(state_);
     if (lastAnswer_ != Answer::kAck) {
         ApplyCommonRules(lastAnswer_);
         return true;
     }
     ClearCounters();
-    view_.SetRecordCount(" " + s_.link.blockSeqText);
-    const int percent =
-        static_cast<int>(RoundedQuotient(std::int64_t{s_.link.blockSeq - 1} * 100, s_.recordCount));
+    view_.SetRecordCount(" " + state_.link.blockSeqText);
+    const int percent = static_cast<int>(
+        RoundedQuotient(std::int64_t{state_.link.blockSeq - 1} * 100, state_.recordCount));
     view_.SetProgress(percent);
     view_.SetComplete(PercentText(percent));
-    if (s_.link.blockSeq > s_.recordCount) {
-        s_.link.transferState = TransferState::kClosing;
+    if (state_.link.blockSeq > state_.recordCount) {
+        state_.link.transferState = TransferState::kClosing;
     } else {
-        s_.sending.currentBlock = s_.sending.nextRecord;
-        ++s_.link.blockSeq;
+        state_.sending.currentBlock = state_.sending.nextRecord;
+        ++state_.link.blockSeq;
     }
     return true;
 }
 
 void Sender::Close() {
-    s_.timerTicks = 0;
+    state_.timerTicks = 0;
     view_.SetStatus("Closing Link");
     YieldOnce();
-    while (s_.link.transferState == TransferState::kClosing) {
-        SendText(s_, kEot);
+    while (state_.link.transferState == TransferState::kClosing) {
+        SendText(state_, kEot);
         const Answer answer = Wait();
         if (answer == Answer::kAck) {
-            s_.link.transferState = TransferState::kCompleted;
+            state_.link.transferState = TransferState::kCompleted;
         } else if (answer == Answer::kCancelled) {
             result_ = result::kCancelled;
-            s_.link.transferState = TransferState::kStopped;
-        } else if (const ResultCode lost = LineError(s_); lost != result::kOk) {
+            state_.link.transferState = TransferState::kStopped;
+        } else if (const ResultCode lost = LineError(state_); lost != result::kOk) {
             result_ = lost;
-            s_.link.transferState = TransferState::kStopped;
-        } else if (++s_.timerTicks >= s_.timeoutCount) {
-            s_.failureDetail = "the handheld did not acknowledge the end (EOT) within " +
-                               TimeoutText(s_) + "; it may have the whole file all the same";
+            state_.link.transferState = TransferState::kStopped;
+        } else if (++state_.timerTicks >= state_.timeoutCount) {
+            state_.failureDetail = "the handheld did not acknowledge the end (EOT) within " +
+                                   TimeoutText(state_) +
+                                   "; it may have the whole file all the same";
             result_ = result::kCommTimeout;
-            s_.link.transferState = TransferState::kStopped;
+            state_.link.transferState = TransferState::kStopped;
         }
     }
 }
 
 ResultCode Sender::Run() {
-    s_.currentProcedure = "Transmit File";
-    const ResultCode opened = OpenFile(s_, s_.filePath, s_.fileName, FileNumber::kSend, "I");
+    state_.currentProcedure = "Transmit File";
+    const ResultCode opened =
+        OpenFile(state_, state_.filePath, state_.fileName, FileNumber::kSend, "I");
     if (opened != result::kOk) {
         return opened;
     }
     ClearCounters();
-    s_.link.blockSeq = 1;
-    s_.link.blockSeqText = "00000";
-    s_.link.transferState = TransferState::kEstablishing;
-    s_.sending.linesCut = 0;
+    state_.link.blockSeq = 1;
+    state_.link.blockSeqText = "00000";
+    state_.link.transferState = TransferState::kEstablishing;
+    state_.sending.linesCut = 0;
 
     bool lineError = false;
-    while (!lineError && s_.link.transferState >= TransferState::kEstablishing &&
-           s_.link.transferState <= TransferState::kData) {
-        switch (s_.link.transferState) {
+    while (!lineError && state_.link.transferState >= TransferState::kEstablishing &&
+           state_.link.transferState <= TransferState::kData) {
+        switch (state_.link.transferState) {
             case TransferState::kEstablishing:
                 Establish();
                 break;
@@ -267,12 +270,13 @@ ResultCode Sender::Run() {
     if (!lineError) {
         Close();
     }
-    s_.CloseFile(FileNumber::kSend);
-    if (s_.sending.linesCut > 0) {
-        s_.notes.push_back(std::to_string(s_.sending.linesCut) +
-                           (s_.sending.linesCut == 1 ? " line" : " lines") + " longer than " +
-                           std::to_string(s_.recordLength) + " characters " +
-                           (s_.sending.linesCut == 1 ? "was" : "were") + " cut");
+    state_.CloseFile(FileNumber::kSend);
+    if (state_.sending.linesCut > 0) {
+        state_.notes.push_back(std::to_string(state_.sending.linesCut) +
+                               (state_.sending.linesCut == 1 ? " line" : " lines") +
+                               " longer than " + std::to_string(state_.recordLength) +
+                               " characters " + (state_.sending.linesCut == 1 ? "was" : "were") +
+                               " cut");
     }
     return result_;
 }

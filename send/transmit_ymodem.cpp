@@ -20,34 +20,34 @@ std::string Progress(const FileTransfer& transfer) {
            std::to_string(transfer.TransferSize()) + " bytes";
 }
 
-ResultCode SendByYModem(RunState& s) {
-    s.currentProcedure = "TransmitYModem";
+ResultCode SendByYModem(RunState& state) {
+    state.currentProcedure = "TransmitYModem";
     ResultCode result = result::kOk;
     const auto fail = [&result](ResultCode code) {
         if (result == result::kOk) {
             result = code;
         }
     };
-    FileTransfer transfer(*s.comm, *s.host);
-    TransferView& view = *s.view;
+    FileTransfer transfer(*state.comm, *state.host);
+    TransferView& view = *state.view;
 
     view.SetTimerEnabled(true);
-    s.timerTicks = 0;
-    s.cancelRequested = false;
+    state.timerTicks = 0;
+    state.cancelRequested = false;
     int error = 0;
-    const std::filesystem::path path = PathOf(s, s.filePath, s.fileName);
-    auto source = SourceFile::Open(path, s.fileName, error);
-    SetTransferLimits(s, transfer);
+    const std::filesystem::path path = PathOf(state, state.filePath, state.fileName);
+    auto source = SourceFile::Open(path, state.fileName, error);
+    SetTransferLimits(state, transfer);
     if (source) {
-        transfer.SendFile(*source, s.filePath + s.fileName);
+        transfer.SendFile(*source, state.filePath + state.fileName);
     } else {
-        s.failureDetail = "cannot read " + Utf8Path(path) + ": " + ErrorText(error);
+        state.failureDetail = "cannot read " + Utf8Path(path) + ": " + ErrorText(error);
     }
-    AwaitTransferStart(s, transfer, result);
-    if (s.timerTicks >= s.timeoutCount) {
-        s.failureDetail =
-            "the handheld did not ask for the file within " + TimeoutText(s) + ": " +
-            SameSpeedQuestion(s, "waiting for a YMODEM file") +
+    AwaitTransferStart(state, transfer, result);
+    if (state.timerTicks >= state.timeoutCount) {
+        state.failureDetail =
+            "the handheld did not ask for the file within " + TimeoutText(state) + ": " +
+            SameSpeedQuestion(state, "waiting for a YMODEM file") +
             (transfer.HeardBlockCall()
                  ? " It calls in the block protocol (ENQ): send a PD3 file, or drop +YMOD."
                  : " A handheld waiting for the block protocol says nothing.");
@@ -59,20 +59,20 @@ ResultCode SendByYModem(RunState& s) {
         return result;
     }
 
-    s.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
-    view.SetStatus(s.programFile ? "Sending Program " : "Sending File ");
-    view.SetFile(s.fileName);
+    state.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
+    view.SetStatus(state.programFile ? "Sending Program " : "Sending File ");
+    view.SetFile(state.fileName);
     view.SetRecords(BlockCountText(transfer.TransferSize()));
-    const TransferStatus ended = FollowTransfer(s, transfer, result, [&] {
-        ShowTransferProgress(s, transfer.TransferBytes(), transfer.TransferSize());
+    const TransferStatus ended = FollowTransfer(state, transfer, result, [&] {
+        ShowTransferProgress(state, transfer.TransferBytes(), transfer.TransferSize());
     });
     if (ended == TransferStatus::kFinished) {
-        NoteUnclosedBatch(s, transfer);
+        NoteUnclosedBatch(state, transfer);
     } else if (ended == TransferStatus::kEndedWithError) {
-        s.failureDetail = "the handheld ended the transfer after " + Progress(transfer);
+        state.failureDetail = "the handheld ended the transfer after " + Progress(transfer);
         fail(result::kCommEndedByPeer);
     } else {
-        s.failureDetail = "the handheld stopped taking the file after " + Progress(transfer);
+        state.failureDetail = "the handheld stopped taking the file after " + Progress(transfer);
         fail(result::kCommTooManyNaks);
     }
     return result;
@@ -80,13 +80,13 @@ ResultCode SendByYModem(RunState& s) {
 
 }  // namespace
 
-ResultCode TransmitYModem(RunState& s) {
-    const ResultCode result = SendByYModem(s);
+ResultCode TransmitYModem(RunState& state) {
+    const ResultCode result = SendByYModem(state);
     if (result != result::kOk) {
-        NoteLineLoss(s);
+        NoteLineLoss(state);
     }
     // The window says "Sent OK" for a transfer that completed, as it does for the block protocol.
-    s.link.transferState =
+    state.link.transferState =
         result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
     return result;
 }

@@ -17,14 +17,11 @@ class BlockRestTest : public testing::EngineFixture {
   protected:
     void Settings(const char* baud, const char* parity = "N", const char* data = "8",
                   const char* stop = "1") {
-        state.receiving.targetFolder.reset();  // the folder of an earlier row is gone
-        SetDefaults(state);
+        Prepare(false);
         state.baudRate = baud;
         state.parity = parity;
         state.dataBits = data;
         state.stopBits = stop;
-        state.filePath = dir.enginePath();
-        line.SetPortOpen(true);
     }
 };
 

@@ -45,18 +45,18 @@ std::string Lines(EngineFile& file) {
     return all;
 }
 
-std::string Fields(const RunState& s) {
+std::string Fields(const RunState& state) {
     std::string text;
-    for (int i = 1; i <= s.fieldCount; ++i) {
-        text += (i == 1 ? "" : " ") + s.fieldLengths[static_cast<std::size_t>(i)];
+    for (int i = 1; i <= state.fieldCount; ++i) {
+        text += (i == 1 ? "" : " ") + state.fieldLengths[static_cast<std::size_t>(i)];
     }
-    return text + "=" + std::to_string(s.recordLength);
+    return text + "=" + std::to_string(state.recordLength);
 }
 
-std::string Described(const RunState& s) {
-    return s.filePath + "|" + s.fileName + (s.sendMode ? " send" : "") +
-           (s.programFile ? " program L" : " data L") + std::to_string(s.recordLength) +
-           (s.ymodemMode ? " YMOD " : " ") + s.fieldFileName;
+std::string Described(const RunState& state) {
+    return state.filePath + "|" + state.fileName + (state.sendMode ? " send" : "") +
+           (state.programFile ? " program L" : " data L") + std::to_string(state.recordLength) +
+           (state.ymodemMode ? " YMOD " : " ") + state.fieldFileName;
 }
 
 class FilesTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,23 @@ class EngineFixture : public ::testing::Test, public EngineRig {
               sim::LineFaults toLoader = {}, int baud = 19200) {
         line.Attach(*machine, sim::Line(baud, toHandheld), sim::Line(baud, toLoader));
         peer = std::move(machine);
+    }
+
+    // A fresh run's settings, the line open and empty, an empty directory unless kept.
+    void Prepare(bool keepFiles = true) {
+        // A run holds its folder open, and Windows removes no folder held open.
+        state.receiving.targetFolder.reset();
+        if (!keepFiles) {
+            std::filesystem::remove_all(dir.path());
+            std::filesystem::create_directory(dir.path());
+        }
+        SetDefaults(state);
+        state.filePath = dir.enginePath();
+        state.cancelRequested = false;
+        state.notes.clear();
+        line.sent.clear();
+        line.SetPortOpen(true);
+        host.messages.clear();
     }
 
     // A file of `lines` lines "LINE0001", "LINE0002", ... ended by CR LF; returns its full path.
