@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "files/field_definitions.h"
 #include "files/file_open.h"
+#include "protocol/fields.h"
 #include "protocol/heading.h"
 
 namespace quenlo {

@@ -5,7 +5,7 @@
 
 #include "files/file_open.h"
 #include "files/native_path.h"
-#include "protocol/fields.h"
+#include "protocol/line_text.h"
 
 namespace quenlo {
 

@@ -8,7 +8,7 @@
 #include "fuzz_input.h"
 #include "protocol/block_receiver.h"
 #include "protocol/block_sender.h"
-#include "protocol/fields.h"
+#include "protocol/line_text.h"
 #include "protocol/ymodem_receiver.h"
 #include "protocol/ymodem_sender.h"
 #include "support/memory_serial_comm.h"

@@ -8,11 +8,10 @@ namespace {
 
 // The check byte of a framed block is AddBcc's work, so a failure after framing is reported under
 // its name, as it always has been.
-std::string Framed(RunState& state, std::string block) {
+void NoteCheckByteAdded(RunState& state) {
     if (state.bccEnabled) {
         state.currentProcedure = "AddBcc";
     }
-    return block;
 }
 
 }  // namespace
@@ -28,12 +27,16 @@ char BccCheck(RunState& state, std::string_view text) {
 }
 
 std::string FrameHeadingBlock(RunState& state, std::string_view headingText) {
-    return Framed(state, quenlo::FrameHeadingBlock(headingText, BlockOptionsOf(state)));
+    std::string block = quenlo::FrameHeadingBlock(headingText, BlockOptionsOf(state));
+    NoteCheckByteAdded(state);
+    return block;
 }
 
 std::string FrameDataBlock(RunState& state, std::string_view sequenceText,
                            std::string_view record) {
-    return Framed(state, quenlo::FrameDataBlock(sequenceText, record, BlockOptionsOf(state)));
+    std::string block = quenlo::FrameDataBlock(sequenceText, record, BlockOptionsOf(state));
+    NoteCheckByteAdded(state);
+    return block;
 }
 
 }  // namespace quenlo

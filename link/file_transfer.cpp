@@ -10,7 +10,6 @@
 #include "base/transfer_view.h"
 #include "link/link_control.h"
 #include "protocol/control_chars.h"
-#include "protocol/fields.h"
 
 namespace quenlo {
 

@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "protocol/fields.h"
+#include "protocol/line_text.h"
 
 namespace quenlo {
 

@@ -5,6 +5,7 @@
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
 #include "protocol/heading.h"
+#include "protocol/line_text.h"
 
 namespace quenlo::protocol {
 

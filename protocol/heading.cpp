@@ -2,6 +2,7 @@
 
 #include "protocol/fields.h"
 #include "protocol/file_kinds.h"
+#include "protocol/line_text.h"
 
 namespace quenlo {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "protocol/fields.h"
+#include "protocol/line_text.h"
 
 namespace quenlo {
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "protocol/fields.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "protocol/control_chars.h"
+#include "protocol/line_text.h"
 
 namespace quenlo::protocol {
 namespace {

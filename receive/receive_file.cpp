@@ -16,6 +16,7 @@
 #include "link/reasons.h"
 #include "protocol/control_chars.h"
 #include "protocol/fields.h"
+#include "protocol/line_text.h"
 #include "protocol/received_blocks.h"
 #include "receive/receive_header.h"
 

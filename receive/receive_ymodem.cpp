@@ -13,7 +13,7 @@
 #include "link/link_control.h"
 #include "link/reasons.h"
 #include "link/ymodem_steps.h"
-#include "protocol/fields.h"
+#include "protocol/line_text.h"
 
 namespace quenlo {
 

@@ -5,6 +5,7 @@
 #include "base/runtime_error.h"
 #include "base/text.h"
 #include "link/block_framing.h"
+#include "protocol/fields.h"
 #include "protocol/record_packing.h"
 
 namespace quenlo {

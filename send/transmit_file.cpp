@@ -9,6 +9,7 @@
 #include "link/link_control.h"
 #include "link/reasons.h"
 #include "protocol/control_chars.h"
+#include "protocol/fields.h"
 #include "send/heading_block.h"
 #include "send/record_reader.h"
 

@@ -8,7 +8,6 @@
 #include "link/link_control.h"
 #include "link/reasons.h"
 #include "link/ymodem_steps.h"
-#include "protocol/fields.h"
 
 namespace quenlo {
 

@@ -1,6 +1,6 @@
 #include "sim/directory_store.h"
 
-#include "protocol/fields.h"
+#include "protocol/line_text.h"
 
 namespace quenlo::sim {
 

@@ -1,6 +1,6 @@
 #include "sim/session.h"
 
-#include "protocol/fields.h"
+#include "protocol/line_text.h"
 
 #include <algorithm>
 #include <cerrno>

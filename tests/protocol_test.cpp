@@ -11,6 +11,7 @@
 #include "protocol/fields.h"
 #include "protocol/file_kinds.h"
 #include "protocol/heading.h"
+#include "protocol/line_text.h"
 #include "protocol/record_packing.h"
 
 namespace quenlo {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "protocol/crc16.h"
+#include "protocol/line_text.h"
 #include "protocol/ymodem_receiver.h"
 #include "protocol/ymodem_sender.h"
 #include "support/memory_serial_comm.h"
