@@ -30,83 +30,45 @@ std::size_t NameStart(const std::string& path) {
     return separator == std::string::npos ? 0 : separator + 1;
 }
 
-ResultCode ReceiveByYModem(RunState& state) {
-    state.currentProcedure = "ReceiveYModem";
-    ResultCode result = result::kOk;
-    FileTransfer transfer(*state.comm, *state.host);
+// How a reception that ended with `lineCode` on the line ends. The file's own failure (its name,
+// its place, the disk) says more than the line's: it wins over 51 to 55, and a refused name even
+// over Cancel (already in `result`).
+ResultCode Ended(RunState& state, TargetDirectory& directory, const FileTransfer& transfer,
+                 ResultCode result, ResultCode lineCode) {
+    ResultCode file = directory.failure();
+    if (file != result::kOk) {
+        state.failureDetail = directory.reason();
+    } else if (transfer.HeaderRefused()) {
+        file = result::kIllegalFileOrHeading;
+        state.failureDetail = "the handheld's block 0 gave no usable file name or size";
+    }
+    if (file != result::kOk && (result == result::kOk || file == result::kIllegalFileOrHeading)) {
+        return file;
+    }
+    if (result == result::kOk && lineCode != result::kOk) {
+        const std::string progress =
+            " after " + std::to_string(transfer.TransferBytes()) + " bytes of " +
+            (state.fileName.empty() ? std::string("the file") : Latin1ToUtf8(state.fileName));
+        state.failureDetail =
+            lineCode == result::kCommTimeout
+                ? "the handheld did not start sending within " + TimeoutText(state) + ": " +
+                      SameSpeedQuestion(state, "sending by YMODEM")
+            : lineCode == result::kCommEndedByPeer ? "the handheld ended the transfer" + progress
+                                                   : "the transfer failed" + progress;
+    }
+    return result == result::kOk ? lineCode : result;
+}
+
+// Follows the file as it comes, the window showing at most one change a look: the name, the
+// size, or the count. The run emptied FileBox and RecordsBox.
+TransferStatus FollowReception(RunState& state, FileTransfer& transfer, ResultCode& result,
+                               std::size_t nameAt) {
     TransferView& view = *state.view;
-    view.SetTimerEnabled(true);
-    state.timerTicks = 0;
-    state.cancelRequested = false;
-
-    disk::Directory* folder = TargetFolder(state, result);
-    if (folder == nullptr) {
-        view.SetTimerEnabled(false);
-        return result;
-    }
-    // Each name the handheld announces is judged before anything of its file is written.
-    TargetDirectory directory(*folder, state.appendMode, state.keepEarlierFiles,
-                              [&state](const std::string& name) {
-                                  state.fileName = name;
-                                  return CheckFilename(state) != result::kOk || IsDeviceName(name)
-                                             ? result::kIllegalFileOrHeading
-                                             : result::kOk;
-                              });
-    // The file's own failure (its name, its place, the disk) says more than the line's: it wins
-    // over 51 to 55, and a refused name even over Cancel.
-    const auto ended = [&](ResultCode lineCode) {
-        ResultCode file = directory.failure();
-        if (file != result::kOk) {
-            state.failureDetail = directory.reason();
-        } else if (transfer.HeaderRefused()) {
-            file = result::kIllegalFileOrHeading;
-            state.failureDetail = "the handheld's block 0 gave no usable file name or size";
-        }
-        if (file != result::kOk &&
-            (result == result::kOk || file == result::kIllegalFileOrHeading)) {
-            return file;
-        }
-        if (result == result::kOk && lineCode != result::kOk) {
-            const std::string progress =
-                " after " + std::to_string(transfer.TransferBytes()) + " bytes of " +
-                (state.fileName.empty() ? std::string("the file") : Latin1ToUtf8(state.fileName));
-            state.failureDetail = lineCode == result::kCommTimeout
-                                      ? "the handheld did not start sending within " +
-                                            TimeoutText(state) + ": " +
-                                            SameSpeedQuestion(state, "sending by YMODEM")
-                                  : lineCode == result::kCommEndedByPeer
-                                      ? "the handheld ended the transfer" + progress
-                                      : "the transfer failed" + progress;
-        }
-        return result == result::kOk ? lineCode : result;
-    };
-    SetTransferLimits(state, transfer);
-    transfer.SetReceiveDirectory(state.filePath.empty() ? state.host->CurrentDirectory()
-                                                        : state.filePath);
-    transfer.ReceiveStart(directory);
-
-    AwaitTransferStart(state, transfer, result);
-    if (state.timerTicks >= state.timeoutCount) {
-        return ended(result::kCommTimeout);
-    }
-    if (transfer.Status() == TransferStatus::kFailed) {
-        return ended(result::kCommFailedAtStart);
-    }
-    std::string path = transfer.TransferFileName();
-    const std::size_t nameAt = NameStart(path);
-    state.fileName = path.substr(nameAt);
-    if (CheckFilename(state) != result::kOk) {
-        CancelTransfer(state, transfer, result);
-        return result::kIllegalFileOrHeading;
-    }
-    state.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
     view.SetStatus(state.programFile ? "Receiving Program " : "Receiving File ");
-    std::string shownFile;  // what FileBox and RecordsBox show; the run emptied both
+    std::string shownFile;
     std::string shownRecords;
-
-    const TransferStatus status = FollowTransfer(state, transfer, result, [&] {
-        // At most one change a look: the name, the size, or the count.
-        path = transfer.TransferFileName();
+    return FollowTransfer(state, transfer, result, [&] {
+        const std::string path = transfer.TransferFileName();
         const std::string name = path.substr(std::min(nameAt, path.size()));
         const std::uint64_t size = transfer.TransferSize();
         const std::uint64_t bytes = transfer.TransferBytes();
@@ -121,14 +83,59 @@ ResultCode ReceiveByYModem(RunState& state) {
             ShowTransferProgress(state, bytes, size);
         }
     });
+}
+
+ResultCode ReceiveByYModem(RunState& state) {
+    state.currentProcedure = "ReceiveYModem";
+    ResultCode result = result::kOk;
+    FileTransfer transfer(*state.comm, *state.host);
+    state.view->SetTimerEnabled(true);
+    state.timerTicks = 0;
+    state.cancelRequested = false;
+
+    disk::Directory* folder = TargetFolder(state, result);
+    if (folder == nullptr) {
+        state.view->SetTimerEnabled(false);
+        return result;
+    }
+    // Each name the handheld announces is judged before anything of its file is written.
+    TargetDirectory directory(*folder, state.appendMode, state.keepEarlierFiles,
+                              [&state](const std::string& name) {
+                                  state.fileName = name;
+                                  return CheckFilename(state) != result::kOk || IsDeviceName(name)
+                                             ? result::kIllegalFileOrHeading
+                                             : result::kOk;
+                              });
+    SetTransferLimits(state, transfer);
+    transfer.SetReceiveDirectory(state.filePath.empty() ? state.host->CurrentDirectory()
+                                                        : state.filePath);
+    transfer.ReceiveStart(directory);
+
+    AwaitTransferStart(state, transfer, result);
+    if (state.timerTicks >= state.timeoutCount) {
+        return Ended(state, directory, transfer, result, result::kCommTimeout);
+    }
+    if (transfer.Status() == TransferStatus::kFailed) {
+        return Ended(state, directory, transfer, result, result::kCommFailedAtStart);
+    }
+    const std::string path = transfer.TransferFileName();
+    const std::size_t nameAt = NameStart(path);
+    state.fileName = path.substr(nameAt);
+    if (CheckFilename(state) != result::kOk) {
+        CancelTransfer(state, transfer, result);
+        return result::kIllegalFileOrHeading;
+    }
+    state.recordLength = static_cast<std::int16_t>(kTransferBlockSize);
+    const TransferStatus status = FollowReception(state, transfer, result, nameAt);
     if (status == TransferStatus::kFinished) {
         NoteUnclosedBatch(state, transfer);
         state.received.insert(state.received.end(), directory.stored().begin(),
                               directory.stored().end());
-        return ended(result::kOk);
+        return Ended(state, directory, transfer, result, result::kOk);
     }
-    return ended(status == TransferStatus::kFailed ? result::kCommRefused
-                                                   : result::kCommEndedByPeer);
+    return Ended(
+        state, directory, transfer, result,
+        status == TransferStatus::kFailed ? result::kCommRefused : result::kCommEndedByPeer);
 }
 
 }  // namespace

@@ -39,18 +39,9 @@ void ClosePortIfOpen(SerialComm& comm) {
     }
 }
 
-// Steps 4 to 10 of a pass: set up and open the port, move one file.
-PassEnd RunPass(RunState& state) {
+// The port's settings for the pass, written while it is closed.
+void SetUpPort(RunState& state) {
     SerialComm& comm = *state.comm;
-    TransferView& view = *state.view;
-    state.failureDetail.clear();  // the reason of a pass before is no reason for this one
-    if (!state.sendMode) {
-        // The folder is looked at before the handheld is: a reception into nowhere fails at once.
-        state.resultCode = OpenTargetFolder(state);
-        if (state.resultCode != result::kOk) {
-            return PassEnd::kFailedAtOnce;
-        }
-    }
     state.link.portSettings =
         state.baudRate + "," + state.parity + "," + state.dataBits + "," + state.stopBits;
     comm.SetPortNumber(state.portNumber);
@@ -59,35 +50,39 @@ PassEnd RunPass(RunState& state) {
     comm.SetLineA(false);
     comm.SetEventThreshold(1);
     comm.SetEndOfFileStop(false);
-    if (state.irdaMode) {
-        if (state.baudRate == "9600") {
-            comm.SetLineB(false);
-            comm.SetLineA(true);
-        } else if (state.baudRate == "19200") {
-            comm.SetLineB(true);
-            comm.SetLineA(false);
-        } else if (state.baudRate == "115200") {
-            // The adapter learns the speed from an open and close at low lines.
-            comm.SetLineA(false);
-            state.resultCode = OpenPort(state);
-            if (state.resultCode != result::kOk) {
-                return PassEnd::kFailedAtOnce;
-            }
-            FlushInput(state);
-            comm.SetPortOpen(false);
-            comm.SetLineB(true);
-            comm.SetLineA(true);
-        } else {
-            state.host->ShowMessage("Quenlo", "Baud Rate not supported by IRDA interface",
-                                    MessageIcon::kNone);
-            return PassEnd::kEndRun;
+}
+
+// An IrDA adapter's speed, set through its two lines; nothing when the adapter has no such speed
+// (said in a message: the run ends) or the open that teaches it 115200 failed.
+std::optional<PassEnd> SetAdapterSpeed(RunState& state) {
+    SerialComm& comm = *state.comm;
+    if (state.baudRate == "9600") {
+        comm.SetLineB(false);
+        comm.SetLineA(true);
+    } else if (state.baudRate == "19200") {
+        comm.SetLineB(true);
+        comm.SetLineA(false);
+    } else if (state.baudRate == "115200") {
+        // The adapter learns the speed from an open and close at low lines.
+        comm.SetLineA(false);
+        state.resultCode = OpenPort(state);
+        if (state.resultCode != result::kOk) {
+            return PassEnd::kFailedAtOnce;
         }
+        FlushInput(state);
+        comm.SetPortOpen(false);
+        comm.SetLineB(true);
+        comm.SetLineA(true);
+    } else {
+        state.host->ShowMessage("Quenlo", "Baud Rate not supported by IRDA interface",
+                                MessageIcon::kNone);
+        return PassEnd::kEndRun;
     }
-    state.resultCode = OpenPort(state);
-    if (state.resultCode != result::kOk) {
-        return PassEnd::kFailedAtOnce;
-    }
-    FlushInput(state);
+    return std::nullopt;
+}
+
+// The transfer window as a pass begins: every box empty, the button in focus.
+void ClearWindow(TransferView& view) {
     view.FocusButton();
     view.SetStatus("Establish Link");
     view.SetFile("");
@@ -97,9 +92,33 @@ PassEnd RunPass(RunState& state) {
     view.SetMessage("");
     view.SetMessageVisible(true);
     view.SetProgress(0);
+}
+
+// Steps 4 to 10 of a pass: set up and open the port, move one file.
+PassEnd RunPass(RunState& state) {
+    state.failureDetail.clear();  // the reason of a pass before is no reason for this one
+    if (!state.sendMode) {
+        // The folder is looked at before the handheld is: a reception into nowhere fails at once.
+        state.resultCode = OpenTargetFolder(state);
+        if (state.resultCode != result::kOk) {
+            return PassEnd::kFailedAtOnce;
+        }
+    }
+    SetUpPort(state);
+    if (state.irdaMode) {
+        if (const auto ended = SetAdapterSpeed(state)) {
+            return *ended;
+        }
+    }
+    state.resultCode = OpenPort(state);
+    if (state.resultCode != result::kOk) {
+        return PassEnd::kFailedAtOnce;
+    }
+    FlushInput(state);
+    ClearWindow(*state.view);
     state.host->Yield(std::chrono::milliseconds(0));
     state.resultCode = Transfer(state);
-    ClosePortIfOpen(comm);
+    ClosePortIfOpen(*state.comm);
     state.receiving.targetFolder.reset();
     return PassEnd::kDone;
 }
@@ -157,6 +176,24 @@ RuntimeError CurrentFailure() {
 
 }  // namespace
 
+// A run-time error in a pass: said in a message, the port and the files closed. A repeat
+// reception goes on after its pause (true), unless it was the option line that failed.
+bool RepeatAfterFailure(RunState& state, WindowEvents& events, bool lineRead) {
+    const RuntimeError error = CurrentFailure();
+    state.resultMessage = std::to_string(error.number()) + ": " + error.text() + " Error in " +
+                          state.currentProcedure;
+    state.host->ShowMessage("TARVOS ERROR", state.resultMessage, MessageIcon::kExclamation);
+    ClosePortIfOpen(*state.comm);
+    state.CloseAllFiles();
+    if (!lineRead) {
+        return false;  // there is nothing to repeat
+    }
+    if (state.rxonMode && !state.cancelRequested) {
+        PauseBeforeRepeat(state);
+    }
+    return RepeatPass(state, events);
+}
+
 void RunTransfer(RunState& state) {
     WindowEvents events(state);
     state.view->Show(events);
@@ -201,19 +238,7 @@ void RunTransfer(RunState& state) {
             ReportResult(state);
             break;
         } catch (...) {
-            const RuntimeError error = CurrentFailure();
-            state.resultMessage = std::to_string(error.number()) + ": " + error.text() +
-                                  " Error in " + state.currentProcedure;
-            state.host->ShowMessage("TARVOS ERROR", state.resultMessage, MessageIcon::kExclamation);
-            ClosePortIfOpen(*state.comm);
-            state.CloseAllFiles();
-            if (!parsed) {
-                break;  // it failed reading the line: there is nothing to repeat
-            }
-            if (state.rxonMode && !state.cancelRequested) {
-                PauseBeforeRepeat(state);
-            }
-            if (RepeatPass(state, events)) {
+            if (RepeatAfterFailure(state, events, parsed.has_value())) {
                 continue;
             }
             break;
