@@ -236,8 +236,9 @@ Campaign::Campaign(std::filesystem::path scratch) : scratch_(std::move(scratch))
 
 namespace {
 
-Outcome RunTransferOf(const fs::path& scratch, const TransferKind& kind,
-                      const std::vector<Fault>& faults) {
+// Writes the file the run sends, or the earlier file a reception may replace, into `scratch`;
+// returns the option line of the run.
+std::string PrepareRun(const fs::path& scratch, const TransferKind& kind) {
     fs::remove_all(scratch);
     fs::create_directories(scratch / "in");
     const std::string name = FileName(kind);
@@ -258,29 +259,42 @@ Outcome RunTransferOf(const fs::path& scratch, const TransferKind& kind,
         std::ofstream(scratch / "in" / name, std::ios::binary) << kEarlier;
         line = enginePath + "in/" + (kind.append ? " +APP" : "") + (kind.ymodem ? " +YMOD" : "");
     }
-    line += std::string(" +T30") + (kind.ymodem ? " +B115200" : " +B19200") +
-            (kind.blocks.bcc ? "" : " -PB") + (kind.blocks.seq ? "" : " -SN");
+    return line + std::string(" +T30") + (kind.ymodem ? " +B115200" : " +B19200") +
+           (kind.blocks.bcc ? "" : " -PB") + (kind.blocks.seq ? "" : " -SN");
+}
 
-    testing::EngineRig rig;
-    testing::MemoryStore store;
-    std::unique_ptr<protocol::PeerMachine> handheld;
-    testing::MemorySource source(name, Carried(kind));
-    const protocol::Time now = rig.line.Now();
+// The handheld's machine for the kind: the receiver of a send, the sender of a reception.
+std::unique_ptr<protocol::PeerMachine> HandheldFor(const TransferKind& kind,
+                                                   testing::MemoryStore& store,
+                                                   testing::MemorySource& source,
+                                                   protocol::Time now) {
     if (kind.send && kind.ymodem) {
-        handheld = std::make_unique<protocol::YmodemReceiver>(protocol::YmodemReceiverOptions{},
-                                                              &store, now);
-    } else if (kind.send) {
+        return std::make_unique<protocol::YmodemReceiver>(protocol::YmodemReceiverOptions{}, &store,
+                                                          now);
+    }
+    if (kind.send) {
         protocol::BlockReceiverOptions options;
         options.blocks = kind.blocks;
-        handheld = std::make_unique<protocol::BlockReceiver>(options, store, now);
-    } else if (kind.ymodem) {
-        handheld =
-            std::make_unique<protocol::YmodemSender>(protocol::YmodemSenderOptions{}, &source, now);
-    } else {
-        protocol::BlockSenderOptions options;
-        options.blocks = kind.blocks;
-        handheld = std::make_unique<protocol::BlockSender>(options, UploadOf(kind), now);
+        return std::make_unique<protocol::BlockReceiver>(options, store, now);
     }
+    if (kind.ymodem) {
+        return std::make_unique<protocol::YmodemSender>(protocol::YmodemSenderOptions{}, &source,
+                                                        now);
+    }
+    protocol::BlockSenderOptions options;
+    options.blocks = kind.blocks;
+    return std::make_unique<protocol::BlockSender>(options, UploadOf(kind), now);
+}
+
+Outcome RunTransferOf(const fs::path& scratch, const TransferKind& kind,
+                      const std::vector<Fault>& faults) {
+    const std::string line = PrepareRun(scratch, kind);
+    const std::string name = FileName(kind);
+    testing::EngineRig rig;
+    testing::MemoryStore store;
+    testing::MemorySource source(name, Carried(kind));
+    const std::unique_ptr<protocol::PeerMachine> handheld =
+        HandheldFor(kind, store, source, rig.line.Now());
     const int baud = kind.ymodem ? 115200 : 19200;
     sim::Line toHandheld(baud, LineFaultsOf(faults, Direction::kToHandheld));
     sim::Line toLoader(baud, LineFaultsOf(faults, Direction::kToLoader));

@@ -98,6 +98,87 @@ std::string TextOption(int argc, char** argv, const char* name) {
     return "";
 }
 
+// Two or three faults of any type at random places of one kind of transfer.
+std::vector<Fault> RandomFaults(const CleanRun& clean, std::mt19937& random) {
+    const FaultType types[] = {FaultType::kLost, FaultType::kFlip, FaultType::kDoubled,
+                               FaultType::kStray, FaultType::kSilent};
+    std::vector<Fault> faults(2 + random() % 2);
+    for (Fault& fault : faults) {
+        const long out = static_cast<long>(clean.toHandheld.size());
+        const long total = out + static_cast<long>(clean.toLoader.size());
+        const long at = static_cast<long>(random() % static_cast<unsigned long>(total));
+        fault.direction = at < out ? Direction::kToHandheld : Direction::kToLoader;
+        fault.position = 1 + (at < out ? at : at - out);
+        fault.type = types[random() % 5];
+        fault.bits = static_cast<std::uint8_t>(fault.type == FaultType::kFlip ? 1 << (random() % 8)
+                                                                              : random() % 256);
+    }
+    return faults;
+}
+
+using Table = std::map<std::pair<std::size_t, std::string>, Tally>;
+
+// Runs the jobs on `threads` threads, each in its own scratch folder, tallied by kind and column.
+Table RunJobs(const std::vector<Job>& jobs, const std::vector<CleanRun>& clean, long threads,
+              const std::filesystem::path& scratch) {
+    Table table;
+    std::mutex lock;
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> workers;
+    for (long t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            Campaign campaign(scratch / std::to_string(t));
+            for (std::size_t i = next++; i < jobs.size(); i = next++) {
+                const Job& job = jobs[i];
+                const RunResult run = campaign.Run(Kinds()[job.kind], job.faults, clean[job.kind]);
+                const std::lock_guard<std::mutex> guard(lock);
+                table[{job.kind, job.column}].Add(run, Describe(job.faults));
+                if (i % 1000 == 0) {
+                    std::fprintf(stderr, "\r%zu/%zu runs", i, jobs.size());
+                }
+            }
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    std::fprintf(stderr, "\r%zu/%zu runs\n", jobs.size(), jobs.size());
+    return table;
+}
+
+void PrintRow(const char* kind, const char* column, const Tally& tally) {
+    std::printf("%-26s %-12s %7ld %7ld %7ld %10ld %6ld %8ld %7.0fs\n", kind, column, tally.runs,
+                tally.whole, tally.clean, tally.violations, tally.limits, tally.overlong,
+                tally.longest);
+}
+
+// The table, its total and the first violation of each row; true when no run broke the rule.
+bool PrintTable(const Table& table) {
+    std::printf("%-26s %-12s %7s %7s %7s %10s %6s %8s %8s\n", "kind", "fault", "runs", "whole",
+                "failed", "violations", "limit", "overlong", "longest");
+    Tally all;
+    std::vector<std::string> examples;
+    for (const auto& [key, tally] : table) {
+        const std::string& kind = Kinds()[key.first].name;
+        PrintRow(kind.c_str(), key.second.c_str(), tally);
+        all.runs += tally.runs;
+        all.whole += tally.whole;
+        all.clean += tally.clean;
+        all.violations += tally.violations;
+        all.limits += tally.limits;
+        all.overlong += tally.overlong;
+        all.longest = std::max(all.longest, tally.longest);
+        if (!tally.example.empty()) {
+            examples.push_back(kind + ", " + tally.example);
+        }
+    }
+    PrintRow("all", "", all);
+    for (const std::string& example : examples) {
+        std::printf("  first: %s\n", example.c_str());
+    }
+    return all.violations + all.overlong == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,72 +206,11 @@ int main(int argc, char** argv) {
             jobs.push_back({k, std::move(faults), column});
         }
     }
-    const FaultType types[] = {FaultType::kLost, FaultType::kFlip, FaultType::kDoubled,
-                               FaultType::kStray, FaultType::kSilent};
     for (long n = 0; n < samples && !kinds.empty(); ++n) {
         const std::size_t k = kinds[random() % kinds.size()];
-        std::vector<Fault> faults(2 + random() % 2);
-        for (Fault& fault : faults) {
-            const long out = static_cast<long>(clean[k].toHandheld.size());
-            const long total = out + static_cast<long>(clean[k].toLoader.size());
-            const long at = static_cast<long>(random() % static_cast<unsigned long>(total));
-            fault.direction = at < out ? Direction::kToHandheld : Direction::kToLoader;
-            fault.position = 1 + (at < out ? at : at - out);
-            fault.type = types[random() % 5];
-            fault.bits = static_cast<std::uint8_t>(
-                fault.type == FaultType::kFlip ? 1 << (random() % 8) : random() % 256);
-        }
-        jobs.push_back({k, std::move(faults), "2-3 faults"});
+        jobs.push_back({k, RandomFaults(clean[k], random), "2-3 faults"});
     }
-
-    std::map<std::pair<std::size_t, std::string>, Tally> table;
-    std::mutex lock;
-    std::atomic<std::size_t> next{0};
-    std::vector<std::thread> workers;
-    for (long t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            Campaign campaign(scratch / std::to_string(t));
-            for (std::size_t i = next++; i < jobs.size(); i = next++) {
-                const Job& job = jobs[i];
-                const RunResult run = campaign.Run(Kinds()[job.kind], job.faults, clean[job.kind]);
-                const std::lock_guard<std::mutex> guard(lock);
-                table[{job.kind, job.column}].Add(run, Describe(job.faults));
-                if (i % 1000 == 0) {
-                    std::fprintf(stderr, "\r%zu/%zu runs", i, jobs.size());
-                }
-            }
-        });
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
+    const Table table = RunJobs(jobs, clean, threads, scratch);
     std::filesystem::remove_all(scratch);
-    std::fprintf(stderr, "\r%zu/%zu runs\n", jobs.size(), jobs.size());
-
-    std::printf("%-26s %-12s %7s %7s %7s %10s %6s %8s %8s\n", "kind", "fault", "runs", "whole",
-                "failed", "violations", "limit", "overlong", "longest");
-    Tally all;
-    std::vector<std::string> examples;
-    for (const auto& [key, tally] : table) {
-        const std::string& kind = Kinds()[key.first].name;
-        std::printf("%-26s %-12s %7ld %7ld %7ld %10ld %6ld %8ld %7.0fs\n", kind.c_str(),
-                    key.second.c_str(), tally.runs, tally.whole, tally.clean, tally.violations,
-                    tally.limits, tally.overlong, tally.longest);
-        all.runs += tally.runs;
-        all.whole += tally.whole;
-        all.clean += tally.clean;
-        all.violations += tally.violations;
-        all.limits += tally.limits;
-        all.overlong += tally.overlong;
-        all.longest = std::max(all.longest, tally.longest);
-        if (!tally.example.empty()) {
-            examples.push_back(kind + ", " + tally.example);
-        }
-    }
-    std::printf("%-26s %-12s %7ld %7ld %7ld %10ld %6ld %8ld %7.0fs\n", "all", "", all.runs,
-                all.whole, all.clean, all.violations, all.limits, all.overlong, all.longest);
-    for (const std::string& example : examples) {
-        std::printf("  first: %s\n", example.c_str());
-    }
-    return all.violations + all.overlong == 0 ? 0 : 1;
+    return PrintTable(table) ? 0 : 1;
 }
