@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "base/run_state.h"
-#include "platform/qt_host.h"
 #include "platform/qt_serial_comm.h"
+#include "platform/qt_terminal_host.h"
 #include "run/run_transfer.h"
 #include "ui/transfer_window.h"
 
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
-    quenlo::QtHost host;
+    quenlo::QtTerminalHost host;
     quenlo::QtSerialComm serial;
     serial.SetDeviceOverride(link);
     quenlo::TransferWindow window;
