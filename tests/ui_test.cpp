@@ -129,13 +129,15 @@ class WindowTest : public testing::EngineFixture {
 
     std::vector<std::string> lines, typedLines;
     TransferWindow transferWindow;
-    MainWindow::Runner runner = [this](const std::string& line, const std::string& typed) {
-        lines.push_back(line);
+    MainWindow::Runner runner = [this](const std::string& handedOver, const std::string& typed) {
+        lines.push_back(handedOver);
         typedLines.push_back(typed);
     };
-    MainWindow window{
-        host, [this](const std::string& line, const std::string& typed) { runner(line, typed); },
-        &transferWindow};
+    MainWindow window{host,
+                      [this](const std::string& handedOver, const std::string& typed) {
+                          runner(handedOver, typed);
+                      },
+                      &transferWindow};
 };
 
 TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAndButtonsWork) {
