@@ -51,7 +51,6 @@ class MainWindow : public QWidget {
 
     // The exit question: true exactly when the operator answers Yes.
     bool Quit();
-    bool sendInProgress() const { return sendInProgress_; }
     MainWindowChoices Choices() const;
 
     // The filters of the file dialog, in the order shown.
