@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
 
     quenlo::TransferWindow transfer;
     quenlo::MainWindow main(
-        host, [](const std::string&) {}, &transfer);
+        host, [](const std::string&, const std::string&) {}, &transfer);
     main.SetPortLister([&present] { return present; });
     main.findChild<QLineEdit*>("txtProg")->setText("/home/ann/bht/DEMO.PD3");
     bool ok = Save(main, dir + "/frmMain.png");
