@@ -18,9 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "base/run_state.h"
-#include "platform/qt_host.h"
 #include "platform/qt_serial_comm.h"
+#include "platform/qt_terminal_host.h"
 #include "run/run_transfer.h"
 #include "ui/transfer_window.h"
 
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
-    quenlo::QtHost host;
+    quenlo::QtTerminalHost host;
     quenlo::QtSerialComm serial;
     serial.SetDeviceOverride(link);
     quenlo::TransferWindow window;
@@ -98,10 +99,10 @@ int main(int argc, char** argv) {
     int status = 0;
     waitpid(simPid, &status, 0);
     std::printf("ui responsiveness: %d records in %.2f s (%.0f records/s), result %d\n", kRecords,
-                seconds, kRecords / seconds, state.resultCode);
+                seconds, kRecords / seconds, quenlo::Number(state.resultCode));
     std::printf(
         "ui responsiveness: %ld timer ticks of %d ms; longest gap between ticks %.1f ms "
         "(target: no stall over 50 ms)\n",
         ticks, kTickMs, longest / 1e6);
-    return state.resultCode == 0 ? 0 : 1;
+    return quenlo::Number(state.resultCode) == 0 ? 0 : 1;
 }

@@ -5,8 +5,9 @@
 #include "cli/console.h"
 #include "cli/interrupt.h"
 #include "platform/os_checks.h"
-#include "platform/qt_host.h"
+#include "platform/qt_event_loop.h"
 #include "platform/qt_serial_comm.h"
+#include "platform/qt_terminal_host.h"
 
 namespace quenlo {
 namespace {
@@ -37,7 +38,7 @@ class QtConsole : public Console {
   private:
     QCoreApplication app_;
     QtSerialComm serial_;
-    QtHost host_;
+    QtTerminalHost host_;
     QtTimers timers_;
 };
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -193,10 +194,8 @@ int ExitStatus(const quenlo::RunState& state, bool resultShown) {
     return code <= 254 ? code : kNoResultStatus;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{kDescription, "quenlo-cli"};
+// Our own --options.
+struct CliOptions {
     std::string device;
     std::string tracePath;
     bool yes = false;
@@ -204,30 +203,33 @@ int main(int argc, char** argv) {
     bool listPorts = false;
     bool keep = false;
     double waitSeconds = 0;
-    app.add_option("--device", device, "Open PATH whatever port the line selects")
+};
+
+void DeclareOptions(CLI::App& app, CliOptions& options) {
+    app.add_option("--device", options.device, "Open PATH whatever port the line selects")
         ->type_name("PATH");
-    app.add_option("--trace", tracePath, "Log every byte sent and received to FILE")
+    app.add_option("--trace", options.tracePath, "Log every byte sent and received to FILE")
         ->type_name("FILE");
-    app.add_option("--wait-port", waitSeconds, "Wait up to SECONDS for the port's device to appear")
+    app.add_option("--wait-port", options.waitSeconds,
+                   "Wait up to SECONDS for the port's device to appear")
         ->type_name("SECONDS");
-    app.add_flag("--list-ports", listPorts, "List the ports present and their COM numbers");
-    app.add_flag("--keep", keep,
+    app.add_flag("--list-ports", options.listPorts, "List the ports present and their COM numbers");
+    app.add_flag("--keep", options.keep,
                  "Keep a file the folder has already: a received one of its name goes under a "
                  "numbered name (STOCK-2.TXT, with STOCK-2.FLD)");
-    app.add_flag("--yes", yes, "Answer Yes to questions when stdin is no terminal");
-    app.add_flag("--no", no, "Answer No to such questions (the default)");
+    app.add_flag("--yes", options.yes, "Answer Yes to questions when stdin is no terminal");
+    app.add_flag("--no", options.no, "Answer No to such questions (the default)");
     app.set_version_flag("--version", "quenlo-cli " QUENLO_VERSION, "Print the version and exit");
     app.footer(kFooter);
     app.formatter(std::make_shared<UsageFormatter>());
-    if (argc < 2) {
-        // Receiving into the current directory takes a "./": no run starts by accident.
-        std::cerr << kUsage << "Run quenlo-cli --help for the options; quenlo-cli ./ receives into "
-                  << "the current directory.\n";
-        return kUsageStatus;
-    }
-    const Arguments arguments = SplitArguments(quenlo::Console::Arguments(argc, argv));
+}
+
+// Reads our own options into what DeclareOptions bound them to. The exit status when the program
+// ends here: after --help or --version, or for options it cannot read.
+std::optional<int> ReadOptions(CLI::App& app, const CliOptions& options,
+                               const std::vector<std::string>& ours) {
     try {
-        std::vector<std::string> reversed(arguments.ours.rbegin(), arguments.ours.rend() - 1);
+        std::vector<std::string> reversed(ours.rbegin(), ours.rend() - 1);
         app.parse(reversed);
     } catch (const CLI::ParseError& error) {
         if (app.exit(error) == 0) {
@@ -238,58 +240,75 @@ int main(int argc, char** argv) {
     }
     // Checked here rather than by the parser, whose own words ("Excludes:", "NONNEGATIVE") would
     // show in the help.
-    const char* refusal = waitSeconds < 0 ? "--wait-port: must be 0 or more"
-                          : yes && no     ? "--yes and --no cannot both be given"
-                                          : nullptr;
+    const char* refusal = options.waitSeconds < 0     ? "--wait-port: must be 0 or more"
+                          : options.yes && options.no ? "--yes and --no cannot both be given"
+                                                      : nullptr;
     if (refusal != nullptr) {
         std::cerr << "quenlo-cli: " << refusal << '\n' << kUsage;
         return kUsageStatus;
     }
-    const std::vector<std::string>& tokens = arguments.tokens;
+    return std::nullopt;
+}
 
-    const auto console = quenlo::Console::Make(argc, argv);
-    if (listPorts) {
-        PrintPorts(std::cout);
-        return 0;
-    }
-    quenlo::SerialComm& serial = console->Port();
-    if (!device.empty()) {
-        console->SetDeviceOverride(device);
-    }
-    quenlo::Host& host = console->TheHost();
-    console->SetDefaultAnswer(yes);
+// --trace: the port as the run sees it, every byte logged to the file with the host's time.
+struct TracedPort {
+    std::ofstream file;
+    std::unique_ptr<quenlo::TracingSerialComm> port;
+};
 
-    std::ofstream traceFile;
-    std::unique_ptr<quenlo::TracingSerialComm> tracing;
-    quenlo::SerialComm* comm = &serial;
-    if (!tracePath.empty()) {
-        traceFile.open(tracePath, std::ios::binary | std::ios::trunc);
-        if (!traceFile) {
-            std::cerr << "quenlo-cli: cannot write the trace file " << tracePath << '\n';
-            return kNoResultStatus;
-        }
-        tracing = std::make_unique<quenlo::TracingSerialComm>(
-            serial, traceFile, [&host] { return host.ClockSeconds(); });
-        comm = tracing.get();
+// The port the run uses: the console's, or with --trace one that logs to the file; null when
+// that file cannot be written.
+quenlo::SerialComm* PortForRun(quenlo::Console& console, const std::string& tracePath,
+                               TracedPort& traced) {
+    quenlo::SerialComm& serial = console.Port();
+    if (tracePath.empty()) {
+        return &serial;
     }
+    traced.file.open(tracePath, std::ios::binary | std::ios::trunc);
+    if (!traced.file) {
+        std::cerr << "quenlo-cli: cannot write the trace file " << tracePath << '\n';
+        return nullptr;
+    }
+    quenlo::Host& host = console.TheHost();
+    traced.port = std::make_unique<quenlo::TracingSerialComm>(
+        serial, traced.file, [&host] { return host.ClockSeconds(); });
+    return traced.port.get();
+}
 
-    quenlo::TerminalView view(stderr, console->StderrIsTerminal(), console->Timers());
-    quenlo::RunState state(host, comm, &view);
+// --wait-port: waits for the device of the port the line selects when it is not there yet. The
+// run sets the port again; here it only names the device to wait for.
+void WaitForPort(quenlo::Console& console, const std::string& commandLine, double waitSeconds) {
+    const std::int16_t port = SelectedPort(commandLine);
+    if (!console.DeviceExists(console.Device(port))) {
+        std::cerr << "quenlo-cli: waiting for " << console.Device(port) << '\n';
+        console.WaitForDevice(
+            port, std::chrono::milliseconds(static_cast<long long>(waitSeconds * 1000)));
+    }
+}
+
+// One transfer run from the tokens; its two result lines on stdout; the exit status.
+int Transfer(quenlo::Console& console, const CliOptions& options,
+             const std::vector<std::string>& tokens) {
+    if (!options.device.empty()) {
+        console.SetDeviceOverride(options.device);
+    }
+    console.SetDefaultAnswer(options.yes);
+    TracedPort traced;
+    quenlo::SerialComm* comm = PortForRun(console, options.tracePath, traced);
+    if (comm == nullptr) {
+        return kNoResultStatus;
+    }
+    quenlo::TerminalView view(stderr, console.StderrIsTerminal(), console.Timers());
+    quenlo::RunState state(console.TheHost(), comm, &view);
     // The option line is upper case, exactly as the desktop loader builds it; the line as typed
     // goes beside it, so that files and folders are opened as named.
-    state.keepEarlierFiles = keep;
+    state.keepEarlierFiles = options.keep;
     state.commandLineAsGiven = OptionLine(tokens);
     state.commandLine = quenlo::UpperCase(quenlo::Utf8ToLatin1(state.commandLineAsGiven));
-    if (waitSeconds > 0) {
-        // The run sets the port again; here it only names the device to wait for.
-        const std::int16_t port = SelectedPort(state.commandLine);
-        if (!console->DeviceExists(console->Device(port))) {
-            std::cerr << "quenlo-cli: waiting for " << console->Device(port) << '\n';
-            console->WaitForDevice(
-                port, std::chrono::milliseconds(static_cast<long long>(waitSeconds * 1000)));
-        }
+    if (options.waitSeconds > 0) {
+        WaitForPort(console, state.commandLine, options.waitSeconds);
     }
-    console->CatchInterrupts([&view] { view.PressButton(); }, kNoResultStatus);
+    console.CatchInterrupts([&view] { view.PressButton(); }, kNoResultStatus);
 
     quenlo::RunTransfer(state);
 
@@ -297,4 +316,28 @@ int main(int argc, char** argv) {
     std::cout << quenlo::Latin1ToUtf8(view.status()) << '\n'
               << quenlo::Latin1ToUtf8(view.message()) << std::endl;
     return ExitStatus(state, view.resultShown());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{kDescription, "quenlo-cli"};
+    CliOptions options;
+    DeclareOptions(app, options);
+    if (argc < 2) {
+        // Receiving into the current directory takes a "./": no run starts by accident.
+        std::cerr << kUsage << "Run quenlo-cli --help for the options; quenlo-cli ./ receives into "
+                  << "the current directory.\n";
+        return kUsageStatus;
+    }
+    const Arguments arguments = SplitArguments(quenlo::Console::Arguments(argc, argv));
+    if (const std::optional<int> status = ReadOptions(app, options, arguments.ours)) {
+        return *status;
+    }
+    const auto console = quenlo::Console::Make(argc, argv);
+    if (options.listPorts) {
+        PrintPorts(std::cout);
+        return 0;
+    }
+    return Transfer(*console, options, arguments.tokens);
 }

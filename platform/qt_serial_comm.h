@@ -39,8 +39,10 @@ class QtSerialComm : public SerialComm {
     std::int16_t PortNumber() const override { return portNumber_; }
     void SetSettings(const std::string& settings) override;
     void SetInputLength(std::int32_t length) override { inputLength_ = length; }
-    void SetEventThreshold(std::int32_t threshold) override { eventThreshold_ = threshold; }
-    void SetEndOfFileStop(bool enabled) override { endOfFileStop_ = enabled; }
+    // Every byte that arrives ends a wait, and no character ends the input: neither setting
+    // changes what this port does.
+    void SetEventThreshold(std::int32_t) override {}
+    void SetEndOfFileStop(bool) override {}
     void SetLineA(bool on) override;
     void SetLineB(bool on) override;
 
@@ -51,8 +53,6 @@ class QtSerialComm : public SerialComm {
     bool PortOpen() const override { return open_; }
     std::string OpenFailure() const override { return openFailure_; }
     std::string EventText() const override { return eventText_; }
-    // Whether the driver of the open port delivers each byte at once (a USB adapter asked to).
-    bool LowLatency() const { return lowLatency_; }
     std::string OpenNote() const override;
 
     // Both count and read what the device holds at the moment, not only what an event-loop turn
@@ -65,10 +65,6 @@ class QtSerialComm : public SerialComm {
     void ClearOutput() override;
     CommEvent LastEvent() override;
     void HoldInput(bool hold) override;
-
-    // The values as last written, for the transfer code that acts on them.
-    std::int32_t EventThreshold() const { return eventThreshold_; }
-    bool EndOfFileStop() const { return endOfFileStop_; }
 
   private:
     void ApplySettings(const LineSettings& settings);
@@ -87,8 +83,6 @@ class QtSerialComm : public SerialComm {
     std::int16_t portNumber_ = 1;
     std::string settings_ = "19200,N,8,1";
     std::int32_t inputLength_ = 0;
-    std::int32_t eventThreshold_ = 0;
-    bool endOfFileStop_ = false;
     std::optional<bool> lineA_;
     std::optional<bool> lineB_;
 

@@ -1,9 +1,7 @@
 #include "platform/terminal_host.h"
 
-#include <filesystem>
 #include <iostream>
 #include <string>
-#include <system_error>
 
 #include "base/text.h"
 
@@ -50,30 +48,6 @@ bool TerminalHost::AskYesNo(const std::string& title, const std::string& text) {
         return false;
     }
     return defaultAnswer_;
-}
-
-std::optional<std::uint64_t> TerminalHost::FreeSpace(const std::filesystem::path& directory) {
-    std::error_code error;
-    const std::filesystem::space_info space = std::filesystem::space(directory, error);
-    if (error) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(space.available);
-}
-
-// Engine texts are ISO 8859-1; std::filesystem takes UTF-8 through char8_t on every platform.
-std::string TerminalHost::CurrentDirectory() {
-    std::error_code error;
-    const std::filesystem::path current = std::filesystem::current_path(error);
-    if (error) {
-        return "./";
-    }
-    const std::u8string generic = current.generic_u8string();
-    std::string directory = Utf8ToLatin1(std::string(generic.begin(), generic.end()));
-    if (directory.empty() || directory.back() != '/') {
-        directory += '/';
-    }
-    return directory;
 }
 
 }  // namespace quenlo

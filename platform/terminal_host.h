@@ -2,13 +2,13 @@
 
 #include <iosfwd>
 
-#include "base/host.h"
+#include "platform/system_host.h"
 
 namespace quenlo {
 
-// What a host without windows shares on every platform: message boxes and questions on streams,
-// free space and the current directory. The waits, the clocks and the date are the platform's.
-class TerminalHost : public Host {
+// The host of a program without windows, on every platform: message boxes and questions on
+// streams. The waits and the date are the platform's (QtTerminalHost, ConsoleHost on Windows).
+class TerminalHost : public SystemHost {
   public:
     // Messages and questions on the given streams; `interactive` says whether a question is asked
     // on `in` or answered with the default at once.
@@ -20,12 +20,9 @@ class TerminalHost : public Host {
     // when the line is empty or input has ended. Not interactive, the question is shown all the
     // same, with the answer taken.
     bool AskYesNo(const std::string& title, const std::string& text) override;
-    std::optional<std::uint64_t> FreeSpace(const std::filesystem::path& directory) override;
-    std::string CurrentDirectory() override;
 
     // The answer to questions nobody can be asked (quenlo-cli's --yes and --no); No unless set.
     void SetDefaultAnswer(bool yes) { defaultAnswer_ = yes; }
-    bool DefaultAnswer() const { return defaultAnswer_; }
 
   private:
     std::istream& in_;

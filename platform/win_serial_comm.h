@@ -40,8 +40,10 @@ class WinSerialComm : public SerialComm {
     std::int16_t PortNumber() const override { return portNumber_; }
     void SetSettings(const std::string& settings) override;
     void SetInputLength(std::int32_t length) override { inputLength_ = length; }
-    void SetEventThreshold(std::int32_t threshold) override { eventThreshold_ = threshold; }
-    void SetEndOfFileStop(bool enabled) override { endOfFileStop_ = enabled; }
+    // Every byte that arrives ends a wait, and no character ends the input: neither setting
+    // changes what this port does.
+    void SetEventThreshold(std::int32_t) override {}
+    void SetEndOfFileStop(bool) override {}
     void SetLineA(bool on) override;
     void SetLineB(bool on) override;
 
@@ -86,8 +88,6 @@ class WinSerialComm : public SerialComm {
     std::int16_t portNumber_ = 1;
     std::string settings_ = "19200,N,8,1";
     std::int32_t inputLength_ = 0;
-    std::int32_t eventThreshold_ = 0;
-    bool endOfFileStop_ = false;
     std::optional<bool> lineA_;
     std::optional<bool> lineB_;
 

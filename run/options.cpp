@@ -26,8 +26,7 @@ bool ApplyFixedOption(RunState& state, const std::string& t) {
             return true;
         }
     }
-    for (const char* rate :
-         {"115200", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"}) {
+    for (const char* rate : kBaudRates) {
         if (t == std::string("+B") + rate) {
             state.baudRate = rate;
             return true;

@@ -20,12 +20,12 @@ started=$(date +%s)
 tests=(protocol_test ymodem_machine_test transmit_test receive_test ymodem_transfer_test block_rest_test
        run_transfer_test windows_test)
 
-# GoogleTest for Windows, once.
+# GoogleTest and its matchers (GoogleMock) for Windows, once.
 gtest="$build/googletest"
-if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+if [ ! -f "$gtest/lib/libgmock.a" ]; then
     echo "== GoogleTest from /usr/src/googletest for Windows"
     cmake -S /usr/src/googletest -B "$build/googletest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON \
         -DCMAKE_INSTALL_PREFIX="$gtest" >"$build/googletest.log"
     cmake --build "$build/googletest-build" -j"$jobs" >>"$build/googletest.log"
     cmake --install "$build/googletest-build" >>"$build/googletest.log"

@@ -16,8 +16,8 @@
 #include "platform/line_settings.h"
 #include "platform/port_names.h"
 #include "platform/posix_pty.h"
-#include "platform/qt_host.h"
 #include "platform/qt_serial_comm.h"
+#include "platform/qt_terminal_host.h"
 #include "support/temp_dir.h"
 
 namespace quenlo {
@@ -62,7 +62,7 @@ class SerialTest : public ::testing::Test {
 
     testing::TempDir dir;
     std::unique_ptr<PosixPty> pty;
-    QtHost host;
+    QtTerminalHost host;
     QtSerialComm comm;
     RunState state{host, &comm};
 };
@@ -131,7 +131,7 @@ TEST_F(SerialTest, FailedOpeningsWithTheirErrorsAndWhy) {
     // A question nobody can answer is shown all the same, with the answer taken.
     std::istringstream in;
     std::ostringstream out;
-    QtHost quiet(in, out, false);
+    QtTerminalHost quiet(in, out, false);
     EXPECT_FALSE(quiet.AskYesNo("Free Space DLL error (0)", "is there > 3kBytes free0"));
     EXPECT_EQ(out.str(),
               "Free Space DLL error (0): is there > 3kBytes free0 -> No (no terminal to "

@@ -1,6 +1,11 @@
 // The desktop windows on Qt's offscreen platform, driven by their controls' object names.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <QApplication>
+
+#include <algorithm>
+#include <optional>
+#include <ostream>
 
 #include "base/runtime_error.h"
 #include "run/run_transfer.h"
@@ -9,30 +14,105 @@
 #include "ui/main_window.h"
 #include "ui/transfer_window.h"
 
+// Qt's strings as text in GoogleTest's messages, not as bytes.
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace quenlo {
 
-// What the controls split by "|" show: "name.property" ("" the window), else entry or text.
+// A control by name ("" the window itself), or null.
+QWidget* Find(QWidget* root, const QString& name) {
+    return name.isEmpty() ? root : root->findChild<QWidget*>(name);
+}
+
+// A control that must be there: a missing one fails the test with its name.
+QWidget* Control(QWidget* root, const QString& name) {
+    QWidget* widget = Find(root, name);
+    if (widget == nullptr) {
+        ADD_FAILURE() << "no control " << name.toStdString() << " in "
+                      << root->objectName().toStdString();
+    }
+    return widget;
+}
+
+// What a control shows: "name.property", else its entry or text; nothing when it is missing.
+std::optional<QString> Read(QWidget* root, const QString& control) {
+    const QString property = control.section('.', 1);
+    QWidget* widget = Find(root, control.section('.', 0, 0));
+    if (widget == nullptr) {
+        return std::nullopt;
+    }
+    const QVariant value =
+        widget->property(property.isEmpty() ? "currentText" : property.toLatin1());
+    return (value.isValid() || !property.isEmpty() ? value : widget->property("text")).toString();
+}
+
+// What the controls split by "|" show, joined the same way.
 std::string Shown(QWidget* root, const QString& controls) {
     QStringList all;
     for (const QString& control : controls.split('|')) {
-        const QString name = control.section('.', 0, 0), property = control.section('.', 1);
-        QWidget* widget = name.isEmpty() ? root : root->findChild<QWidget*>(name);
-        const QByteArray asked = property.isEmpty() ? "currentText" : property.toLatin1();
-        const QVariant value = widget ? widget->property(asked) : QVariant("(missing)");
-        all +=
-            (value.isValid() || !property.isEmpty() ? value : widget->property("text")).toString();
+        all += Control(root, control.section('.', 0, 0)) ? *Read(root, control) : "(missing)";
     }
     return all.join('|').toStdString();
+}
+
+// A window whose controls (split by "|") show the texts (split the same way); a failure names
+// each control that differs: "cboPort.count was "19", expected "20"".
+class ShowsMatcher {
+  public:
+    using is_gtest_matcher = void;
+    ShowsMatcher(QString controls, QString texts)
+        : controls_(controls.split('|')), texts_(texts.split('|')) {}
+
+    bool MatchAndExplain(QWidget* root, std::ostream* why) const {
+        bool same = controls_.size() == texts_.size();
+        if (!same && why != nullptr) {
+            *why << controls_.size() << " controls for " << texts_.size() << " texts";
+        }
+        for (qsizetype i = 0; i < std::min(controls_.size(), texts_.size()); ++i) {
+            const std::optional<QString> shown = Read(root, controls_[i]);
+            if (shown == texts_[i]) {
+                continue;
+            }
+            if (why != nullptr) {
+                *why << (same ? "" : ", ") << controls_[i].toStdString()
+                     << (shown ? " was \"" + shown->toStdString() + '"' : " is missing")
+                     << ", expected \"" << texts_[i].toStdString() << '"';
+            }
+            same = false;
+        }
+        return same;
+    }
+    void DescribeTo(std::ostream* os) const { *os << "shows " << Pairs(); }
+    void DescribeNegationTo(std::ostream* os) const { *os << "does not show " << Pairs(); }
+
+  private:
+    std::string Pairs() const {
+        QStringList pairs;
+        for (qsizetype i = 0; i < std::min(controls_.size(), texts_.size()); ++i) {
+            pairs += controls_[i] + "=\"" + texts_[i] + '"';
+        }
+        return pairs.join(", ").toStdString();
+    }
+
+    QStringList controls_, texts_;
+};
+
+ShowsMatcher Shows(const QString& controls, const QString& texts) {
+    return ShowsMatcher(controls, texts);
 }
 
 // Acts on controls in turn: "name.property=value" sets, "name.slot" calls (a button's click).
 void Do(QWidget* root, const QString& actions) {
     for (const QString& action : actions.split('|')) {
-        QWidget* widget = root->findChild<QWidget*>(action.section('.', 0, 0));
+        QWidget* widget = Control(root, action.section('.', 0, 0));
         const QByteArray member = action.section('=', 0, 0).section('.', 1).toLatin1();
-        EXPECT_TRUE(action.contains('=') ? widget->setProperty(member, action.section('=', 1))
-                                         : QMetaObject::invokeMethod(widget, member))
-            << action.toStdString();
+        if (widget != nullptr) {
+            EXPECT_TRUE(action.contains('=') ? widget->setProperty(member, action.section('=', 1))
+                                             : QMetaObject::invokeMethod(widget, member))
+                << action.toStdString();
+        }
     }
 }
 
@@ -49,25 +129,27 @@ class WindowTest : public testing::EngineFixture {
 
     std::vector<std::string> lines, typedLines;
     TransferWindow transferWindow;
-    MainWindow::Runner runner = [this](const std::string& line, const std::string& typed) {
-        lines.push_back(line);
+    MainWindow::Runner runner = [this](const std::string& handedOver, const std::string& typed) {
+        lines.push_back(handedOver);
         typedLines.push_back(typed);
     };
-    MainWindow window{
-        host, [this](const std::string& line, const std::string& typed) { runner(line, typed); },
-        &transferWindow};
+    MainWindow window{host,
+                      [this](const std::string& handedOver, const std::string& typed) {
+                          runner(handedOver, typed);
+                      },
+                      &transferWindow};
 };
 
 TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAndButtonsWork) {
     AboutBox about(nullptr, &host);  // the defaults show in the option line, checked below
-    EXPECT_EQ(Shown(&window, ".objectName|.windowTitle|txtProg|txtIRDelay|txtIRDelay.maxLength"),
-              "frmMain|BHT Quenlo||0|4");
-    EXPECT_EQ(Shown(&window, "cboPort|cboPort.count|cboPort.editable|cboSpeed.count|cboTime"),
-              "COM 1|20|false|9|30 secs");
-    EXPECT_EQ(Shown(&transferWindow, ".objectName|.windowTitle|CommandButton|AboutButton"),
-              "frmTarvos|Loading Program...|&Cancel|About");
-    EXPECT_EQ(Shown(&about, ".objectName|.windowTitle|.modal|lblTitle|cmdOK|cmdSysInfo"),
-              "frmAbout|About Quenlo|true|BHT Quenlo|OK|&System Info...");
+    EXPECT_THAT(&window, Shows(".objectName|.windowTitle|txtProg|txtIRDelay|txtIRDelay.maxLength",
+                               "frmMain|BHT Quenlo||0|4"));
+    EXPECT_THAT(&window, Shows("cboPort|cboPort.count|cboPort.editable|cboSpeed.count|cboTime",
+                               "COM 1|20|false|9|30 secs"));
+    EXPECT_THAT(&transferWindow, Shows(".objectName|.windowTitle|CommandButton|AboutButton",
+                                       "frmTarvos|Loading Program...|&Cancel|About"));
+    EXPECT_THAT(&about, Shows(".objectName|.windowTitle|.modal|lblTitle|cmdOK|cmdSysInfo",
+                              "frmAbout|About Quenlo|true|BHT Quenlo|OK|&System Info..."));
     EXPECT_TRUE(Shown(&about, "lblVersion").starts_with("Version "));
     // The ports present and a device named by QUENLO_COM7 show beside their COM entries: a USB
     // adapter on the first free number (/dev/ttyS0 is no port here), asked again when the list
@@ -94,7 +176,7 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
               "serial/by-id/X");
     EXPECT_EQ(ports->itemData(3, Qt::ToolTipRole).toString(), "/dev/ttyS3");
     Do(&wide, "cboPort.currentIndex=6");
-    EXPECT_EQ(Shown(&wide, "lblPortDevice.toolTip"), path.toStdString());
+    EXPECT_THAT(&wide, Shows("lblPortDevice.toolTip", path));
     EXPECT_LT(Shown(&wide, "lblPortDevice").size(), 60u);
     // "program|I-R delay|line handed over, or message" ("*" the defaults, "!" a refused delay): any
     // name of the five kinds goes, in any case; a delay only as the engine reads it ("1e3" is 1).
@@ -136,9 +218,9 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
     EXPECT_EQ(seen, QStringList({"About", "Select BHT Program File", "/home/ann"}) +
                         MainWindow::FileFilters());
     Do(&window, "cmdBrowse.click");
-    EXPECT_EQ(Shown(&window, "txtProg"), "/home/ann/PROG.PD3");
+    EXPECT_THAT(&window, Shows("txtProg", "/home/ann/PROG.PD3"));
     runner = [&](const std::string&, const std::string&) {
-        EXPECT_EQ(Shown(&window, "cmdSend.enabled"), "false");
+        EXPECT_THAT(&window, Shows("cmdSend.enabled", "false"));
         Do(&window, "cmdSend.click");  // starts nothing (else it would never end)
         throw RuntimeError(6);
     };
@@ -147,7 +229,7 @@ TEST_F(WindowTest, WindowsLoadAndSendChecksTheChoicesAndHandsOverTheOptionLineAn
     window.show();
     Do(&window, "cmdExit.click");  // answered No
     EXPECT_EQ(host.messages.back().text, "Are you sure you wish to exit this application?");
-    EXPECT_EQ(Shown(&window, ".visible|cmdSend.enabled"), "true|true");
+    EXPECT_THAT(&window, Shows(".visible|cmdSend.enabled", "true|true"));
     host.yesNoAnswer = true;
     EXPECT_TRUE(window.Quit());
 }
@@ -195,17 +277,22 @@ TEST_F(WindowTest, ARealSendShowsItsResultAndCancelCloseOrExitAbortIt) {
         Handheld({}, {}, {}, 1200);
         shown.clear();
         way = stepping, stepInAt = host.ClockSeconds() + 20;
-        EXPECT_EQ(Send(QString::fromStdString(WriteLines("PROG.PD3", 60))),
-                  stepping < 0    ? "0 true|Program Sent OK|Err(0) Transfer Complete|false"
-                  : stepping == 2 ? cancelled.substr(0, cancelled.find("true|"))
-                                  : cancelled);
+        EXPECT_THAT(
+            Send(QString::fromStdString(WriteLines("PROG.PD3", 60))),
+            testing::Tokens(stepping < 0 ? "0 true|Program Sent OK|Err(0) Transfer Complete|false"
+                            : stepping == 2 ? cancelled.substr(0, cancelled.find("true|"))
+                                            : cancelled,
+                            "part", '|'));
         EXPECT_FALSE(transferWindow.isVisible());
         EXPECT_EQ(window.isVisible(), stepping < 2);
     }
-    EXPECT_EQ(Shown(&transferWindow, "RecordsBox|AboutButton.enabled"), " 00060|false");
+    EXPECT_THAT(&transferWindow, Shows("RecordsBox|AboutButton.enabled", " 00060|false"));
     shown.clear();
-    EXPECT_EQ(Send("/NOWHERE/GONE.PD3"), "71 true|Transfer Error|Err(71) Path not found.|true");
-    EXPECT_EQ(Shown(&transferWindow, "lblReason"), "/NOWHERE/GONE.PD3: No such file or directory");
+    EXPECT_THAT(
+        Send("/NOWHERE/GONE.PD3"),
+        testing::Tokens("71 true|Transfer Error|Err(71) Path not found.|true", "part", '|'));
+    EXPECT_THAT(&transferWindow,
+                Shows("lblReason", "/NOWHERE/GONE.PD3: No such file or directory"));
 }
 
 }  // namespace quenlo

@@ -79,17 +79,8 @@ AboutBox::AboutBox(QWidget* parent, Host* host) : QDialog(parent), host_(host) {
     ok->setDefault(true);
     auto* sysInfo = Named<QPushButton>("cmdSysInfo", "&System Info...", this);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(sysInfo, &QPushButton::clicked, this, [this] {
-        StartSysInfo([this] {
-            const char* text = "System Information Is Unavailable At This Time";
-            if (host_ != nullptr) {
-                host_->ShowMessage(kAppTitle, text, MessageIcon::kNone);
-            } else {
-                QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::Ok, this);
-                box.exec();
-            }
-        });
-    });
+    connect(sysInfo, &QPushButton::clicked, this,
+            [this] { StartSysInfo([this] { ShowSysInfoUnavailable(); }); });
 
     auto* texts = new QVBoxLayout;
     texts->addWidget(title);
@@ -109,6 +100,16 @@ AboutBox::AboutBox(QWidget* parent, Host* host) : QDialog(parent), host_(host) {
     top->addLayout(buttons);
     setLayout(top);
     resize(460, 170);
+}
+
+void AboutBox::ShowSysInfoUnavailable() {
+    const char* text = "System Information Is Unavailable At This Time";
+    if (host_ != nullptr) {
+        host_->ShowMessage(kAppTitle, text, MessageIcon::kNone);
+    } else {
+        QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::Ok, this);
+        box.exec();
+    }
 }
 
 }  // namespace quenlo

@@ -20,6 +20,9 @@ class AboutBox : public QDialog {
     static const char* const kWebAddress;
 
   private:
+    // Where the system cannot show its information (all but Windows).
+    void ShowSysInfoUnavailable();
+
     Host* host_;
 };
 

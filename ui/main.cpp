@@ -4,14 +4,14 @@
 #include "base/run_state.h"
 #include "platform/qt_serial_comm.h"
 #include "run/run_transfer.h"
-#include "ui/gui_host.h"
+#include "ui/desktop_host.h"
 #include "ui/main_window.h"
 #include "ui/transfer_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Quenlo");
-    quenlo::GuiHost host;
+    quenlo::DesktopHost host;
     quenlo::QtSerialComm serial;
     quenlo::TransferWindow transferWindow;
     quenlo::MainWindow window(

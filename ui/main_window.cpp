@@ -12,10 +12,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 
 #include "base/host.h"
 #include "base/runtime_error.h"
 #include "platform/port_names.h"
+#include "run/options.h"
 #include "ui/about_box.h"
 #include "ui/named_widget.h"
 #include "ui/transfer_window.h"
@@ -102,7 +104,18 @@ MainWindow::MainWindow(Host& host, Runner runner, TransferWindow* transferWindow
     setObjectName("frmMain");
     setWindowTitle("BHT Quenlo");
     setMinimumWidth(380);
+    CreateControls();
+    LayOutControls();
+    OrderTabs();
+    Load();
+    ConnectControls();
+}
 
+std::array<QComboBox*, 6> MainWindow::Lists() const {
+    return {cboPort_, cboSpeed_, cboParity_, cboData_, cboStop_, cboTime_};
+}
+
+void MainWindow::CreateControls() {
     txtProg_ = Named<QLineEdit>("txtProg", this);
     cmdBrowse_ = Button("cmdBrowse", "...", "Browse files", this);
     cmdBrowse_->setMaximumWidth(32);
@@ -116,9 +129,11 @@ MainWindow::MainWindow(Host& host, Runner runner, TransferWindow* transferWindow
     portList->setItemDelegate(new PortEntryDelegate(portList));
     portList->beforeOpening = [this] { ShowPorts(); };
     cboPort_ = portList;
-    cboSpeed_ =
-        List("cboSpeed", {"115200", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"},
-             this);
+    QStringList rates;
+    for (const char* rate : kBaudRates) {
+        rates << rate;
+    }
+    cboSpeed_ = List("cboSpeed", rates, this);
     cboParity_ = List("cboParity", {"None", "Even", "Odd"}, this);
     cboData_ = List("cboData", {"8 bits", "7 bits"}, this);
     cboStop_ = List("cboStop", {"1 bit", "2 bits"}, this);
@@ -134,7 +149,9 @@ MainWindow::MainWindow(Host& host, Runner runner, TransferWindow* transferWindow
     cmdAbout_ = Button("cmdAbout", "About", "About BHT Quenlo", this);
     cmdExit_ = Button("cmdExit", "Exit", "Exit BHT Quenlo", this);
     portDevice_ = Named<QLabel>("lblPortDevice", "", this);
+}
 
+void MainWindow::LayOutControls() {
     auto* top = new QHBoxLayout;
     top->addWidget(Named<QLabel>("lblProgram", "Program File:", this));
     top->addWidget(txtProg_, 1);
@@ -145,7 +162,7 @@ MainWindow::MainWindow(Host& host, Runner runner, TransferWindow* transferWindow
     const std::pair<const char*, const char*> labels[] = {
         {"lblPort", "COM Port:"},  {"lblSpeed", "Baud Rate:"}, {"lblParity", "Parity:"},
         {"lblData", "Data Bits:"}, {"lblStop", "Stop Bits:"},  {"lblTimeout", "Timeout:"}};
-    QComboBox* lists[] = {cboPort_, cboSpeed_, cboParity_, cboData_, cboStop_, cboTime_};
+    const std::array<QComboBox*, 6> lists = Lists();
     for (int row = 0; row < 6; ++row) {
         grid->addWidget(Named<QLabel>(labels[row].first, labels[row].second, frame), row, 0);
         grid->addWidget(lists[row], row, 1);
@@ -172,7 +189,9 @@ MainWindow::MainWindow(Host& host, Runner runner, TransferWindow* transferWindow
     column->addLayout(top);
     column->addWidget(frame);
     column->addLayout(buttons);
+}
 
+void MainWindow::OrderTabs() {
     setTabOrder(txtProg_, cmdBrowse_);
     QWidget* order[] = {cmdBrowse_, cboPort_,  cboSpeed_, cboParity_, cboData_,
                         cboStop_,   cboTime_,  chkBCC_,   chkSeq_,    txtIRDelay_,
@@ -180,13 +199,18 @@ MainWindow::MainWindow(Host& host, Runner runner, TransferWindow* transferWindow
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
+}
 
-    // Load: the first entry of each list.
-    for (QComboBox* list : lists) {
+// Load: the first entry of each list, and the ports present beside the COM list.
+void MainWindow::Load() {
+    for (QComboBox* list : Lists()) {
         list->setCurrentIndex(0);
     }
     portDevice_->setMaximumWidth(portDevice_->fontMetrics().averageCharWidth() * kDeviceChars);
     ShowPorts();
+}
+
+void MainWindow::ConnectControls() {
     connect(cboPort_, &QComboBox::currentIndexChanged, this, &MainWindow::ShowPortDevice);
     connect(cmdBrowse_, &QPushButton::clicked, this, &MainWindow::OnBrowse);
     connect(cmdSend_, &QPushButton::clicked, this, &MainWindow::OnSend);

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,7 +51,6 @@ class MainWindow : public QWidget {
 
     // The exit question: true exactly when the operator answers Yes.
     bool Quit();
-    bool sendInProgress() const { return sendInProgress_; }
     MainWindowChoices Choices() const;
 
     // The filters of the file dialog, in the order shown.
@@ -60,6 +60,15 @@ class MainWindow : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // The constructor's steps, in order.
+    void CreateControls();
+    void LayOutControls();
+    void OrderTabs();
+    void Load();
+    void ConnectControls();
+    // The six lists of the settings frame, top to bottom.
+    std::array<QComboBox*, 6> Lists() const;
+
     void OnBrowse();
     void OnSend();
     void OnExit();

@@ -41,7 +41,13 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     QFont font("MS Sans Serif");
     font.setPointSize(kPointSize);
     setFont(font);
+    CreateControls();
+    LayOutControls();
+    ConnectControls();
+    LoadDesignTexts();
+}
 
+void TransferWindow::CreateControls() {
     statusBox_ = ReadOnlyBox("StatusBox", this);
     fileBox_ = ReadOnlyBox("FileBox", this);
     recCntBox_ = ReadOnlyBox("RecCntBox", this);
@@ -66,7 +72,9 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     notice_->setFont(narrow);
     ymodemTimer_ = Named<QTimer>("YModemTimer", this);
     ymodemTimer_->setInterval(kTimerIntervalMs);
+}
 
+void TransferWindow::LayOutControls() {
     auto* grid = new QGridLayout;
     grid->addWidget(Named<QLabel>("Label2", "I/O Status", this), 0, 0);
     grid->addWidget(statusBox_, 0, 1, 1, 3);
@@ -94,7 +102,9 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     column->addLayout(rowMessage);
     column->addWidget(reason_);
     column->addLayout(rowNotice);
+}
 
+void TransferWindow::ConnectControls() {
     connect(commandButton_, &QPushButton::clicked, this, [this] {
         if (events_ != nullptr) {
             events_->CommandButtonClicked();
@@ -105,7 +115,6 @@ TransferWindow::TransferWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
             events_->TimerTicked();
         }
     });
-    LoadDesignTexts();
 }
 
 void TransferWindow::closeEvent(QCloseEvent* event) {

@@ -45,6 +45,10 @@ class TransferWindow : public QWidget, public TransferView {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // The constructor's steps, in order; then the design-time texts.
+    void CreateControls();
+    void LayOutControls();
+    void ConnectControls();
     void LoadDesignTexts();
 
     TransferWindowEvents* events_ = nullptr;

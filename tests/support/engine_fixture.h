@@ -10,6 +10,7 @@
 #include "protocol/block_sender.h"
 #include "support/engine_rig.h"
 #include "support/temp_dir.h"
+#include "support/token_matcher.h"
 
 namespace quenlo::testing {
 

@@ -12,7 +12,7 @@
 #include "base/transfer_view.h"
 #include "platform/port_names.h"
 #include "ui/about_box.h"
-#include "ui/gui_host.h"
+#include "ui/desktop_host.h"
 #include "ui/main_window.h"
 #include "ui/transfer_window.h"
 
@@ -58,7 +58,7 @@ bool SaveWithList(QWidget& widget, QComboBox& list, const QString& path) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString dir = argc > 1 ? argv[1] : "docs";
-    quenlo::GuiHost host;
+    quenlo::DesktopHost host;
     // A machine with one built-in port and a USB adapter: the adapter takes the first free number.
     const std::vector<quenlo::SerialPortFacts> present = {
         {"/dev/ttyS0"},
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
 
     quenlo::TransferWindow transfer;
     quenlo::MainWindow main(
-        host, [](const std::string&) {}, &transfer);
+        host, [](const std::string&, const std::string&) {}, &transfer);
     main.SetPortLister([&present] { return present; });
     main.findChild<QLineEdit*>("txtProg")->setText("/home/ann/bht/DEMO.PD3");
     bool ok = Save(main, dir + "/frmMain.png");

@@ -1,8 +1,9 @@
-#include "ui/gui_host.h"
+#include "ui/desktop_host.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
+#include "platform/qt_event_loop.h"
 #include "ui/ui_text.h"
 
 namespace quenlo {
@@ -27,13 +28,21 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 
 }  // namespace
 
-void GuiHost::ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) {
+void DesktopHost::Yield(std::chrono::milliseconds maxWait) {
+    WaitInQtEventLoop(maxWait);
+}
+
+LocalDateTime DesktopHost::Now() {
+    return QtLocalNow();
+}
+
+void DesktopHost::ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) {
     QMessageBox box(BoxIcon(icon), FromEngine(title), FromEngine(text), QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();
 }
 
-bool GuiHost::AskYesNo(const std::string& title, const std::string& text) {
+bool DesktopHost::AskYesNo(const std::string& title, const std::string& text) {
     QMessageBox box(QMessageBox::Question, FromEngine(title), FromEngine(text),
                     QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
     return box.exec() == QMessageBox::Yes;

@@ -1,28 +1,23 @@
-#include "platform/qt_host.h"
+#include "platform/qt_event_loop.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QTimer>
-#include <iostream>
 #include <memory>
 #include <thread>
 #include <utility>
 
-#include "platform/os_checks.h"
-
 namespace quenlo {
-QtHost::QtHost() : QtHost(std::cin, std::cerr, StdinIsTerminal()) {}
 
-QtHost::QtHost(std::istream& in, std::ostream& out, bool interactive)
-    : TerminalHost(in, out, interactive) {}
-
-void QtHost::Yield(std::chrono::milliseconds maxWait) {
+void WaitInQtEventLoop(std::chrono::milliseconds maxWait) {
     QAbstractEventDispatcher* dispatcher =
         QCoreApplication::instance() != nullptr ? QAbstractEventDispatcher::instance() : nullptr;
     if (dispatcher == nullptr) {
-        SleepMs(static_cast<std::int32_t>(maxWait.count()));
+        if (maxWait.count() > 0) {
+            std::this_thread::sleep_for(maxWait);
+        }
         return;
     }
     if (dispatcher->processEvents(QEventLoop::AllEvents) || maxWait.count() <= 0) {
@@ -37,18 +32,7 @@ void QtHost::Yield(std::chrono::milliseconds maxWait) {
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
-double QtHost::ClockSeconds() {
-    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-    return std::chrono::duration<double>(sinceStart).count();
-}
-
-void QtHost::SleepMs(std::int32_t milliseconds) {
-    if (milliseconds > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
-}
-
-LocalDateTime QtHost::Now() {
+LocalDateTime QtLocalNow() {
     const QDateTime now = QDateTime::currentDateTime();
     const QDate date = now.date();
     const QTime time = now.time();
