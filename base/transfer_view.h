@@ -42,6 +42,9 @@ class TransferView {
     // A line that stays, one for each file a repeat-receive run took (UTF-8). The desktop
     // loader, which never receives, has no use for it.
     virtual void AddPassLine(const std::string&) {}
+    // The run shows its result and waits for the operator's OK: a view that nobody looks at
+    // answers for the operator.
+    virtual void AwaitingOk() {}
 };
 
 }  // namespace quenlo

@@ -77,7 +77,7 @@ void BM_TestFileLargestFile(benchmark::State& bench) {
     state.fileName = "DATA.TXT";
     for (auto _ : bench) {
         const quenlo::ResultCode result = quenlo::Test_File(state);
-        if (result != 0 || state.recordCount != kLines) {
+        if (result != quenlo::result::kOk || state.recordCount != kLines) {
             bench.SkipWithError("Test_File did not count the file");
             break;
         }

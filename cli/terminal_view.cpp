@@ -82,10 +82,11 @@ void TerminalView::SetButtonCaption(const std::string& text) {
         std::fflush(out_);
         lastDrawn_ = beforeStatus_;
     }
-    if (text == "OK") {
-        // Nobody is there to click OK: click it as soon as the engine waits for it.
-        timers_.Post([this] { PressButton(); });
-    }
+}
+
+void TerminalView::AwaitingOk() {
+    // Nobody is there to click OK: click it as soon as the engine waits for it.
+    timers_.Post([this] { PressButton(); });
 }
 
 void TerminalView::AddPassLine(const std::string& text) {

@@ -11,7 +11,7 @@
 namespace quenlo {
 
 // The transfer window drawn on stderr: one updating line on a terminal, plain lines otherwise.
-// The result is not waited on: once the button reads "OK" it clicks itself. On a terminal the
+// The result is not waited on: once the run waits for OK, the view clicks it. On a terminal the
 // result is left to the two lines on stdout: the updating line goes back to the last progress, so
 // the result does not stand on the screen twice. Its timers fire while the engine yields.
 class TerminalView : public TransferView {
@@ -37,6 +37,7 @@ class TerminalView : public TransferView {
     void SetReason(const std::string& text) override;
     // On a line of its own that stays, above the updating one.
     void AddPassLine(const std::string& text) override;
+    void AwaitingOk() override;
 
     // The Cancel button, as Ctrl-C presses it.
     void PressButton();

@@ -79,6 +79,7 @@ void ReportResult(RunState& state) {
     }
     state.cancelRequested = false;
     view.FocusButton();
+    view.AwaitingOk();
     while (!state.cancelRequested) {
         state.host->Yield(kOkWait);
     }
