@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/runtime_error.h"
+#include "protocol/fields.h"
 
 namespace quenlo {
 
@@ -77,6 +78,12 @@ std::string PercentText(int percent) {
     std::string text(" ");
     text += std::to_string(percent);
     text += '%';
+    return text;
+}
+
+std::string CountText(std::int64_t count) {
+    std::string text(" ");  // appended, for the same reason
+    text += ZeroFilled(count, 5);
     return text;
 }
 

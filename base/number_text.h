@@ -22,6 +22,9 @@ std::int64_t RoundedQuotient(std::int64_t numerator, std::int64_t denominator);
 // The transfer window's percentage text: a blank, the digits and "%" (" 41%").
 std::string PercentText(int percent);
 
+// The transfer window's count text: a blank and the count in five digits (" 00060").
+std::string CountText(std::int64_t count);
+
 // Rounds half to even and stores in 32 bits; a value that does not fit raises the
 // run-time error 6 "Overflow".
 std::int32_t ToInt32Rounded(double value);

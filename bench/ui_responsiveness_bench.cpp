@@ -35,9 +35,31 @@ constexpr int kTickMs = 5;
 void WriteProgramFile(const std::string& path) {
     std::ofstream out(path, std::ios::binary);
     for (int i = 0; i < kRecords; ++i) {
-        std::string line = std::to_string(100000 + i) + std::string(122, 'A' + i % 26);
+        std::string line =
+            std::to_string(100000 + i) + std::string(122, static_cast<char>('A' + i % 26));
         out << line.substr(0, 128) << "\r\n";
     }
+}
+
+// bht-sim on a pseudo-terminal behind `link`, storing into `received`; its process, 0 when it
+// could not start.
+pid_t StartSim(const std::string& link, const std::string& received) {
+    const std::string sim = BHT_SIM;
+    std::vector<std::string> args = {sim, "--pty", link, "--dir", received};
+    std::vector<char*> argvSim;
+    for (auto& a : args) {
+        argvSim.push_back(a.data());
+    }
+    argvSim.push_back(nullptr);
+    pid_t simPid = 0;
+    if (posix_spawn(&simPid, sim.c_str(), nullptr, nullptr, argvSim.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", sim.c_str());
+        return 0;
+    }
+    for (int i = 0; i < 100 && access(link.c_str(), F_OK) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return simPid;
 }
 
 }  // namespace
@@ -53,22 +75,10 @@ int main(int argc, char** argv) {
     const std::string received = base + "/received";
     std::filesystem::create_directory(received);
 
-    const std::string sim = BHT_SIM;
-    std::vector<std::string> args = {sim, "--pty", link, "--dir", received};
-    std::vector<char*> argvSim;
-    for (auto& a : args) {
-        argvSim.push_back(a.data());
-    }
-    argvSim.push_back(nullptr);
-    pid_t simPid = 0;
-    if (posix_spawn(&simPid, sim.c_str(), nullptr, nullptr, argvSim.data(), environ) != 0) {
-        std::fprintf(stderr, "cannot start %s\n", sim.c_str());
+    const pid_t simPid = StartSim(link, received);
+    if (simPid == 0) {
         return 1;
     }
-    for (int i = 0; i < 100 && access(link.c_str(), F_OK) != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-
     quenlo::QtTerminalHost host;
     quenlo::QtSerialComm serial;
     serial.SetDeviceOverride(link);
@@ -93,7 +103,7 @@ int main(int argc, char** argv) {
     clock.start();
     ticker.start();
     quenlo::RunTransfer(state);
-    const double seconds = clock.nsecsElapsed() / 1e9;
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     ticker.stop();
 
     int status = 0;
@@ -103,6 +113,6 @@ int main(int argc, char** argv) {
     std::printf(
         "ui responsiveness: %ld timer ticks of %d ms; longest gap between ticks %.1f ms "
         "(target: no stall over 50 ms)\n",
-        ticks, kTickMs, longest / 1e6);
+        ticks, kTickMs, static_cast<double>(longest) / 1e6);
     return quenlo::Number(state.resultCode) == 0 ? 0 : 1;
 }

@@ -24,9 +24,8 @@ void AwaitTransferNews(RunState& state, const FileTransfer& transfer) {
 }  // namespace
 
 std::string BlockCountText(std::uint64_t bytes) {
-    return " " + ZeroFilled(RoundedQuotient(static_cast<std::int64_t>(bytes),
-                                            static_cast<std::int64_t>(kTransferBlockSize)),
-                            5);
+    return CountText(RoundedQuotient(static_cast<std::int64_t>(bytes),
+                                     static_cast<std::int64_t>(kTransferBlockSize)));
 }
 
 void SetTransferLimits(const RunState& state, FileTransfer& transfer) {

@@ -173,7 +173,7 @@ void Receiver::PrepareRecordWindow() {
     const bool noRecords = state_.link.transferState == TransferState::kClosing;
     view_.SetStatus(state_.programFile ? "Receiving Program " : "Receiving File ");
     view_.SetFile(state_.fileName);
-    view_.SetRecords(" " + ZeroFilled(state_.recordCount, kSeqDigits));
+    view_.SetRecords(CountText(state_.recordCount));
     view_.SetRecordCount(" 00000");
     if (noRecords) {
         view_.SetProgress(100);

@@ -178,7 +178,7 @@ void Sender::PrepareRecordWindow() {
     const bool noRecords = state_.link.transferState == TransferState::kClosing;
     view_.SetStatus(state_.programFile ? "Sending Program " : "Sending File ");
     view_.SetFile(state_.fileName);
-    view_.SetRecords(" " + ZeroFilled(state_.recordCount, 5));
+    view_.SetRecords(CountText(state_.recordCount));
     view_.SetRecordCount(" 00000");
     view_.SetProgress(noRecords ? 100 : 0);
     view_.SetComplete(noRecords ? "100%" : " 0%");
