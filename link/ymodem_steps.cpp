@@ -87,6 +87,15 @@ TransferStatus FollowTransfer(RunState& state, FileTransfer& transfer, ResultCod
     }
 }
 
+ResultCode EndYmodemRun(RunState& state, ResultCode result) {
+    if (result != result::kOk) {
+        NoteLineLoss(state);
+    }
+    state.link.transferState =
+        result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
+    return result;
+}
+
 void ShowTransferProgress(RunState& state, std::uint64_t bytes, std::uint64_t size) {
     TransferView& view = *state.view;
     if (bytes <= size && size > 0) {

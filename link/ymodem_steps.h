@@ -37,6 +37,11 @@ void CancelTransfer(RunState& state, FileTransfer& transfer, ResultCode& result)
 TransferStatus FollowTransfer(RunState& state, FileTransfer& transfer, ResultCode& result,
                               const std::function<void()>& moving);
 
+// Ends a YMODEM procedure with `result`: a failure notes a line that went away, and the transfer
+// state says whether it completed, so that the window says "Sent OK" or "Received OK" as it does
+// for the block protocol.
+ResultCode EndYmodemRun(RunState& state, ResultCode result);
+
 // The transfer window's count of 1024-byte blocks and percentage for `bytes` of `size`.
 void ShowTransferProgress(RunState& state, std::uint64_t bytes, std::uint64_t size);
 

@@ -141,14 +141,7 @@ ResultCode ReceiveByYModem(RunState& state) {
 }  // namespace
 
 ResultCode ReceiveYModem(RunState& state) {
-    const ResultCode result = ReceiveByYModem(state);
-    if (result != result::kOk) {
-        NoteLineLoss(state);
-    }
-    // The window says "Received OK" for a transfer that completed, as for the block protocol.
-    state.link.transferState =
-        result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
-    return result;
+    return EndYmodemRun(state, ReceiveByYModem(state));
 }
 
 }  // namespace quenlo

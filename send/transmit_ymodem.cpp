@@ -80,14 +80,7 @@ ResultCode SendByYModem(RunState& state) {
 }  // namespace
 
 ResultCode TransmitYModem(RunState& state) {
-    const ResultCode result = SendByYModem(state);
-    if (result != result::kOk) {
-        NoteLineLoss(state);
-    }
-    // The window says "Sent OK" for a transfer that completed, as it does for the block protocol.
-    state.link.transferState =
-        result == result::kOk ? TransferState::kCompleted : TransferState::kStopped;
-    return result;
+    return EndYmodemRun(state, SendByYModem(state));
 }
 
 }  // namespace quenlo
