@@ -172,11 +172,13 @@ TEST_F(SerialTest, PortThreeCarriesBytesBothWaysUntilTheOtherEndGoesAndComesBack
     FlushInput(state);
     Yields([turns = 0]() mutable { return ++turns > 5; }, 10ms);  // turns to read a stale byte
     EXPECT_EQ(comm.Input(), "");
-    comm.SetSettings("2400,o,8,2");  // at once while open; a pseudo-terminal shows speed, stop bits
+    // At once while open; a pseudo-terminal shows speed, stop bits and odd parity (not parity on).
+    comm.SetSettings("2400,o,8,2");
     termios attributes{};
     ASSERT_EQ(::tcgetattr(pty->fd(), &attributes), 0);
     EXPECT_EQ(::cfgetospeed(&attributes), speed_t(B2400));
     EXPECT_TRUE(attributes.c_cflag & CSTOPB);
+    EXPECT_TRUE(attributes.c_cflag & PARODD);
     comm.SetLineB(false);
     EXPECT_EQ(comm.LastEvent(), CommEvent::kNone);
     std::string bytes(512, 0);

@@ -71,7 +71,8 @@ class CheckCommandTest : public testing::EngineFixture {
 TEST_F(CheckCommandTest, OptionsAndFileToSendKnownAnswers) {
     const Row shortRows[] = {{"+P0", 0, ""},     {"+P20", 0, "P21"},   {"+P21", 9, ""},
                              {"+B57600", 9, ""}, {"+T0", 0, "T32500"}, {"+T90", 0, "T30"},
-                             {"+T45", 9, ""},    {"+F", 9, ""},        {"+FOO", 4, ""}};
+                             {"+T60", 0, "T20"}, {"+T120", 0, "T40"},  {"+T45", 9, ""},
+                             {"+F", 9, ""},      {"+FOO", 4, ""}};
     const Row rows[] = {{"A: +P1", 0, "P2 in A:"},          {"+IRD2147483647", 0, "IRD2147483647"},
                         {"+IRD10.5", 0, "IRD10"},           {"+P2    +B9600   ", 0, "P3 B9600"},
                         {"+PO +D7 +S2 +PN +D8 +S1", 0, ""}, {"+PE +D7 +S2", 0, "E72"},
