@@ -24,7 +24,7 @@ sel_receive='^(ReceiveTest|BlockRestTest)\.'
 sel_codec='^(BlockCodecTest|HeadingTest|RecordPackingTest|TransmitTest|ReceiveTest)\.'
 sel_files='^(FilesTest|CheckCommandTest|RunTransferTest)\.'
 sel_options='^(CheckCommandTest|RunTransferTest)\.'
-sel_ymodem='^(Crc16|YmodemBlock|YmodemMachines|ReceiveTest|BlockRestTest|YmodemLrzsz)\.'
+sel_ymodem='^(Crc16|YmodemBlock|YmodemMachines|YmodemTransferTest|BlockRestTest|YmodemLrzsz)\.'
 sel_platform='^(LineSettingsTest|SerialTest|PortNumbersTest)\.'
 sel_rest='^BlockRestTest\.'
 sel_cli='^CliSimTest\.'
@@ -47,8 +47,8 @@ row block "$sel_codec" protocol/record_packing.cpp \
     "line.resize(length, programFile ? '0' : ' ');" "line.resize(length, ' ');" \
     "a record padded with the wrong character"
 row block "$sel_send" send/transmit_file.cpp \
-    '            } else if (++s_.timerTicks >= s_.timeoutCount) {' \
-    '            } else if (++s_.timerTicks > s_.timeoutCount) {' \
+    '            } else if (++state_.timerTicks >= state_.timeoutCount) {' \
+    '            } else if (++state_.timerTicks > state_.timeoutCount) {' \
     "one 3-second slice too many before giving up"
 row block "$sel_send" send/transmit_file.h \
     'kMaxNaks = 10;' 'kMaxNaks = 11;' \
@@ -57,7 +57,8 @@ row block "$sel_files" files/file_open.cpp \
     '            return result::kFileNotFound;' '            return result::kPathNotFound;' \
     "a wrong result code for a missing file"
 row block "$sel_send" send/transmit_file.cpp \
-    '    if (s_.link.blockSeq > s_.recordCount) {' '    if (s_.link.blockSeq >= s_.recordCount) {' \
+    '    if (state_.link.blockSeq > state_.recordCount) {' \
+    '    if (state_.link.blockSeq >= state_.recordCount) {' \
     "the last record not sent"
 row block "$sel_codec" protocol/heading.cpp \
     'text += ZeroFilled(recordCount, 5);' 'text += ZeroFilled(recordCount + 1, 5);' \
@@ -68,27 +69,28 @@ row block "$sel_receive" receive/receive_file.cpp \
     "a repeated block written twice"
 row block "$sel_receive" receive/receive_header.cpp \
     ' &&
-        !HoldsHeadingFrame(s.receiving.rxBuffer)' '' \
+        !HoldsHeadingFrame(state.receiving.rxBuffer)' '' \
     "an ENQ check byte taken for a call"
 row block "$sel_send" link/block_framing.cpp \
-    'record, BlockOptionsOf(state)));' "record, BlockOptionsOf(state)) + '~');" \
+    'std::string block = quenlo::FrameDataBlock(sequenceText, record, BlockOptionsOf(state));' \
+    "std::string block = quenlo::FrameDataBlock(sequenceText, record, BlockOptionsOf(state)) + '~';" \
     "a loader that sends a byte too many behind each data block"
 
 # The option line.
 row options "$sel_options" run/options.cpp \
-    's.timeoutCount = 20;' 's.timeoutCount = 60;' \
+    'state.timeoutCount = 20;' 'state.timeoutCount = 60;' \
     "+T60 counted in seconds, not 3-second slices"
 row options "$sel_options" run/options.cpp \
-    's.timeoutCount = 40;' 's.timeoutCount = 30;' \
+    'state.timeoutCount = 40;' 'state.timeoutCount = 30;' \
     "+T120 taken as +T90"
 row options "$sel_options" run/options.cpp \
     'for (int n = 0; n <= 20; ++n) {' 'for (int n = 0; n < 20; ++n) {' \
     "+P20 (COM21) refused"
 row options "$sel_options" run/options.cpp \
-    "s.parity = t.substr(2);" "s.parity = t.substr(1);" \
+    "state.parity = t.substr(2);" "state.parity = t.substr(1);" \
     "+PE and +PO read as parity \"PE\", \"PO\""
 row options "$sel_options" run/options.cpp \
-    "s.bccEnabled = t[0] == '+';" "s.bccEnabled = true;" \
+    "state.bccEnabled = t[0] == '+';" "state.bccEnabled = true;" \
     "-PB ignored: the block check always sent"
 
 # YMODEM both ways.
@@ -156,11 +158,11 @@ row cli "$sel_cli" cli/main.cpp \
     'constexpr int kUsageStatus = 64;' 'constexpr int kUsageStatus = 2;' \
     "a command line it cannot read exits with 2, not 64"
 row cli "$sel_cli" cli/main.cpp \
-    ': yes && no     ? "--yes and --no cannot both be given"' \
-    ': false         ? "--yes and --no cannot both be given"' \
+    ': options.yes && options.no ? "--yes and --no cannot both be given"' \
+    ': false                     ? "--yes and --no cannot both be given"' \
     "--yes with --no taken"
 row cli "$sel_cli" cli/main.cpp \
-    'if (!device.empty()) {' 'if (device.empty()) {' \
+    'if (!options.device.empty()) {' 'if (options.device.empty()) {' \
     "--device ignored"
 
 # The desktop window.
