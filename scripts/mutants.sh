@@ -218,11 +218,29 @@ if [ "$list" -eq 1 ]; then
     exit 0
 fi
 
+started=$SECONDS
 # Built once as the sources are (and configured, with the packages, if need be), so that each row
 # rebuilds only what its file touches.
 make build JOBS="$JOBS" >/dev/null || { echo "mutants: the unchanged program does not build" >&2; exit 1; }
 LOGS=$BUILD_DIR/mutants
 mkdir -p "$LOGS"
+
+# The selections must pass without a fault, or a failure would prove nothing.
+union="" ymodem=0
+for i in "${chosen[@]}"; do
+    union+="${union:+|}(${selections[i]})"
+    [ "${families[i]}" = ymodem ] && ymodem=1
+done
+if [ "$full" -eq 1 ]; then
+    baseline=()
+    [ "$ymodem" -eq 1 ] || baseline=(-E "^$LRZSZ\\.")
+else
+    baseline=(-R "$union")
+fi
+if ! (cd "$BUILD_DIR" && ctest --output-on-failure -j"$JOBS" "${baseline[@]}") >"$LOGS/unchanged.log" 2>&1; then
+    echo "mutants: the tests fail without any fault; see $LOGS/unchanged.log" >&2
+    exit 1
+fi
 
 # Restoring writes the file anew, so that the next build compiles it again.
 put_back() { cat "$1.mutant-orig" >"$1" && rm -f "$1.mutant-orig"; }
@@ -243,7 +261,6 @@ EOF
 
 status=0
 results=()
-started=$SECONDS
 for i in "${chosen[@]}"; do
     n=$((i + 1)) file=${files[i]} log="$LOGS/$n.log"
     cp "$file" "$file.mutant-orig"
