@@ -276,7 +276,7 @@ for i in "${chosen[@]}"; do
     if [ "$planted" -ne 0 ]; then
         rm -f "$file.mutant-orig"
         restore=""
-        verdict="MISSING" failed="-"
+        verdict="MISSING"
     else
         if [ "$full" -eq 1 ]; then
             selection=(-E "^$LRZSZ\\.")
@@ -286,9 +286,9 @@ for i in "${chosen[@]}"; do
         fi
         rowStart=$SECONDS
         if ! cmake --build "$BUILD_DIR" -j"$JOBS" >"$log" 2>&1; then
-            verdict="BROKEN" failed="-"  # a fault must change behaviour, not stop the build
+            verdict="BROKEN"  # a fault must change behaviour, not stop the build
         elif (cd "$BUILD_DIR" && ctest --output-on-failure -j"$JOBS" "${selection[@]}") >>"$log" 2>&1; then
-            verdict="SURVIVED" failed=0
+            verdict="SURVIVED"
             grep -q "No tests were found" "$log" && verdict="NO TESTS"
         else
             verdict="caught"
@@ -298,13 +298,14 @@ for i in "${chosen[@]}"; do
         restore=""
         verdict+=" ($((SECONDS - rowStart)) s)"
     fi
-    [[ $verdict == caught* ]] || status=1
+    # The table shows how many tests failed, or why none could.
+    [[ $verdict == caught* ]] || { status=1; failed=${verdict%% (*}; }
     printf '%3d  %-8s  %-16s  %s\n' "$n" "${families[i]}" "$verdict" "${whats[i]}"
-    results+=("$(printf '%3d  %-8s  %-6s  %s' "$n" "${families[i]}" "$failed" "${whats[i]}")")
+    results+=("$(printf '%3d  %-8s  %-8s  %s' "$n" "${families[i]}" "$failed" "${whats[i]}")")
 done
 
 echo
-echo "  #  family    failed  fault"
+echo "  #  family    failed    fault"
 printf '%s\n' "${results[@]}"
 echo "${#chosen[@]} faults in $((SECONDS - started)) s; logs in $LOGS"
 # Leave the build as the sources are.
