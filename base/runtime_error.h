@@ -6,8 +6,8 @@
 
 namespace quenlo {
 
-// Run-time error numbers the engine can raise. They keep the numbering operators and support staff
-// know from the original tool, so "6: Overflow Error in CheckCommand" means the same thing here.
+// Run-time error numbers the engine can raise. Operators and support staff know these numbers from
+// the handhelds' loaders, so "6: Overflow Error in CheckCommand" means what they expect.
 namespace runtime_error_number {
 inline constexpr std::int32_t kInvalidCall = 5;
 inline constexpr std::int32_t kOverflow = 6;

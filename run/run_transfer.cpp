@@ -94,7 +94,7 @@ void ClearWindow(TransferView& view) {
     view.SetProgress(0);
 }
 
-// Steps 4 to 10 of a pass: set up and open the port, move one file.
+// One pass: the target folder looked at, the port set up and opened, one file moved, the port closed.
 PassEnd RunPass(RunState& state) {
     state.failureDetail.clear();  // the reason of a pass before is no reason for this one
     if (!state.sendMode) {
