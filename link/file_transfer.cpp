@@ -63,8 +63,8 @@ void FileTransfer::ReceiveStart(protocol::FileStore& store) {
     Poll();
 }
 
-void FileTransfer::SetTransferAbort(bool abort) {
-    if (!abort || machine_ == nullptr || machine_->finished()) {
+void FileTransfer::Abort() {
+    if (machine_ == nullptr || machine_->finished()) {
         return;
     }
     if (sender_) {

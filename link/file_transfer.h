@@ -45,8 +45,8 @@ class FileTransfer {
     void SetReceiveDirectory(const std::string& directory) { directory_ = directory; }
     // Starts receiving into `store`, each file under the name the sender gives.
     void ReceiveStart(protocol::FileStore& store);
-    // True stops the running transfer (CAN on the line).
-    void SetTransferAbort(bool abort);
+    // Stops the running transfer (CAN on the line); nothing once it has ended.
+    void Abort();
 
     // Moves what came and went since the last look, and lets the time limits run.
     void Poll();

@@ -57,7 +57,7 @@ void AwaitTransferStart(RunState& state, FileTransfer& transfer, ResultCode& res
 }
 
 void CancelTransfer(RunState& state, FileTransfer& transfer, ResultCode& result) {
-    transfer.SetTransferAbort(true);
+    transfer.Abort();
     for (transfer.Poll(); transfer.Status() > TransferStatus::kFinished; transfer.Poll()) {
         AwaitTransferNews(state, transfer);
     }

@@ -94,7 +94,8 @@ void ClearWindow(TransferView& view) {
     view.SetProgress(0);
 }
 
-// One pass: the target folder looked at, the port set up and opened, one file moved, the port closed.
+// One pass: the target folder looked at, the port set up and opened, one file moved, the port
+// closed.
 PassEnd RunPass(RunState& state) {
     state.failureDetail.clear();  // the reason of a pass before is no reason for this one
     if (!state.sendMode) {
