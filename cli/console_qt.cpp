@@ -12,9 +12,19 @@
 namespace quenlo {
 namespace {
 
+// The plain event loop rather than GLib's: GLib's wakes itself through its own descriptor each
+// time the serial port's notifiers are switched on or off, several times a block. Read when the
+// application is made, so it is set just before.
+int& WithPlainEventLoop(int& argc) {
+    qputenv("QT_NO_GLIB", "1");
+    return argc;
+}
+
 class QtConsole : public Console {
   public:
-    QtConsole(int& argc, char** argv) : app_(argc, argv) { LetWritesFailPastTheSizeLimit(); }
+    QtConsole(int& argc, char** argv) : app_(WithPlainEventLoop(argc), argv) {
+        LetWritesFailPastTheSizeLimit();
+    }
 
     SerialComm& Port() override { return serial_; }
     Host& TheHost() override { return host_; }

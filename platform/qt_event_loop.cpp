@@ -11,7 +11,12 @@
 
 namespace quenlo {
 
-void WaitInQtEventLoop(std::chrono::milliseconds maxWait) {
+QtEventLoopWait::QtEventLoopWait() {
+    deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
+}
+
+void QtEventLoopWait::Wait(std::chrono::milliseconds maxWait) {
     QAbstractEventDispatcher* dispatcher =
         QCoreApplication::instance() != nullptr ? QAbstractEventDispatcher::instance() : nullptr;
     if (dispatcher == nullptr) {
@@ -20,16 +25,15 @@ void WaitInQtEventLoop(std::chrono::milliseconds maxWait) {
         }
         return;
     }
-    if (dispatcher->processEvents(QEventLoop::AllEvents) || maxWait.count() <= 0) {
+    if (maxWait.count() <= 0) {
+        dispatcher->processEvents(QEventLoop::AllEvents);
         return;
     }
-    // Nothing was pending: sleep in the operating system until the serial port's notifier, a user
-    // event or this timer wakes the loop.
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    deadline.start(maxWait);
+    // One pass: it delivers what is pending and returns at once when the port or a user event has
+    // something, else it sleeps in the operating system until one of them or the deadline wakes it.
+    deadline_.start(maxWait);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    deadline_.stop();
 }
 
 LocalDateTime QtLocalNow() {

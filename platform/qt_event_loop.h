@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <chrono>
 
 #include "base/host.h"
@@ -12,8 +13,17 @@ namespace quenlo {
 
 // Host::Yield over the Qt event loop: delivers what is pending, else sleeps in the operating
 // system until the serial port's notifier, a user event or maxWait wakes the loop. Without a
-// QCoreApplication there is no loop: the wait is a plain sleep.
-void WaitInQtEventLoop(std::chrono::milliseconds maxWait);
+// QCoreApplication there is no loop: the wait is a plain sleep. One deadline timer serves every
+// wait: at a block's pace, a timer made and destroyed each time cost more than the wait's work.
+class QtEventLoopWait {
+  public:
+    QtEventLoopWait();
+    void Wait(std::chrono::milliseconds maxWait);
+
+  private:
+    QTimer deadline_;
+};
+
 // The local date and time.
 LocalDateTime QtLocalNow();
 

@@ -13,7 +13,7 @@ QtTerminalHost::QtTerminalHost(std::istream& in, std::ostream& out, bool interac
     : TerminalHost(in, out, interactive) {}
 
 void QtTerminalHost::Yield(std::chrono::milliseconds maxWait) {
-    WaitInQtEventLoop(maxWait);
+    wait_.Wait(maxWait);
 }
 
 LocalDateTime QtTerminalHost::Now() {

@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 
+#include "platform/qt_event_loop.h"
 #include "platform/terminal_host.h"
 
 namespace quenlo {
@@ -16,6 +17,9 @@ class QtTerminalHost : public TerminalHost {
 
     void Yield(std::chrono::milliseconds maxWait) override;
     LocalDateTime Now() override;
+
+  private:
+    QtEventLoopWait wait_;
 };
 
 }  // namespace quenlo

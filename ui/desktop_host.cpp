@@ -29,7 +29,7 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 }  // namespace
 
 void DesktopHost::Yield(std::chrono::milliseconds maxWait) {
-    WaitInQtEventLoop(maxWait);
+    wait_.Wait(maxWait);
 }
 
 LocalDateTime DesktopHost::Now() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/qt_event_loop.h"
 #include "platform/system_host.h"
 
 namespace quenlo {
@@ -12,6 +13,9 @@ class DesktopHost : public SystemHost {
     LocalDateTime Now() override;
     void ShowMessage(const std::string& title, const std::string& text, MessageIcon icon) override;
     bool AskYesNo(const std::string& title, const std::string& text) override;
+
+  private:
+    QtEventLoopWait wait_;
 };
 
 }  // namespace quenlo
