@@ -20,6 +20,11 @@ std::string Resolved(const std::string& device) {
     return error ? device : target.string();
 }
 
+// The device QUENLO_COM<n> names for port n; empty when it names none.
+std::string NamedDevice(int portNumber, const Environment& environment) {
+    return environment("QUENLO_COM" + std::to_string(portNumber));
+}
+
 }  // namespace
 
 std::string ProcessEnvironment(const std::string& name) {
@@ -37,7 +42,7 @@ std::vector<std::string> PortDevices(const std::vector<SerialPortFacts>& present
     std::set<std::string> reached;
     for (int n = 1; n <= kPortNumbers; ++n) {
         std::string& device = devices[n - 1];
-        device = environment("QUENLO_COM" + std::to_string(n));
+        device = NamedDevice(n, environment);
         if (device.empty() && here.count(Resolved(DefaultDeviceForPort(n))) != 0) {
             device = DefaultDeviceForPort(n);
         }
@@ -79,6 +84,15 @@ std::string DeviceForPort(int portNumber, const std::vector<SerialPortFacts>& pr
         return DefaultDeviceForPort(portNumber);
     }
     return PortDevices(present, environment)[portNumber - 1];
+}
+
+std::string CurrentDeviceForPort(int portNumber, const Environment& environment) {
+    if (portNumber >= 1 && portNumber <= kPortNumbers) {
+        if (std::string named = NamedDevice(portNumber, environment); !named.empty()) {
+            return named;
+        }
+    }
+    return DeviceForPort(portNumber, PresentPorts(), environment);
 }
 
 std::vector<PortRow> ListPorts(const std::vector<SerialPortFacts>& ports,

@@ -53,6 +53,11 @@ std::vector<std::string> PortDevices(const std::vector<SerialPortFacts>& present
 std::string DeviceForPort(int portNumber, const std::vector<SerialPortFacts>& present,
                           const Environment& environment = ProcessEnvironment);
 
+// The device that port number n opens now, the ports present asked for only when QUENLO_COM<n>
+// does not name it: the system's list takes longer than the rest of a start.
+std::string CurrentDeviceForPort(int portNumber,
+                                 const Environment& environment = ProcessEnvironment);
+
 // A port as the technician sees it: its facts and the port numbers (1..21) that open it.
 struct PortRow {
     SerialPortFacts facts;

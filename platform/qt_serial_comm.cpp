@@ -67,7 +67,7 @@ void QtSerialComm::SetDeviceOverride(std::string path) {
 
 std::string QtSerialComm::Device() const {
     // The ports present decide which device a number opens (PortDevices), so ask them each time.
-    return deviceOverride_.empty() ? DeviceForPort(portNumber_, PresentPorts()) : deviceOverride_;
+    return deviceOverride_.empty() ? CurrentDeviceForPort(portNumber_) : deviceOverride_;
 }
 
 // A watch on the directory answers at once where the system reports new devices; the timer covers

@@ -149,7 +149,7 @@ WinSerialComm::~WinSerialComm() {
 }
 
 std::string WinSerialComm::Device() const {
-    return deviceOverride_.empty() ? DeviceForPort(portNumber_, PresentPorts()) : deviceOverride_;
+    return deviceOverride_.empty() ? CurrentDeviceForPort(portNumber_) : deviceOverride_;
 }
 
 // Windows announces new ports to windows, not to consoles: look a few times a second.

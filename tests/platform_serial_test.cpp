@@ -104,6 +104,7 @@ TEST(PortNumbersTest, PortsPresentGetTheirNumbersOnce) {
     }
     ::setenv("QUENLO_COM1", "/dev/ttyUSB0", 1);  // the process's own environment by default
     EXPECT_EQ(DeviceForPort(1, {{"/dev/ttyS0"}}), "/dev/ttyUSB0");
+    EXPECT_EQ(CurrentDeviceForPort(1), "/dev/ttyUSB0");
     ::unsetenv("QUENLO_COM1");
 }
 
