@@ -18,26 +18,41 @@ std::unique_ptr<DirectoryStore> DirectoryStore::Open(const std::filesystem::path
 
 bool DirectoryStore::Begin(const std::string& name, std::string& error) {
     disk::Failure failure;
+    buffer_.clear();
     pending_ = dir_->Create(Latin1ToUtf8(name), failure);
     error = failure.what;
     return pending_ != nullptr;
 }
 
 bool DirectoryStore::Append(std::string_view bytes, std::string& error) {
-    disk::Failure failure;
-    if (!pending_ || !pending_->Write(bytes, failure)) {
-        error = failure.what;
+    if (!pending_) {
         return false;
     }
-    return true;
+    buffer_.append(bytes);
+    return buffer_.size() < kBufferBytes || Flush(error);
+}
+
+bool DirectoryStore::Flush(std::string& error) {
+    disk::Failure failure;
+    const bool written = pending_ && pending_->Write(buffer_, failure);
+    buffer_.clear();
+    error = failure.what;
+    return written;
 }
 
 bool DirectoryStore::Commit(std::string& error) {
     disk::Failure failure;
-    const bool kept = pending_ && pending_->Commit(failure);
+    const bool kept = Flush(error) && pending_->Commit(failure);
     pending_.reset();
-    error = failure.what;
+    if (error.empty()) {
+        error = failure.what;
+    }
     return kept;
+}
+
+void DirectoryStore::Abandon() {
+    buffer_.clear();
+    pending_.reset();
 }
 
 }  // namespace quenlo::sim

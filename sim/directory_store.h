@@ -22,13 +22,19 @@ class DirectoryStore : public protocol::FileStore {
     bool Begin(const std::string& name, std::string& error) override;
     bool Append(std::string_view bytes, std::string& error) override;
     bool Commit(std::string& error) override;
-    void Abandon() override { pending_.reset(); }
+    void Abandon() override;
 
   private:
+    // Records are gathered and written a buffer at a time: a write a record would stand between
+    // every block and its answer.
+    static constexpr std::size_t kBufferBytes = 64 * 1024;
+
     explicit DirectoryStore(std::unique_ptr<disk::Directory> dir) : dir_(std::move(dir)) {}
+    bool Flush(std::string& error);
 
     std::unique_ptr<disk::Directory> dir_;
     std::unique_ptr<disk::PendingFile> pending_;
+    std::string buffer_;
 };
 
 }  // namespace quenlo::sim
