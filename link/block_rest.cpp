@@ -11,6 +11,9 @@ namespace quenlo {
 namespace {
 // The longest rest between looks at the port, which only then reports a device that went away.
 constexpr std::chrono::milliseconds kLongestRest{250};
+// What a UART's receive FIFO or a USB adapter's frame hands over in one piece: a rest for no more
+// than this would only make the piece late, since it wakes the wait once anyway.
+constexpr std::size_t kOnePieceBytes = 16;
 }  // namespace
 
 double CharacterSeconds(const RunState& state) {
@@ -30,7 +33,7 @@ void AwaitRestOfBlock(RunState& state, std::size_t missing, std::chrono::millise
         static_cast<long long>(static_cast<double>(missing) * CharacterSeconds(state) * 1000.0));
     const auto rest = std::min({due, limit, kLongestRest});
     // A lost device ends no rest: waiting as before keeps the caller from spinning until it looks.
-    if (rest.count() < 1 || IsLineError(state.comm->LastEvent())) {
+    if (missing <= kOnePieceBytes || rest.count() < 1 || IsLineError(state.comm->LastEvent())) {
         state.host->Yield(limit);
         return;
     }

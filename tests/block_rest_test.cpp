@@ -48,7 +48,10 @@ TEST_F(BlockRestTest, RestsForTheRestOfTheBlockAndNoLonger) {
         {"300", "N", "8", "1", 138, 3000, 0.040, -1, 40, 1},
         {"300", "N", "8", "1", 138, 3000, -1, 0.040, 250, 1},
         {"300", "N", "8", "1", 138, 30, -1, 0, 0.1, 0},  // lost before: a wait for news
-        // Less than a millisecond to come, or no rate: no rest, a wait for news (the bytes).
+        // A piece (16 bytes) or less to come, less than a millisecond, or no rate: no rest, a wait
+        // for news (the bytes).
+        {"9600", "N", "8", "1", 16, 30, -1, -1, 0.1, 0},
+        {"9600", "N", "8", "1", 17, 30, -1, -1, 17, 1},
         {"115200", "N", "8", "1", 11, 30, -1, -1, 0.1, 0},
         {"0", "N", "8", "1", 138, 30, -1, -1, 0.1, 0},
     };
