@@ -219,22 +219,32 @@ void QtSerialComm::TakeInWaitingBytes() {
     }
 }
 
-std::int32_t QtSerialComm::InputCount() {
-    // Only when the device holds bytes: Qt's own look at the device costs far more than the
-    // count, on every pass of every wait. Bytes in hand do not stop the look, since an input held
-    // by HoldInput leaves the rest of a block in the device.
-    if (port_.isOpen() && BytesWaitingInDevice(port_) > 0) {
+qint64 QtSerialComm::BytesInHand() {
+    return static_cast<qint64>(inputLeft_.size()) +
+           (port_.isOpen() ? port_.bytesAvailable() : qint64{0});
+}
+
+// The count of the device's bytes first, and Qt's own look only when it holds some: that look
+// costs far more than the count. Skipped while bytes are in hand and the read notifier has been
+// awake since the last look: what else came is read on the loop's next turn, which it wakes. An
+// input held by HoldInput leaves the rest of a block in the device, unreported until a look.
+void QtSerialComm::LookInDevice() {
+    if (!port_.isOpen() || (!heldSinceLook_ && BytesInHand() > 0)) {
+        return;
+    }
+    heldSinceLook_ = inputHeld_;
+    if (BytesWaitingInDevice(port_) > 0) {
         TakeInWaitingBytes();
     }
-    const qint64 waiting = static_cast<qint64>(inputLeft_.size()) +
-                           (port_.isOpen() ? port_.bytesAvailable() : qint64{0});
-    return Clamped(waiting);
+}
+
+std::int32_t QtSerialComm::InputCount() {
+    LookInDevice();
+    return Clamped(BytesInHand());
 }
 
 std::string QtSerialComm::Input() {
-    if (port_.isOpen() && BytesWaitingInDevice(port_) > 0) {
-        TakeInWaitingBytes();
-    }
+    LookInDevice();
     std::string text = std::move(inputLeft_);
     inputLeft_.clear();
     if (port_.isOpen()) {
@@ -349,6 +359,8 @@ void QtSerialComm::DropDevice() {
 void QtSerialComm::HoldInput(bool hold) {
     // QSerialPort reads the device when its read notifier fires; asleep, the notifier leaves the
     // bytes in the driver, and the event loop is not woken for them.
+    inputHeld_ = hold;
+    heldSinceLook_ = heldSinceLook_ || hold;
     if (hold && open_) {
         for (QSocketNotifier* notifier : port_.findChildren<QSocketNotifier*>()) {
             if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {

@@ -70,6 +70,8 @@ class QtSerialComm : public SerialComm {
     void ApplySettings(const LineSettings& settings);
     void ApplyLines();
     void TakeInWaitingBytes();
+    qint64 BytesInHand();
+    void LookInDevice();
     void OnBytesWritten();
     void OnError(QSerialPort::SerialPortError error);
     void DropDevice();
@@ -78,6 +80,8 @@ class QtSerialComm : public SerialComm {
     QMetaObject::Connection bytesWrittenConnection_;
     QMetaObject::Connection errorConnection_;
     std::vector<QPointer<QSocketNotifier>> heldNotifiers_;  // put to sleep by HoldInput
+    bool inputHeld_ = false;
+    bool heldSinceLook_ = false;  // the device may hold bytes no notifier has reported
 
     std::string deviceOverride_;
     std::int16_t portNumber_ = 1;

@@ -141,6 +141,9 @@ row platform "$sel_platform" platform/qt_serial_comm.cpp \
     '                notifier->setEnabled(false);
 ' '' \
     "HoldInput holds nothing: every byte of a block wakes the wait"
+row platform "$sel_platform" platform/qt_serial_comm.cpp \
+    '(!heldSinceLook_ && BytesInHand() > 0)' '(!inputHeld_ && BytesInHand() > 0)' \
+    "bytes left in the device by a held input not looked for once it is released"
 
 # The rest for the remainder of a block.
 row rest "$sel_rest" link/block_rest.cpp \
@@ -152,6 +155,9 @@ row rest "$sel_rest" link/block_rest.cpp \
 row rest "$sel_rest" link/block_rest.cpp \
     'kLongestRest{250}' 'kLongestRest{500}' \
     "a rest of half a second: a lost device seen late"
+row rest "$sel_rest" link/block_rest.cpp \
+    'kOnePieceBytes = 16;' 'kOnePieceBytes = 15;' \
+    "a block's last 16 bytes rested for rather than waited for as they come"
 
 # quenlo-cli.
 row cli "$sel_cli" cli/main.cpp \
