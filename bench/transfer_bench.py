@@ -2,7 +2,8 @@
 """Transfer benchmarks: quenlo-cli against bht-sim over a pseudo-terminal, set against the limits.
 
   raw       the limit: a plain pseudo-terminal stop-and-wait round trip (bench/pty_round_trip.c,
-            136 bytes one way, 1 byte back), measured in the same run
+            136 bytes one way, 1 byte back), measured in the same run; and the same exchange
+            paced at 115200 Bd as bht-sim paces it, beside the block protocol's paced ratios
   unpaced   the largest program file (32767 records) as fast as the two programs go
   paced     bht-sim at 115200 Bd, set against what stop-and-wait can do on such a line
   idle      a handheld that never answers: the 30-second time-out, and what the wait costs
@@ -57,6 +58,7 @@ SIM_CPU_PERCENT = 5.0
 UNPACED_TO_RAW = 0.8  # unpaced rate / raw round trip rate
 IDLE_CPU_PERCENT = 0.1
 UNPACED_REPEATS = 3  # bench/pty_round_trip also keeps the best of three runs
+RAW_PACED_ROUNDS = 300  # each way, best of three runs: about 22 s
 
 # Every figure for the closing table: (figure, condition) -> value.
 figures = {}
@@ -229,6 +231,20 @@ def bench_raw(build):
     row('slave to master', f'{rates["send"]:.0f}', 'round trips per second (as the loader sends)')
     row('master to slave', f'{rates["receive"]:.0f}',
         'round trips per second (as the loader receives)')
+    return True
+
+
+def bench_raw_paced(build, condition):
+    """The paced exchange with nothing but one timed sleep a block: what the machine adds."""
+    out = subprocess.run([os.path.join(build, 'bench', 'pty_round_trip'), str(RAW_PACED_ROUNDS),
+                          str(BAUD)], check=True, capture_output=True, text=True).stdout
+    ratios = dict((way, float(ratio)) for way, ratio in (line.split() for line in out.splitlines()))
+    print(f'== raw paced, {condition}: the same exchange, the handheld\'s side keeping to a {BAUD} '
+          f'Bd line (16-byte bursts, as bht-sim), {RAW_PACED_ROUNDS} blocks each way, best of 3')
+    for way, name in (('send', 'block send'), ('receive', 'block receive')):
+        figures[('raw paced time / line bound, ' + name, condition)] = ratios[way]
+        row(f'time / line bound, {way}', f'{ratios[way]:.4f}',
+            "this machine's own share beside the line's time")
     return True
 
 
@@ -485,7 +501,8 @@ def bench_ymodem_paced(build, work, paced_kib, condition):
 
 
 def paced_set(build, work, args, condition):
-    ok = bench_paced(build, work, args.paced_records, condition)
+    ok = bench_raw_paced(build, condition)
+    ok = bench_paced(build, work, args.paced_records, condition) and ok
     sys.stdout.flush()
     ok = bench_upload(build, work, args.paced_records, True, condition) and ok
     sys.stdout.flush()
@@ -518,6 +535,8 @@ def print_table(load):
     ways = ('block send', 'block receive', 'YMODEM send', 'YMODEM receive')
     lines = [(f'paced time / line bound, {w}', '{:.4f}',
               f'<= {PACED_RATIO["quiet"]} quiet, <= {PACED_RATIO["busy"]} busy') for w in ways]
+    lines += [(f'raw paced time / line bound, {w}', '{:.4f}', 'the limit, for the two above')
+              for w in ways[:2]]
     lines += [(f'loader CPU, {w}', '{:.2f} %', f'<= {LOADER_CPU_PERCENT:g} %') for w in ways]
     lines += [(f'bht-sim CPU, {w}', '{:.2f} %', f'<= {SIM_CPU_PERCENT:g} %') for w in ways]
     lines += [(f'unpaced {w} / raw round trip', '{:.3f}', f'>= {UNPACED_TO_RAW}')
@@ -569,6 +588,7 @@ def main():
         for name in which:
             if name == 'raw':
                 ok = bench_raw(args.build) and ok
+                ok = bench_raw_paced(args.build, 'quiet') and ok
             elif name == 'unpaced':
                 ok = bench_unpaced(args.build, work) and ok
             elif name == 'paced':
