@@ -139,13 +139,13 @@ void TerminalView::Render(bool force) {
     if (status_.empty()) {
         return;
     }
-    const std::string line = Line();
+    // The line is made only when it is written: a transfer asks for it at every record.
     if (!isTerminal_) {
         // Plain lines: one for each new status or percentage, not for every record.
         const std::string key = status_ + "|" + complete_;
         if (key != lastPlain_) {
             lastPlain_ = key;
-            std::fprintf(out_, "%s\n", line.c_str());
+            std::fprintf(out_, "%s\n", Line().c_str());
             std::fflush(out_);
         }
         return;
@@ -155,8 +155,8 @@ void TerminalView::Render(bool force) {
         return;
     }
     lastDraw_ = now;
-    lastDrawn_ = line;
-    std::fprintf(out_, "\r\033[K%s", line.c_str());
+    lastDrawn_ = Line();
+    std::fprintf(out_, "\r\033[K%s", lastDrawn_.c_str());
     std::fflush(out_);
     lineOpen_ = true;
 }
