@@ -66,7 +66,7 @@ void QtSerialComm::SetDeviceOverride(std::string path) {
 }
 
 std::string QtSerialComm::Device() const {
-    // The ports present decide which device a number opens (PortDevices), so ask them each time.
+    // Asked each time: QUENLO_COMn or the ports present decide which device a number opens.
     return deviceOverride_.empty() ? CurrentDeviceForPort(portNumber_) : deviceOverride_;
 }
 
