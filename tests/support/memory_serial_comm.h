@@ -140,7 +140,10 @@ class MemorySerialComm : public SerialComm {
     std::optional<double> lostAt;
 
   private:
-    void Log(const char* name, int value) { log.push_back(name + ("=" + std::to_string(value))); }
+    // Appended: GCC 12 takes name + text for an overlapping copy (-Wrestrict).
+    void Log(const char* name, int value) {
+        log.push_back(std::string(name).append("=").append(std::to_string(value)));
+    }
     // Lets the far end catch up with the clock: every burst and deadline up to now, in order.
     void Pump();
     // What the far end answers, onto the line towards us.
