@@ -126,6 +126,8 @@ struct RunState : TransferSettings {
     // Shared with the transfer window: its button sets the flag, its timer adds ticks.
     bool cancelRequested = false;
     std::int16_t timerTicks = 0;
+    // When the window last had a turn while bytes were waiting (YieldToWindow).
+    double lastWindowTurn = -1;
 
     LinkRecord link;
     SendRecord sending;

@@ -12,6 +12,8 @@ namespace quenlo {
 namespace {
 // Longest single wait while output drains: the port reports progress well before this.
 constexpr std::chrono::milliseconds kDrainWait{200};
+// While input is waiting, the window gets a turn at most this often.
+constexpr double kWindowTurnSeconds = 0.001;
 
 // A line error in words, with the system's own where it gave any.
 std::string LineErrorReason(const SerialComm& comm, CommEvent event) {
@@ -26,6 +28,13 @@ std::string LineErrorReason(const SerialComm& comm, CommEvent event) {
 
 void YieldToWindow(RunState& state, std::chrono::milliseconds maxWait) {
     if (state.comm != nullptr && state.comm->PortOpen() && state.comm->InputCount() > 0) {
+        // Bytes are waiting: the window and Cancel get a turn, but one a millisecond at most, so
+        // that a fast line does not pay for an event-loop pass at every answer.
+        const double now = state.host->ClockSeconds();
+        if (now - state.lastWindowTurn < kWindowTurnSeconds) {
+            return;
+        }
+        state.lastWindowTurn = now;
         maxWait = std::chrono::milliseconds(0);
     }
     state.host->Yield(maxWait);

@@ -58,7 +58,8 @@ std::string LineErrorText(CommEvent event);
 Answer WaitAnswerBHT(RunState& state, std::size_t blockLength = 0);
 
 // Lets the window deliver its events (Cancel, timer ticks) without waiting, or waiting at most
-// maxWait for something to happen; never waits while input is already waiting.
+// maxWait for something to happen; never waits while input is already waiting, and then gives the
+// window a turn once a millisecond at most.
 void YieldToWindow(RunState& state, std::chrono::milliseconds maxWait = {});
 
 }  // namespace quenlo

@@ -75,6 +75,9 @@ row block "$sel_send" link/block_framing.cpp \
     'std::string block = quenlo::FrameDataBlock(sequenceText, record, BlockOptionsOf(state));' \
     "std::string block = quenlo::FrameDataBlock(sequenceText, record, BlockOptionsOf(state)) + '~';" \
     "a loader that sends a byte too many behind each data block"
+row block "$sel_send" link/link_control.cpp \
+    '        state.lastWindowTurn = now;' '' \
+    "with bytes waiting, the window gets a turn at every answer, not once a millisecond"
 
 # The option line.
 row options "$sel_options" run/options.cpp \

@@ -240,6 +240,25 @@ TEST_F(LinkTest, OpenPortSaysWhyNotAndFlushInputDoesNotWait) {
     EXPECT_EQ(line.Input(), "\x06");
 }
 
+// With bytes waiting the window still gets its turn (Cancel, the counters), once a millisecond: a
+// fast line does not pay for an event-loop pass at every answer. Without, every call waits.
+TEST_F(LinkTest, WindowTurnsWhileBytesWaitComeOnceAMillisecond) {
+    ASSERT_EQ(OpenPort(state), result::kOk);
+    line.Deliver("\x06", 0);
+    const auto turns = [&, before = host.yieldCount](double after, int calls) {
+        host.Advance(after);
+        for (int i = 0; i < calls; ++i) {
+            YieldToWindow(state, std::chrono::milliseconds(10));
+        }
+        return host.yieldCount - before;
+    };
+    EXPECT_EQ(turns(0, 5), 1);       // the bytes keep it from waiting: no time passes
+    EXPECT_EQ(turns(0.0009, 3), 1);  // still within the millisecond
+    EXPECT_EQ(turns(0.0002, 3), 2);  // a millisecond on: one more turn
+    EXPECT_EQ(line.Input(), "\x06");
+    EXPECT_EQ(turns(0, 2), 4);  // nothing waiting: each call waits its turn
+}
+
 TEST_F(LinkTest, SendTextReturnsLineErrorsDrainsAndPausesUnlessCancelled) {
     // The event after the output, the result, whether the output is cleared; the pause follows all.
     state.irDelay = 200;
