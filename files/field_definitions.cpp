@@ -29,7 +29,7 @@ ResultCode SetFields(RunState& state, std::string& list) {
         if (width < 1 || width > kMaxFieldWidth) {
             state.failureDetail =
                 field + " is " +
-                (widthText.empty() ? "empty" : "\"" + Latin1ToUtf8(widthText) + "\"") +
+                (widthText.empty() ? "empty" : std::string("\"") + Latin1ToUtf8(widthText) + "\"") +
                 ": a field is 1 to 99 characters wide";
             return result::kFieldLengthOutOfRange;
         }

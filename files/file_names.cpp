@@ -89,10 +89,11 @@ ResultCode CheckFilename(RunState& state) {
         const auto bad = std::find_if(upper.begin(), upper.end(), [](char c) {
             return kNameCharacters.find(c) == std::string_view::npos;
         });
-        return refuse(
-            "'" +
-            Latin1ToUtf8(std::string(1, name[static_cast<std::size_t>(bad - upper.begin())])) +
-            "' cannot stand in a name (letters A-Z, digits and `!\xC2\xA3$%^&()-_{}@'~#)");
+        // Appended: GCC 12 takes "'" + text for an overlapping copy (-Wrestrict).
+        std::string why(1, '\'');
+        why += Latin1ToUtf8(std::string(1, name[static_cast<std::size_t>(bad - upper.begin())]));
+        why += "' cannot stand in a name (letters A-Z, digits and `!\xC2\xA3$%^&()-_{}@'~#)";
+        return refuse(why);
     }
     const auto dot = name.find('.');
     if (dot != std::string::npos) {
