@@ -210,13 +210,18 @@ void QtSerialComm::SetPortOpen(bool open) {
 // its flush right after opening would see nothing and leave a stale answer for the first wait to
 // take. So the count first takes in what the device holds now, which makes every flush and every
 // wait honest. Never blocks; a device found gone on the way is reported as usual.
-void QtSerialComm::TakeInWaitingBytes() {
+void QtSerialComm::TakeInWaitingBytes(long counted) {
     // Bounded, so that a peer that never stops sending cannot keep us here. The count decides
-    // whether to read again: cheaper than Qt's look, which finds nothing most of the time.
-    for (int round = 0; round < 64 && port_.isOpen() && !lost_; ++round) {
-        if (!port_.waitForReadyRead(0) || !port_.isOpen() || BytesWaitingInDevice(port_) == 0) {
+    // whether to read again: cheaper than Qt's look, which finds nothing most of the time. A read
+    // that took all the count showed needs no second count; what came since is looked for as any
+    // later byte is.
+    for (int round = 0; round < 64 && counted > 0 && port_.isOpen() && !lost_; ++round) {
+        const qint64 before = port_.bytesAvailable();
+        if (!port_.waitForReadyRead(0) || !port_.isOpen() ||
+            port_.bytesAvailable() - before >= counted) {
             break;
         }
+        counted = BytesWaitingInDevice(port_);
     }
 }
 
@@ -234,9 +239,7 @@ void QtSerialComm::LookInDevice() {
         return;
     }
     heldSinceLook_ = inputHeld_;
-    if (BytesWaitingInDevice(port_) > 0) {
-        TakeInWaitingBytes();
-    }
+    TakeInWaitingBytes(BytesWaitingInDevice(port_));
 }
 
 std::int32_t QtSerialComm::InputCount() {

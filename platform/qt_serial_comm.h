@@ -69,7 +69,8 @@ class QtSerialComm : public SerialComm {
   private:
     void ApplySettings(const LineSettings& settings);
     void ApplyLines();
-    void TakeInWaitingBytes();
+    // Reads what the device holds, `counted` bytes by its count.
+    void TakeInWaitingBytes(long counted);
     qint64 BytesInHand();
     void LookInDevice();
     void OnBytesWritten();
