@@ -33,7 +33,7 @@
 
 enum { kBlock = 136, kBurst = 16, kWarmUp = 200, kDefaultRounds = 10000, kRuns = 3 };
 
-/* With a rate, the handheld's side sleeps this long after each read: 0 for none. */
+/* With a rate, the line's time for a block and its answer; 0 unpaced. */
 static double pacedSeconds = 0;
 
 static void Die(const char* what) {

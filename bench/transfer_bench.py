@@ -235,7 +235,7 @@ def bench_raw(build):
 
 
 def bench_raw_paced(build, condition):
-    """The paced exchange with nothing but one timed sleep a block: what the machine adds."""
+    """The paced exchange with no protocol, only the line's pacing: what the machine adds."""
     out = subprocess.run([os.path.join(build, 'bench', 'pty_round_trip'), str(RAW_PACED_ROUNDS),
                           str(BAUD)], check=True, capture_output=True, text=True).stdout
     ratios = dict((way, float(ratio)) for way, ratio in (line.split() for line in out.splitlines()))
